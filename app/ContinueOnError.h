@@ -1,0 +1,26 @@
+// The update run's continue-on-error rule, in one place.
+//
+// Each statement of the run is wrapped in Try. When an operation inside it
+// fails, the rest of that statement is abandoned (an assignment does not take
+// place, so its target keeps its previous value) and the run goes on with the
+// next statement. The user never sees a failure as such: the run decides what
+// to show by looking at files afterwards.
+//
+// Only std::exception is swallowed. The end of the run in the test doubles is
+// signalled by an object of another type, so it passes through.
+#pragma once
+
+#include <exception>
+#include <utility>
+
+namespace pellarion {
+
+template <typename Statement>
+void Try(Statement&& statement) {
+  try {
+    std::forward<Statement>(statement)();
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace pellarion

@@ -1,0 +1,73 @@
+// Form1: the updater's one window. It holds the status line (Label1), the six
+// fields the run uses as its working variables, and the run-wide variables of
+// the manifest reader and the download service. Drawing is the platform's job:
+// Form1 keeps the model and tells the platform what changed once the window is
+// shown.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace pellarion {
+
+// The run's hidden text fields.
+enum class Field { CU, NU, UL, Upd, txtFrom, txtTo };
+
+// Colours the run sets on the status line (&H00BBGGRR).
+inline constexpr Colour kBlue = 0xFF0000;
+inline constexpr Colour kGreen = 0x00FF00;
+inline constexpr Colour kRed = 0x0000FF;
+
+// The three URLs the fields UL, Upd and txtFrom hold by default.
+struct DefaultUrls {
+  std::string manifest;     // UL
+  std::string updater;      // Upd
+  std::string application;  // txtFrom
+
+  // "http://" + host + the three fixed paths.
+  static DefaultUrls ForHost(const std::string& host);
+  // The build's host, unless `serverOverride` (host or host:port, from the
+  // environment) is non-empty.
+  static DefaultUrls FromEnvironment(const char* serverOverride);
+};
+
+// The design of the window, as the platform draws it.
+const WindowDesign& Form1Design();
+
+class Form1 {
+ public:
+  Form1(Platform& platform, DefaultUrls urls);
+
+  // Replaces the whole text of Label1.
+  void SetStatusText(const std::string& text);
+  // Replaces the text colour of Label1; it stays until the next call.
+  void SetStatusColour(Colour colour);
+  std::string GetFieldText(Field field) const;
+  void SetFieldText(Field field, const std::string& text);
+  // Shows the window without waiting; from now on label changes are visible.
+  void ShowStatusWindow();
+  // Sets the screen's mouse pointer back to the default pointer.
+  void ResetMousePointer();
+
+  const StatusLine& Status() const { return label1_; }
+  bool Shown() const { return shown_; }
+
+  // Run-wide variables kept on the window for the life of the process.
+  std::string ManifestLine;
+  std::vector<std::string> ManifestFields;
+  std::string ManifestValue;
+  std::string UserName;
+
+ private:
+  void StatusChanged();
+
+  Platform& platform_;
+  StatusLine label1_;
+  std::array<std::string, 6> fields_;
+  bool shown_ = false;
+};
+
+}  // namespace pellarion

@@ -1,0 +1,53 @@
+// The update run: the one sequence every start of the updater performs, from
+// the placement checks to the end of the process. It reads as the steps it
+// takes; each statement runs under the continue-on-error rule (Try).
+#pragma once
+
+#include <string>
+
+#include "app/Form1.h"
+#include "platform/Platform.h"
+
+namespace pellarion {
+
+// Where the run takes its updates from.
+enum class Mode { Share, Internet };
+
+class UpdateRun {
+ public:
+  UpdateRun(Platform& platform, Form1& form);
+
+  // The whole run. Ends the process through EndRun, or returns where the run
+  // leaves the window open for the user to close.
+  void Execute();
+
+  // The first half: status colour, placement, single-instance test, window,
+  // firewall registration, searching text and the choice of mode.
+  Mode StartUp();
+
+ private:
+  // Plants copies of the updater where the application is installed, starts
+  // them and ends the process.
+  [[noreturn]] void PlaceUpdaterAndEnd();
+  // Registers the updater with the firewall, in the current profile and in
+  // the standard profile; the two passes are independent.
+  void AddFirewallException();
+
+  // Tests for a file. The answer is kept as the last existence answer; a test
+  // that fails (an unavailable drive) leaves the previous answer in place.
+  bool TestExists(const std::string& path);
+  // Ends the process; nothing after it runs.
+  [[noreturn]] void EndRun();
+  void Pump();
+  // AppDir followed by `name`, which begins with a backslash.
+  std::string InAppDir(const std::string& name) const;
+  std::string RunningExecutable() const;
+
+  Platform& platform_;
+  Form1& form_;
+  std::string appDir_;
+  std::string exeName_;
+  bool lastExists_ = false;
+};
+
+}  // namespace pellarion

@@ -1,0 +1,62 @@
+// A Platform that hands every operation to another one. Wrappers derive from
+// it and override only what they change (fault injection in the tests, a
+// window that stays open for a screenshot).
+#pragma once
+
+#include <cstdlib>
+
+#include "platform/Platform.h"
+
+namespace pellarion {
+
+class ForwardingPlatform : public Platform {
+ public:
+  explicit ForwardingPlatform(Platform& target) : target_(target) {}
+
+  std::string AppDir() override { return target_.AppDir(); }
+  std::string ExeName() override { return target_.ExeName(); }
+  bool PreviousInstance() override { return target_.PreviousInstance(); }
+  [[noreturn]] void EndRun() override {
+    target_.EndRun();
+    std::abort();  // EndRun never returns; this keeps the compiler's promise
+  }
+  void Pause(int milliseconds) override { target_.Pause(milliseconds); }
+  std::string UserName() override { return target_.UserName(); }
+  bool FileExists(const std::string& path) override { return target_.FileExists(path); }
+  void CopyFileTo(const std::string& from, const std::string& to) override {
+    target_.CopyFileTo(from, to);
+  }
+  void RemoveFile(const std::string& path) override { target_.RemoveFile(path); }
+  void RenameFile(const std::string& from, const std::string& to) override {
+    target_.RenameFile(from, to);
+  }
+  std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+    return target_.OpenInput(path);
+  }
+  void DeleteFolder(const std::string& path) override { target_.DeleteFolder(path); }
+  std::string GetFileVersion(const std::string& path) override {
+    return target_.GetFileVersion(path);
+  }
+  void StartProgram(const std::string& path, WindowState state) override {
+    target_.StartProgram(path, state);
+  }
+  void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {
+    target_.FirewallAddApplication(profile, rule);
+  }
+  void ShowStatusWindow(const WindowDesign& design, const StatusLine& line) override {
+    target_.ShowStatusWindow(design, line);
+  }
+  void UpdateStatus(const StatusLine& line) override { target_.UpdateStatus(line); }
+  void Pump() override { target_.Pump(); }
+  void ShowMessage(const std::string& text, const std::string& title) override {
+    target_.ShowMessage(text, title);
+  }
+  void ResetMousePointer() override { target_.ResetMousePointer(); }
+  void WaitForWindowClose() override { target_.WaitForWindowClose(); }
+
+ protected:
+  Platform& target_;
+};
+
+}  // namespace pellarion

@@ -1,0 +1,162 @@
+// The operating-system seam of the updater. Every effect the update run has on
+// the machine (files, processes, the window, the firewall, downloads) goes
+// through one Platform. Windows and Linux each have a realisation chosen by the
+// build; the tests use an in-memory fake and a fault-injecting wrapper.
+//
+// Every operation fails the same way: it throws PlatformError. The run's
+// continue-on-error rule swallows that failure and goes on with its next step,
+// so the caller's variables keep their previous values.
+//
+// Paths are the run's own Windows-style texts ("C:\Pellarion\update.txt",
+// AppDir & "\format.dll"); a realisation maps them to its file system. Names
+// are compared without regard to case. Method names avoid the macros of
+// <windows.h> (CopyFile, DeleteFile, MessageBox...), which is also why this
+// header does not include it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pellarion {
+
+// The failure of a platform operation.
+class PlatformError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A colour in &H00BBGGRR order: blue in the high byte, red in the low byte.
+// This is also the layout of a Win32 COLORREF.
+using Colour = std::uint32_t;
+
+// Window states for StartProgram.
+enum class WindowState { Normal = 1, Minimised = 2 };
+
+// The two firewall profiles the updater registers itself in.
+enum class FirewallProfile { Current, Standard };
+
+// One authorized-application entry of the Windows Firewall.
+struct FirewallRule {
+  std::string name;
+  int ipVersion = 2;               // any IP version
+  std::string processImageFileName;
+  std::string remoteAddresses = "*";
+  int scope = 0;                   // all addresses
+  bool enabled = true;
+};
+
+// Geometry of the status window, in twips from the client area's top-left
+// corner (1440 twips to the inch; 15 to the pixel at 96 dots per inch).
+struct TwipRect {
+  int left, top, width, height;
+};
+
+struct FrameLine {
+  int x1, y1, x2, y2;
+  Colour colour;
+  int widthPixels;
+};
+
+// Everything a realisation needs to draw the status window.
+struct WindowDesign {
+  std::string caption;
+  int clientWidth = 0, clientHeight = 0;  // twips
+  Colour background = 0;
+  TwipRect label{};
+  std::string fontFace;
+  int fontPointsTimes100 = 0;  // 975 for 9.75 pt
+  int fontWeight = 0;
+  int fontCharset = 0;
+  std::vector<FrameLine> lines;
+};
+
+// The line of status text as the user sees it.
+struct StatusLine {
+  std::string text;
+  Colour colour = 0;
+};
+
+// Sequential reading of a file's bytes.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Reads up to `size` bytes into `buffer`; returns how many were read, 0 at
+  // the end of the file. Throws PlatformError on a read error.
+  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+};
+
+class Platform {
+ public:
+  Platform() = default;
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+  virtual ~Platform() = default;
+
+  // --- The running program ---
+  // Folder of the running executable, without a trailing backslash.
+  virtual std::string AppDir() = 0;
+  // File name of the running executable without folder and extension.
+  virtual std::string ExeName() = 0;
+  // True when another instance of this executable (same full path) runs.
+  virtual bool PreviousInstance() = 0;
+  // Ends the process at once; nothing after it runs.
+  [[noreturn]] virtual void EndRun() = 0;
+  // Blocks the run for the given time.
+  virtual void Pause(int milliseconds) = 0;
+  // Log-on name of the current user.
+  virtual std::string UserName() = 0;
+
+  // --- Files ---
+  // True when a file of that name exists, false when it does not; fails when
+  // the drive or share holding it is unavailable.
+  virtual bool FileExists(const std::string& path) = 0;
+  // Copies, replacing an existing destination; fails if the source is missing
+  // or the destination cannot be replaced.
+  virtual void CopyFileTo(const std::string& from, const std::string& to) = 0;
+  // Deletes one file; fails if it is missing.
+  virtual void RemoveFile(const std::string& path) = 0;
+  // Renames; fails if the new name exists or the old one is missing.
+  virtual void RenameFile(const std::string& from, const std::string& to) = 0;
+  // Length in bytes; fails if the file is missing.
+  virtual std::int64_t FileLength(const std::string& path) = 0;
+  // Opens a file for sequential reading; fails if it is missing.
+  virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
+  // Deletes a folder and everything in it; fails if it is missing.
+  virtual void DeleteFolder(const std::string& path) = 0;
+  // Dotted file version of an executable's version record ("2.0.0.55");
+  // fails if the file is missing or carries no version record.
+  virtual std::string GetFileVersion(const std::string& path) = 0;
+
+  // --- Processes ---
+  // Starts a program and returns at once; fails if it cannot be started.
+  virtual void StartProgram(const std::string& path, WindowState state) = 0;
+
+  // --- Firewall ---
+  // Adds an authorized-application entry to the given profile; fails when the
+  // firewall cannot be reached or refuses the entry.
+  virtual void FirewallAddApplication(FirewallProfile profile,
+                                      const FirewallRule& rule) = 0;
+
+  // --- The window ---
+  // Shows the status window with its label as it stands, without waiting.
+  virtual void ShowStatusWindow(const WindowDesign& design,
+                                const StatusLine& line) = 0;
+  // The label changed (text or colour); only called once the window is shown.
+  virtual void UpdateStatus(const StatusLine& line) = 0;
+  // Lets the window process pending paint and input messages, then returns.
+  virtual void Pump() = 0;
+  // Modal box with one OK button and the information icon.
+  virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
+  // Sets the screen's mouse pointer to the default pointer.
+  virtual void ResetMousePointer() = 0;
+  // Keeps the window open until the user closes it, then returns.
+  virtual void WaitForWindowClose() = 0;
+};
+
+// The realisation for the system this program was built for.
+std::unique_ptr<Platform> CreateSystemPlatform();
+
+}  // namespace pellarion

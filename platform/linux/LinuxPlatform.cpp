@@ -1,0 +1,306 @@
+// The Linux realisation of the platform: the layer that stands in for Windows
+// so the same run can be built, run and tested natively.
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/Platform.h"
+#include "platform/linux/PathMapping.h"
+#include "platform/linux/TerminalWindow.h"
+#include "versions/VersionRecord.h"
+
+extern char** environ;
+
+namespace pellarion {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error = errno) {
+  throw PlatformError(what + " " + path + ": " + std::strerror(error));
+}
+
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class FdByteSource : public ByteSource {
+ public:
+  explicit FdByteSource(int fd) : fd_(fd) {
+    struct stat st;
+    size_ = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  }
+  std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const override {
+    if (offset > size_ || size > size_ - offset) return false;
+    auto* p = static_cast<char*>(out);
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      offset += static_cast<std::uint64_t>(n);
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::uint64_t size_ = 0;
+};
+
+class FdInputFile : public InputFile {
+ public:
+  FdInputFile(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  std::size_t Read(char* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) Fail("cannot read", path_);
+    }
+  }
+
+ private:
+  Fd fd_;
+  std::string path_;
+};
+
+// 64-bit FNV-1a: a stable key for the instance lock.
+std::uint64_t Fnv1a(const std::string& text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class LinuxPlatform : public Platform {
+ public:
+  LinuxPlatform()
+      : window_(stdout, ::isatty(STDOUT_FILENO) == 1, stdin, ::isatty(STDIN_FILENO) == 1) {
+    std::error_code ec;
+    exePath_ = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  }
+
+  std::string AppDir() override {
+    const auto slash = exePath_.rfind('/');
+    if (exePath_.empty() || slash == std::string::npos) throw PlatformError("no executable path");
+    return slash == 0 ? "" : exePath_.substr(0, slash);
+  }
+
+  std::string ExeName() override {
+    std::string name = exePath_.substr(exePath_.rfind('/') + 1);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  }
+
+  // An abstract socket named after the executable's full path: the kernel
+  // releases the name when the process dies, however it dies.
+  bool PreviousInstance() override {
+    if (instanceSocket_ >= 0) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) Fail("cannot create instance lock for", exePath_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    char name[64];
+    const int length = std::snprintf(name, sizeof name, "osmerin-pellarion-updater-%016llx",
+                                     static_cast<unsigned long long>(Fnv1a(exePath_)));
+    std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
+      instanceSocket_ = fd;  // held until the process ends
+      return false;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EADDRINUSE) return true;
+    Fail("cannot take instance lock for", exePath_, error);
+  }
+
+  [[noreturn]] void EndRun() override {
+    window_.Flush();
+    std::fflush(stderr);
+    ::_exit(0);
+  }
+
+  void Pause(int milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+  std::string UserName() override {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr) {
+      return pw->pw_name;
+    }
+    throw PlatformError("no log-on name for this user");
+  }
+
+  bool FileExists(const std::string& path) override {
+    const MappedPath mapped = MapWindowsPath(path);
+    if (!mapped.driveRoot.empty() && !IsDirectory(mapped.driveRoot)) {
+      throw PlatformError("drive unavailable: " + path);
+    }
+    struct stat st;
+    return ::stat(mapped.path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+
+  // Copies into a temporary file beside the destination and renames it over
+  // the destination, so the destination is never half written.
+  void CopyFileTo(const std::string& from, const std::string& to) override {
+    const std::string source = MapWindowsPath(from).path;
+    const std::string target = MapWindowsPath(to).path;
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", from);
+    if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", from, EISDIR);
+    if (IsDirectory(target)) Fail("cannot replace a folder", to, EISDIR);
+    std::string temp = target + ".copy-XXXXXX";
+    Fd out(::mkstemp(temp.data()));
+    if (out.get() < 0) Fail("cannot create", to);
+    try {
+      char buffer[1 << 16];
+      for (;;) {
+        const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail("cannot read", from);
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+          const ssize_t w = ::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
+          if (w < 0 && errno == EINTR) continue;
+          if (w < 0) Fail("cannot write", to);
+          done += w;
+        }
+      }
+      if (::fchmod(out.get(), st.st_mode & 07777) != 0) Fail("cannot set permissions of", to);
+      if (::fsync(out.get()) != 0) Fail("cannot flush", to);
+      if (::rename(temp.c_str(), target.c_str()) != 0) Fail("cannot replace", to);
+    } catch (...) {
+      ::unlink(temp.c_str());
+      throw;
+    }
+  }
+
+  void RemoveFile(const std::string& path) override {
+    const std::string target = MapWindowsPath(path).path;
+    if (IsDirectory(target)) Fail("cannot delete a folder as a file", path, EISDIR);
+    if (::unlink(target.c_str()) != 0) Fail("cannot delete", path);
+  }
+
+  void RenameFile(const std::string& from, const std::string& to) override {
+    const std::string source = MapWindowsPath(from).path;
+    const std::string target = MapWindowsPath(to).path;
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) Fail("cannot rename", from);
+    if (::lstat(target.c_str(), &st) == 0) Fail("cannot rename onto", to, EEXIST);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
+    // Some file systems do not know RENAME_NOREPLACE; the test above stands in.
+    if ((errno != EINVAL && errno != ENOSYS) || ::rename(source.c_str(), target.c_str()) != 0) {
+      Fail("cannot rename", from);
+    }
+  }
+
+  std::int64_t FileLength(const std::string& path) override {
+    struct stat st;
+    if (::stat(MapWindowsPath(path).path.c_str(), &st) != 0) Fail("cannot read the length of", path);
+    if (S_ISDIR(st.st_mode)) Fail("not a file:", path, EISDIR);
+    return static_cast<std::int64_t>(st.st_size);
+  }
+
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+    const std::string mapped = MapWindowsPath(path).path;
+    if (IsDirectory(mapped)) Fail("cannot read a folder", path, EISDIR);
+    Fd fd(::open(mapped.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot open", path);
+    return std::make_unique<FdInputFile>(std::move(fd), path);
+  }
+
+  void DeleteFolder(const std::string& path) override {
+    const std::string mapped = MapWindowsPath(path).path;
+    if (!IsDirectory(mapped)) Fail("no such folder", path, ENOENT);
+    std::error_code ec;
+    std::filesystem::remove_all(mapped, ec);
+    if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
+  }
+
+  std::string GetFileVersion(const std::string& path) override {
+    Fd fd(::open(MapWindowsPath(path).path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot open", path);
+    const auto version = ReadVersionRecord(FdByteSource(fd.get()));
+    if (!version) throw PlatformError("no version record in " + path);
+    return version->Dotted();
+  }
+
+  // posix_spawn, no shell. The program gets a session of its own and no share
+  // of our terminal or pipes, so it outlives the updater and never holds a
+  // reader of our output open.
+  void StartProgram(const std::string& path, WindowState) override {
+    const std::string program = MapWindowsPath(path).path;
+    if (::access(program.c_str(), X_OK) != 0) Fail("cannot start", path);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    for (int fd = 0; fd <= 2; ++fd) {
+      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    pid_t pid = 0;
+    const int error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) Fail("cannot start", path, error);
+  }
+
+  void FirewallAddApplication(FirewallProfile, const FirewallRule&) override {
+    throw PlatformError("no Windows Firewall on this system");
+  }
+
+  void ShowStatusWindow(const WindowDesign&, const StatusLine& line) override { window_.Show(line); }
+  void UpdateStatus(const StatusLine& line) override { window_.Update(line); }
+  void Pump() override { window_.Flush(); }
+  void ShowMessage(const std::string& text, const std::string& title) override {
+    window_.Message(text, title);
+  }
+  void ResetMousePointer() override {}
+  void WaitForWindowClose() override { window_.WaitForClose(); }
+
+ private:
+  std::string exePath_;
+  int instanceSocket_ = -1;
+  TerminalWindow window_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
+
+}  // namespace pellarion

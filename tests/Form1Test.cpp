@@ -1,0 +1,60 @@
+// The window model: its defaults, the default URLs and when changes reach the
+// screen.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "tests/support/FakePlatform.h"
+
+namespace pellarion {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakePlatform;
+
+TEST(Form1Test, FieldsStartWithTheirDefaultTexts) {
+  FakePlatform fake;
+  Form1 form(fake, DefaultUrls::ForHost("updates.test"));
+  EXPECT_EQ(form.GetFieldText(Field::CU), "0");
+  EXPECT_EQ(form.GetFieldText(Field::NU), "0");
+  EXPECT_EQ(form.GetFieldText(Field::UL), "http://updates.test/update/update.txt");
+  EXPECT_EQ(form.GetFieldText(Field::Upd), "http://updates.test/update/update.bin");
+  EXPECT_EQ(form.GetFieldText(Field::txtFrom), "http://updates.test/update/Pellarion.bin");
+  EXPECT_EQ(form.GetFieldText(Field::txtTo), "");
+  EXPECT_EQ(form.Status().text, "الرجاء الانتظار قليلا .. جاري التحديث");
+  EXPECT_EQ(form.Status().colour, 0xFF8080u);
+  EXPECT_EQ(form.ManifestValue, "");
+
+  form.SetFieldText(Field::NU, "20055");
+  EXPECT_EQ(form.GetFieldText(Field::NU), "20055");
+  EXPECT_EQ(form.GetFieldText(Field::CU), "0");
+}
+
+TEST(Form1Test, TheServerOverrideReplacesTheHostOfAllThreeUrls) {
+  const DefaultUrls staging = DefaultUrls::FromEnvironment("127.0.0.1:8080");
+  EXPECT_EQ(staging.manifest, "http://127.0.0.1:8080/update/update.txt");
+  EXPECT_EQ(staging.updater, "http://127.0.0.1:8080/update/update.bin");
+  EXPECT_EQ(staging.application, "http://127.0.0.1:8080/update/Pellarion.bin");
+
+  for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+    const DefaultUrls built = DefaultUrls::FromEnvironment(unset);
+    EXPECT_EQ(built.manifest, "http://" PELLARION_UPDATE_HOST "/update/update.txt");
+  }
+}
+
+TEST(Form1Test, NothingReachesTheScreenBeforeTheWindowIsShown) {
+  FakePlatform fake;
+  Form1 form(fake, DefaultUrls::ForHost("updates.test"));
+  form.SetStatusColour(kBlue);
+  EXPECT_TRUE(fake.log.empty());
+
+  form.ShowStatusWindow();
+  form.SetStatusText("أ");
+  form.SetStatusColour(kGreen);
+  form.SetStatusColour(kRed);
+  EXPECT_THAT(fake.log, ElementsAre("show #0000FF الرجاء الانتظار قليلا .. جاري التحديث",
+                                    "status #0000FF أ", "status #00FF00 أ", "status #FF0000 أ"));
+}
+
+}  // namespace
+}  // namespace pellarion

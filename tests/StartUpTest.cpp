@@ -1,0 +1,152 @@
+// The first half of the update run, against the in-memory platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "app/UpdateRun.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/FaultInjectingPlatform.h"
+
+namespace pellarion {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::FakePlatform;
+using testing::FaultInjectingPlatform;
+using testing::Op;
+
+const std::string kWaitText = "الرجاء الانتظار قليلا .. جاري التحديث";
+const std::string kSearching = "يتم البحث عن تحديث متوفر.";
+
+// Runs the start-up; returns the mode, or nothing when the run ended.
+std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr) {
+  Form1 form(platform, DefaultUrls::ForHost("updates.test"));
+  UpdateRun run(platform, form);
+  try {
+    const Mode mode = run.StartUp();
+    if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
+    return mode;
+  } catch (const FakePlatform::Ended&) {
+    return std::nullopt;
+  }
+}
+
+class StartUpTest : public ::testing::Test {
+ protected:
+  StartUpTest() { fake.AddFile("C:\\Pellarion\\update.exe", "updater", "2.0.0.55"); }
+  std::optional<Mode> StartUp() { return pellarion::StartUp(faults, &colourAtEnd); }
+
+  FakePlatform fake;
+  FaultInjectingPlatform faults{fake};
+  Colour colourAtEnd = 0;
+};
+
+TEST_F(StartUpTest, InstalledFolderShowsTheWindowRegistersAndChoosesTheModeByTheMarker) {
+  fake.AddFile("C:\\Pellarion\\Pellarion.exe", "app", "1.0.0.1");
+  EXPECT_EQ(StartUp(), Mode::Share);
+  const std::string image = "C:\\Pellarion\\update.exe";
+  EXPECT_THAT(fake.log,
+              ElementsAre("show #0000FF " + kWaitText,
+                          "firewall current Osmerin Pellarion Updater | " + image +
+                              " | ip 2 | remote * | scope 0 | enabled",
+                          "firewall standard Osmerin Pellarion Updater | " + image +
+                              " | ip 2 | remote * | scope 0 | enabled",
+                          "status #0000FF " + kSearching));
+  EXPECT_EQ(colourAtEnd, kBlue);
+
+  // The marker's content does not matter, only its presence.
+  for (const std::string content : {"", "ShareMode", "\x01\x02 binary"}) {
+    fake.AddFile("C:\\Pellarion\\format.dll", content);
+    fake.log.clear();
+    EXPECT_EQ(StartUp(), Mode::Internet) << content;
+  }
+}
+
+TEST(StartUpPlacementTest, FromElsewherePlantsCopiesOnTheDrivesThatHoldTheApplicationAndHandsOver) {
+  struct Case {
+    const char* name;
+    bool onD, onE, dUnavailable, eUnavailable;
+    std::vector<std::string> copies;
+  };
+  const std::string self = "C:\\Pellarion\\update.exe";
+  const std::vector<Case> cases = {
+      {"both drives hold it", true, true, false, false,
+       {"copy " + self + " -> D:\\Pellarion\\update.exe",
+        "copy " + self + " -> E:\\Pellarion\\update.exe"}},
+      {"only D holds it", true, false, false, false,
+       {"copy " + self + " -> D:\\Pellarion\\update.exe"}},
+      {"only E holds it, D is missing", false, true, true, false,
+       {"copy " + self + " -> E:\\Pellarion\\update.exe"}},
+      {"neither drive exists", false, false, true, true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform fake;
+    fake.AddFile(self, "updater", "2.0.0.55");
+    if (c.onD) fake.AddFile("D:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+    if (c.onE) fake.AddFile("E:\\Pellarion\\Pellarion.exe", "app", "1.0.0.1");
+    if (c.dUnavailable) fake.unavailableDrives.insert('D');
+    if (c.eUnavailable) fake.unavailableDrives.insert('E');
+    // Another updater running from here does not stop the placement.
+    fake.previousInstance = true;
+
+    EXPECT_EQ(pellarion::StartUp(fake), std::nullopt);
+    std::vector<std::string> expected = c.copies;
+    // Both starts are attempted, E: first, whatever was found.
+    expected.push_back("start E:\\Pellarion\\update.exe 2");
+    expected.push_back("start D:\\Pellarion\\update.exe 2");
+    expected.push_back("end");
+    EXPECT_EQ(fake.log, expected);
+    EXPECT_EQ(fake.HasFile("D:\\Pellarion\\update.exe"), c.onD);
+    EXPECT_EQ(fake.HasFile("E:\\Pellarion\\update.exe"), c.onE);
+  }
+}
+
+TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {
+  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  fake.previousInstance = true;
+  EXPECT_EQ(StartUp(), std::nullopt);
+  EXPECT_THAT(fake.log, ElementsAre("end"));
+}
+
+TEST_F(StartUpTest, FailingStepsAreSkippedAndTheRunGoesOn) {
+  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  fake.AddFile("C:\\Pellarion\\format.dll");
+
+  // The first firewall pass failing does not skip the second; an instance
+  // test that fails counts as no other instance; a failed pump changes nothing.
+  faults.Fail(Op::Firewall, "current");
+  faults.Fail(Op::PreviousInstance);
+  faults.Fail(Op::Pump);
+  EXPECT_EQ(StartUp(), Mode::Internet);
+  EXPECT_EQ(fake.Logged("firewall").size(), 1u);
+  EXPECT_THAT(fake.Logged("firewall standard"), ::testing::SizeIs(1));
+  EXPECT_THAT(fake.Logged("status"), ElementsAre("status #0000FF " + kSearching));
+
+  // No firewall at all: nothing is shown of it and the run goes on.
+  fake.log.clear();
+  fake.firewallAvailable = false;
+  EXPECT_EQ(StartUp(), Mode::Internet);
+  EXPECT_THAT(fake.Logged("firewall"), IsEmpty());
+  EXPECT_EQ(fake.log.back(), "status #0000FF " + kSearching);
+}
+
+TEST_F(StartUpTest, AFailedExistenceTestKeepsTheLastAnswer) {
+  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  // The marker test fails; the answer before it (the application exists)
+  // stands, so the run takes the internet path.
+  faults.Fail(Op::FileExists, "format.dll");
+  EXPECT_EQ(StartUp(), Mode::Internet);
+}
+
+TEST_F(StartUpTest, ExecuteEndsTheProcessAfterTheChoice) {
+  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  Form1 form(fake, DefaultUrls::ForHost("updates.test"));
+  UpdateRun run(fake, form);
+  EXPECT_THROW(run.Execute(), FakePlatform::Ended);
+  EXPECT_EQ(fake.log.back(), "end");
+}
+
+}  // namespace
+}  // namespace pellarion

@@ -1,0 +1,160 @@
+#include "tests/support/FakePlatform.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/WebColour.h"
+
+namespace pellarion::testing {
+
+namespace {
+
+class StringInput : public InputFile {
+ public:
+  explicit StringInput(std::string text) : text_(std::move(text)) {}
+  std::size_t Read(char* buffer, std::size_t size) override {
+    const std::size_t n = std::min(size, text_.size() - pos_);
+    std::memcpy(buffer, text_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  std::size_t pos_ = 0;
+};
+
+std::string Line(const char* what, const StatusLine& line) {
+  return std::string(what) + " " + WebColour(line.colour) + " " + line.text;
+}
+
+}  // namespace
+
+std::string FakePlatform::Key(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return key;
+}
+
+void FakePlatform::CheckDrive(const std::string& path) const {
+  if (path.size() >= 2 && path[1] == ':') {
+    const char drive = static_cast<char>(path[0] & ~0x20);
+    if (unavailableDrives.count(drive) != 0) throw PlatformError("drive unavailable: " + path);
+  }
+}
+
+const FakeFile& FakePlatform::Existing(const std::string& path) const {
+  CheckDrive(path);
+  const auto it = files_.find(Key(path));
+  if (it == files_.end()) throw PlatformError("file not found: " + path);
+  return it->second;
+}
+
+void FakePlatform::AddFile(const std::string& path, const std::string& contents,
+                           const std::string& version) {
+  files_[Key(path)] = FakeFile{contents, version};
+}
+
+void FakePlatform::AddFolder(const std::string& path) { folders_.insert(Key(path)); }
+
+bool FakePlatform::HasFile(const std::string& path) const { return files_.count(Key(path)) != 0; }
+
+const FakeFile& FakePlatform::File(const std::string& path) const { return files_.at(Key(path)); }
+
+bool FakePlatform::HasFolder(const std::string& path) const {
+  return folders_.count(Key(path)) != 0;
+}
+
+std::vector<std::string> FakePlatform::Logged(const std::string& prefix) const {
+  std::vector<std::string> out;
+  for (const std::string& entry : log) {
+    if (entry.rfind(prefix, 0) == 0) out.push_back(entry);
+  }
+  return out;
+}
+
+void FakePlatform::EndRun() {
+  log.push_back("end");
+  ended = true;
+  throw Ended{};
+}
+
+void FakePlatform::Pause(int milliseconds) { log.push_back("pause " + std::to_string(milliseconds)); }
+
+bool FakePlatform::FileExists(const std::string& path) {
+  CheckDrive(path);
+  return files_.count(Key(path)) != 0;
+}
+
+void FakePlatform::CopyFileTo(const std::string& from, const std::string& to) {
+  const FakeFile copy = Existing(from);
+  CheckDrive(to);
+  files_[Key(to)] = copy;
+  log.push_back("copy " + from + " -> " + to);
+}
+
+void FakePlatform::RemoveFile(const std::string& path) {
+  Existing(path);
+  files_.erase(Key(path));
+  log.push_back("delete " + path);
+}
+
+void FakePlatform::RenameFile(const std::string& from, const std::string& to) {
+  const FakeFile moved = Existing(from);
+  CheckDrive(to);
+  if (files_.count(Key(to)) != 0) throw PlatformError("file exists: " + to);
+  files_.erase(Key(from));
+  files_[Key(to)] = moved;
+  log.push_back("rename " + from + " -> " + to);
+}
+
+std::int64_t FakePlatform::FileLength(const std::string& path) {
+  return static_cast<std::int64_t>(Existing(path).contents.size());
+}
+
+std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
+  return std::make_unique<StringInput>(Existing(path).contents);
+}
+
+void FakePlatform::DeleteFolder(const std::string& path) {
+  CheckDrive(path);
+  if (folders_.erase(Key(path)) == 0) throw PlatformError("folder not found: " + path);
+  log.push_back("delete folder " + path);
+}
+
+std::string FakePlatform::GetFileVersion(const std::string& path) {
+  const FakeFile& file = Existing(path);
+  if (file.version.empty()) throw PlatformError("no version record: " + path);
+  return file.version;
+}
+
+void FakePlatform::StartProgram(const std::string& path, WindowState state) {
+  log.push_back("start " + path + " " + std::to_string(static_cast<int>(state)));
+  Existing(path);
+}
+
+void FakePlatform::FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) {
+  if (!firewallAvailable) throw PlatformError("no firewall");
+  log.push_back(std::string("firewall ") +
+                (profile == FirewallProfile::Current ? "current " : "standard ") + rule.name +
+                " | " + rule.processImageFileName + " | ip " + std::to_string(rule.ipVersion) +
+                " | remote " + rule.remoteAddresses + " | scope " + std::to_string(rule.scope) +
+                (rule.enabled ? " | enabled" : " | disabled"));
+}
+
+void FakePlatform::ShowStatusWindow(const WindowDesign&, const StatusLine& line) {
+  log.push_back(Line("show", line));
+}
+
+void FakePlatform::UpdateStatus(const StatusLine& line) { log.push_back(Line("status", line)); }
+
+void FakePlatform::ShowMessage(const std::string& text, const std::string& title) {
+  log.push_back("message " + title + ": " + text);
+}
+
+void FakePlatform::ResetMousePointer() { log.push_back("mouse pointer"); }
+
+}  // namespace pellarion::testing

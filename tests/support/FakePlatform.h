@@ -1,0 +1,85 @@
+// An in-memory platform for testing the run: files live in a map, and every
+// effect the run has on the machine is written to one ordered log.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace pellarion::testing {
+
+struct FakeFile {
+  std::string contents;
+  std::string version;  // empty: the file carries no version record
+};
+
+class FakePlatform : public Platform {
+ public:
+  // Thrown by EndRun: the run's end passes through the continue-on-error rule.
+  struct Ended {};
+
+  // --- Set-up ---
+  std::string appDir = "C:\\Pellarion";
+  std::string exeName = "update";
+  bool previousInstance = false;
+  std::string userName = "amina";
+  std::set<char> unavailableDrives;  // upper-case letters
+  bool firewallAvailable = true;
+
+  void AddFile(const std::string& path, const std::string& contents = "",
+               const std::string& version = "");
+  void AddFolder(const std::string& path);
+
+  // --- What the run left and did ---
+  bool HasFile(const std::string& path) const;
+  const FakeFile& File(const std::string& path) const;
+  bool HasFolder(const std::string& path) const;
+  // Ordered log: "copy A -> B", "delete P", "rename A -> B", "start P 2",
+  // "firewall current|standard NAME IMAGE", "show #RRGGBB TEXT",
+  // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P",
+  // "mouse pointer", "end".
+  std::vector<std::string> log;
+  int pumps = 0;
+  bool ended = false;
+  // The entries of `log` that begin with `prefix`.
+  std::vector<std::string> Logged(const std::string& prefix) const;
+
+  // --- Platform ---
+  std::string AppDir() override { return appDir; }
+  std::string ExeName() override { return exeName; }
+  bool PreviousInstance() override { return previousInstance; }
+  [[noreturn]] void EndRun() override;
+  void Pause(int milliseconds) override;
+  std::string UserName() override { return userName; }
+  bool FileExists(const std::string& path) override;
+  void CopyFileTo(const std::string& from, const std::string& to) override;
+  void RemoveFile(const std::string& path) override;
+  void RenameFile(const std::string& from, const std::string& to) override;
+  std::int64_t FileLength(const std::string& path) override;
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
+  void DeleteFolder(const std::string& path) override;
+  std::string GetFileVersion(const std::string& path) override;
+  void StartProgram(const std::string& path, WindowState state) override;
+  void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override;
+  void ShowStatusWindow(const WindowDesign& design, const StatusLine& line) override;
+  void UpdateStatus(const StatusLine& line) override;
+  void Pump() override { ++pumps; }
+  void ShowMessage(const std::string& text, const std::string& title) override;
+  void ResetMousePointer() override;
+  void WaitForWindowClose() override { log.push_back("wait for close"); }
+
+ private:
+  // Upper case, forward slashes folded to backslashes: names compare without
+  // regard to case.
+  static std::string Key(const std::string& path);
+  void CheckDrive(const std::string& path) const;
+  const FakeFile& Existing(const std::string& path) const;
+
+  std::map<std::string, FakeFile> files_;
+  std::set<std::string> folders_;
+};
+
+}  // namespace pellarion::testing
