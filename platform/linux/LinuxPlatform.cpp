@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/linux/InstanceLock.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
 #include "versions/VersionRecord.h"
@@ -88,16 +89,6 @@ class FdInputFile : public InputFile {
   std::string path_;
 };
 
-// 64-bit FNV-1a: a stable key for the instance lock.
-std::uint64_t Fnv1a(const std::string& text) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -131,11 +122,9 @@ class LinuxPlatform : public Platform {
     if (fd < 0) Fail("cannot create instance lock for", exePath_);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    char name[64];
-    const int length = std::snprintf(name, sizeof name, "osmerin-pellarion-updater-%016llx",
-                                     static_cast<unsigned long long>(Fnv1a(exePath_)));
-    std::memcpy(address.sun_path + 1, name, static_cast<std::size_t>(length));
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    const std::string name = InstanceLockName(exePath_);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] = 0: abstract
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
       instanceSocket_ = fd;  // held until the process ends
       return false;
@@ -300,6 +289,20 @@ class LinuxPlatform : public Platform {
 };
 
 }  // namespace
+
+std::string InstanceLockName(const std::string& exePath) {
+  // 64-bit FNV-1a: stable across builds, so an older and a newer updater at
+  // the same path see each other.
+  std::uint64_t h = 1469598103934665603ull;
+  for (const unsigned char c : exePath) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "osmerin-pellarion-updater-%016llx",
+                static_cast<unsigned long long>(h));
+  return name;
+}
 
 std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
 

@@ -1,0 +1,132 @@
+// The Linux platform's contract, on real files in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/Platform.h"
+#include "platform/linux/PathMapping.h"
+#include "tests/support/Subprocess.h"
+
+namespace pellarion {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class LinuxPlatformTest : public ::testing::Test {
+ protected:
+  LinuxPlatformTest() {
+    ::setenv("PELLARION_DRIVE_D", (dir / "d").c_str(), 1);
+    std::filesystem::create_directories(dir / "d");
+    ::unsetenv("PELLARION_DRIVE_Q");
+  }
+  ~LinuxPlatformTest() override { ::unsetenv("PELLARION_DRIVE_D"); }
+
+  TempDir dir;
+  std::unique_ptr<Platform> platform = CreateSystemPlatform();
+};
+
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mode & 0777;
+}
+
+TEST_F(LinuxPlatformTest, DrivesMapToTheirFoldersAndNamesMatchWithoutRegardToCase) {
+  WriteFile(dir / "d/Pellarion/Pellarion.EXE", "app");
+  EXPECT_EQ(MapWindowsPath("D:\\pellarion\\pellarion.exe").path, dir / "d/Pellarion/Pellarion.EXE");
+  EXPECT_TRUE(platform->FileExists("D:\\Pellarion\\pellarion.exe"));
+  EXPECT_TRUE(platform->FileExists("d:\\PELLARION\\Pellarion.exe"));
+  EXPECT_FALSE(platform->FileExists("D:\\Pellarion\\format.dll"));
+  EXPECT_FALSE(platform->FileExists("D:\\Elsewhere\\pellarion.exe"));
+  // A folder is not a file.
+  EXPECT_FALSE(platform->FileExists("D:\\Pellarion"));
+  // A path from the root; a doubled separator is harmless.
+  EXPECT_TRUE(platform->FileExists(dir / "d\\Pellarion\\\\pellarion.exe"));
+  // Without its own variable a drive is /mnt/<letter>; a drive that is not
+  // there makes the test fail rather than answer.
+  EXPECT_EQ(MapWindowsPath("Q:\\x").path, "/mnt/q/x");
+  if (!std::filesystem::exists("/mnt/q")) {
+    EXPECT_THROW(platform->FileExists("Q:\\Pellarion\\pellarion.exe"), PlatformError);
+  }
+}
+
+TEST_F(LinuxPlatformTest, CopyReplacesTheFileOfAnyCaseAndKeepsPermissions) {
+  WriteFile(dir / "app/update.exe", "new updater", 0755);
+  WriteFile(dir / "d/Pellarion/UPDATE.EXE", "old updater", 0644);
+  platform->CopyFileTo(dir / "app\\update.exe", "D:\\Pellarion\\update.exe");
+  EXPECT_EQ(ReadFile(dir / "d/Pellarion/UPDATE.EXE"), "new updater");
+  EXPECT_EQ(Mode(dir / "d/Pellarion/UPDATE.EXE"), 0755u);
+  EXPECT_FALSE(Exists(dir / "d/Pellarion/update.exe"));
+
+  // Failures leave nothing behind.
+  EXPECT_THROW(platform->CopyFileTo(dir / "app\\missing.exe", "D:\\Pellarion\\x.exe"), PlatformError);
+  EXPECT_THROW(platform->CopyFileTo(dir / "app\\update.exe", "D:\\NoFolder\\update.exe"),
+               PlatformError);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "d/Pellarion"),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(LinuxPlatformTest, DeleteRenameAndLengthFailAsWindowsWould) {
+  WriteFile(dir / "d/a.txt", "12345");
+  WriteFile(dir / "d/B.txt", "b");
+  EXPECT_EQ(platform->FileLength("D:\\A.TXT"), 5);
+  EXPECT_THROW(platform->FileLength("D:\\missing.txt"), PlatformError);
+
+  // A rename never replaces: the target exists (in another case).
+  EXPECT_THROW(platform->RenameFile("D:\\a.txt", "D:\\b.txt"), PlatformError);
+  EXPECT_EQ(ReadFile(dir / "d/B.txt"), "b");
+  EXPECT_THROW(platform->RenameFile("D:\\missing.txt", "D:\\c.txt"), PlatformError);
+  platform->RenameFile("D:\\a.txt", "D:\\c.txt");
+  EXPECT_EQ(ReadFile(dir / "d/c.txt"), "12345");
+
+  platform->RemoveFile("D:\\C.TXT");
+  EXPECT_FALSE(Exists(dir / "d/c.txt"));
+  EXPECT_THROW(platform->RemoveFile("D:\\c.txt"), PlatformError);
+
+  std::filesystem::create_directories(dir / "d/cache/IE/sub");
+  WriteFile(dir / "d/cache/IE/sub/x", "x");
+  platform->DeleteFolder("D:\\cache\\ie");
+  EXPECT_FALSE(Exists(dir / "d/cache/IE"));
+  EXPECT_THROW(platform->DeleteFolder("D:\\cache\\IE"), PlatformError);
+}
+
+TEST_F(LinuxPlatformTest, ReadsFilesVersionsAndStartsPrograms) {
+  WriteFile(dir / "d/host.dll", "line one\r\nline two");
+  auto input = platform->OpenInput("D:\\HOST.DLL");
+  char buffer[64];
+  const std::size_t n = input->Read(buffer, sizeof buffer);
+  EXPECT_EQ(std::string(buffer, n), "line one\r\nline two");
+  EXPECT_EQ(input->Read(buffer, sizeof buffer), 0u);
+  EXPECT_THROW(platform->OpenInput("D:\\missing.dll"), PlatformError);
+
+  std::filesystem::copy_file(std::string(FIXTURE_DIR) + "/pe-3.1.0.12.exe", dir / "d/Pellarion.exe");
+  EXPECT_EQ(platform->GetFileVersion("D:\\pellarion.exe"), "3.1.0.12");
+  EXPECT_THROW(platform->GetFileVersion("D:\\host.dll"), PlatformError);
+  EXPECT_THROW(platform->GetFileVersion("D:\\missing.exe"), PlatformError);
+
+  WriteFile(dir / "d/Started.sh", "#!/bin/sh\necho started > \"$0.out\"\n", 0755);
+  platform->StartProgram("D:\\started.sh", WindowState::Minimised);
+  for (int i = 0; i < 200 && !Exists(dir / "d/Started.sh.out"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ReadFile(dir / "d/Started.sh.out"), "started\n");
+  WriteFile(dir / "d/not-executable", "data", 0644);
+  EXPECT_THROW(platform->StartProgram("D:\\not-executable", WindowState::Normal), PlatformError);
+  EXPECT_THROW(platform->StartProgram("D:\\missing.exe", WindowState::Normal), PlatformError);
+
+  EXPECT_FALSE(platform->UserName().empty());
+  // There is no Windows Firewall here: registration fails, silently.
+  EXPECT_THROW(platform->FirewallAddApplication(FirewallProfile::Current, FirewallRule{}),
+               PlatformError);
+}
+
+}  // namespace
+}  // namespace pellarion

@@ -1,0 +1,104 @@
+// The Linux update.exe end to end: real folders, real processes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/Platform.h"
+#include "platform/linux/InstanceLock.h"
+#include "tests/support/Subprocess.h"
+
+namespace pellarion {
+namespace {
+
+using testing::Exists;
+using testing::RunProgram;
+using testing::TempDir;
+using testing::WriteFile;
+
+const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
+const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
+
+// update.exe installed in `folder`.
+std::string Install(const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  const std::string exe = folder + "/update.exe";
+  std::filesystem::copy_file(UPDATE_EXE, exe, std::filesystem::copy_options::overwrite_existing);
+  return exe;
+}
+
+TEST(UpdateExeTest, CarriesItsVersionRecord) {
+  EXPECT_EQ(CreateSystemPlatform()->GetFileVersion(UPDATE_EXE), "2.0.0.55");
+}
+
+TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode) {
+  TempDir dir;
+  const std::string exe = Install(dir / "app");
+  WriteFile(dir / "app/Pellarion.exe", "app", 0755);
+  const auto share = RunProgram({exe});
+  EXPECT_EQ(share.exitCode, 0);
+  EXPECT_EQ(share.output, kShown + kSearching);
+
+  WriteFile(dir / "app/format.dll", "");
+  const auto internet = RunProgram({exe});
+  EXPECT_EQ(internet.exitCode, 0);
+  EXPECT_EQ(internet.output, kShown + kSearching);
+}
+
+TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
+  TempDir dir;
+  const std::string exe = Install(dir / "downloads");
+  WriteFile(dir / "d/Pellarion/pellarion.exe", "app", 0755);
+  WriteFile(dir / "e/PELLARION/Pellarion.EXE", "app", 0755);
+  std::filesystem::create_directories(dir / "f/Pellarion");
+  const auto run = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "d"},
+                                      {"PELLARION_DRIVE_E", dir / "e"}});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, "");
+  for (const std::string& copy : {dir / "d/Pellarion/update.exe", dir / "e/PELLARION/update.exe"}) {
+    EXPECT_TRUE(Exists(copy)) << copy;
+    EXPECT_EQ(::access(copy.c_str(), X_OK), 0) << copy;
+    EXPECT_EQ(CreateSystemPlatform()->GetFileVersion(copy), "2.0.0.55");
+  }
+
+  // Neither drive there: nothing copied, nothing shown, a clean end.
+  const auto none = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "nod"},
+                                       {"PELLARION_DRIVE_E", dir / "noe"}});
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.output, "");
+}
+
+TEST(UpdateExeTest, ASecondInstanceEndsWithoutOutput) {
+  TempDir dir;
+  const std::string exe = Install(dir / "app");
+  WriteFile(dir / "app/Pellarion.exe", "app", 0755);
+
+  // Hold the lock a running updater at this path holds.
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = InstanceLockName(std::filesystem::canonical(exe).string());
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+            0);
+  const auto second = RunProgram({exe});
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.output, "");
+
+  // A copy installed in another folder is another instance.
+  const std::string other = Install(dir / "other");
+  WriteFile(dir / "other/pellarion.exe", "app", 0755);
+  EXPECT_EQ(RunProgram({other}).output, kShown + kSearching);
+
+  ::close(fd);
+  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching);
+}
+
+}  // namespace
+}  // namespace pellarion

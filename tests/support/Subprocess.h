@@ -1,0 +1,39 @@
+// Runs a program for a test and collects what it printed (Linux).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pellarion::testing {
+
+struct RunResult {
+  int exitCode = -1;      // -1 when it did not end in time or died by a signal
+  std::string output;     // standard output
+};
+
+// Runs `argv` with the environment plus `env` (an empty value unsets the
+// variable), standard input from /dev/null, and waits at most `timeoutMs`.
+RunResult RunProgram(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+}  // namespace pellarion::testing
