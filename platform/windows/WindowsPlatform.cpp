@@ -1,0 +1,252 @@
+// The Windows realisation of the platform, with Win32 and COM.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/windows/Firewall.h"
+#include "platform/windows/ScopedWin.h"
+#include "platform/windows/StatusWindow.h"
+#include "platform/windows/WinText.h"
+
+namespace pellarion {
+
+namespace {
+
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) FailWithLastError("cannot read the executable's path", "");
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+// Errors that mean "the drive or share is not there", as opposed to "no such
+// file": the existence test fails on them instead of answering.
+bool IsUnavailable(DWORD error) {
+  switch (error) {
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool DriveMissing(const std::wstring& path) {
+  if (path.size() < 2 || path[1] != L':') return false;
+  const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+  return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
+}
+
+class HandleInput : public InputFile {
+ public:
+  HandleInput(ScopedHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  std::size_t Read(char* buffer, std::size_t size) override {
+    DWORD read = 0;
+    const DWORD want = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    if (!ReadFile(file_.get(), buffer, want, &read, /*lpOverlapped=*/nullptr)) {
+      FailWithLastError("cannot read", path_);
+    }
+    return read;
+  }
+
+ private:
+  ScopedHandle file_;
+  std::string path_;
+};
+
+class WindowsPlatform : public Platform {
+ public:
+  WindowsPlatform() : exePath_(ModulePath()) {}
+
+  std::string AppDir() override {
+    return Utf8(exePath_.substr(0, exePath_.find_last_of(L"\\/")));
+  }
+
+  std::string ExeName() override {
+    std::wstring name = exePath_.substr(exePath_.find_last_of(L"\\/") + 1);
+    const auto dot = name.rfind(L'.');
+    return Utf8(dot == std::wstring::npos ? name : name.substr(0, dot));
+  }
+
+  // A named mutex per executable path: two copies installed in different
+  // folders are different instances. Mutex names cannot hold backslashes,
+  // so the (case-folded) path is hashed.
+  bool PreviousInstance() override {
+    if (instance_.valid()) return false;
+    std::wstring key = exePath_;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    std::uint64_t h = 1469598103934665603ull;
+    for (const wchar_t c : key) {
+      h ^= static_cast<std::uint16_t>(c);
+      h *= 1099511628211ull;
+    }
+    wchar_t name[80];
+    swprintf(name, 80, L"Local\\OsmerinPellarionUpdater-%016llx", static_cast<unsigned long long>(h));
+    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name));
+    if (!mutex.valid()) FailWithLastError("cannot create the instance mutex", Utf8(name));
+    const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+    instance_ = std::move(mutex);  // held until the process ends
+    return another;
+  }
+
+  [[noreturn]] void EndRun() override { ExitProcess(0); }
+
+  void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+
+  std::string UserName() override {
+    wchar_t name[257];
+    DWORD size = 257;
+    if (!GetUserNameW(name, &size)) FailWithLastError("cannot read the user name", "");
+    return Utf8(name);
+  }
+
+  bool FileExists(const std::string& path) override {
+    const std::wstring wide = Wide(path);
+    if (DriveMissing(wide)) throw PlatformError("drive unavailable: " + path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      if (IsUnavailable(GetLastError())) FailWithLastError("unavailable:", path);
+      return false;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+
+  void CopyFileTo(const std::string& from, const std::string& to) override {
+    if (!CopyFileW(Wide(from).c_str(), Wide(to).c_str(), /*bFailIfExists=*/FALSE)) {
+      FailWithLastError("cannot copy to " + to + " from", from);
+    }
+  }
+
+  void RemoveFile(const std::string& path) override {
+    if (!DeleteFileW(Wide(path).c_str())) FailWithLastError("cannot delete", path);
+  }
+
+  void RenameFile(const std::string& from, const std::string& to) override {
+    if (!MoveFileW(Wide(from).c_str(), Wide(to).c_str())) {
+      FailWithLastError("cannot rename to " + to + ":", from);
+    }
+  }
+
+  std::int64_t FileLength(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      FailWithLastError("cannot read the length of", path);
+    }
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+    ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr));
+    if (!file.valid()) FailWithLastError("cannot open", path);
+    return std::make_unique<HandleInput>(std::move(file), path);
+  }
+
+  void DeleteFolder(const std::string& path) override {
+    const std::filesystem::path folder(Wide(path));
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) throw PlatformError("no such folder: " + path);
+    std::filesystem::remove_all(folder, ec);
+    if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
+  }
+
+  std::string GetFileVersion(const std::string& path) override {
+    const std::wstring wide = Wide(path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    if (size == 0) FailWithLastError("no version record in", path);
+    std::vector<unsigned char> block(size);
+    if (!GetFileVersionInfoW(wide.c_str(), 0, size, block.data())) {
+      FailWithLastError("cannot read the version record of", path);
+    }
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+        info == nullptr || length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD) {
+      throw PlatformError("no fixed version in " + path);
+    }
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
+  }
+
+  // The program starts in its own folder, where it expects its files.
+  void StartProgram(const std::string& path, WindowState state) override {
+    const std::wstring program = Wide(path);
+    std::wstring commandLine = L"\"" + program + L"\"";
+    const auto slash = program.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = state == WindowState::Minimised ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), /*lpProcessAttributes=*/nullptr,
+                        /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
+                        /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+      FailWithLastError("cannot start", path);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+
+  void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {
+    AddFirewallApplication(profile, rule);
+  }
+
+  void ShowStatusWindow(const WindowDesign& design, const StatusLine& line) override {
+    window_.Show(design, line);
+  }
+  void UpdateStatus(const StatusLine& line) override { window_.Update(line); }
+
+  void Pump() override {
+    MSG msg;
+    while (PeekMessageW(&msg, /*hWnd=*/nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  void ShowMessage(const std::string& text, const std::string& title) override {
+    if (MessageBoxW(window_.Handle(), Wide(text).c_str(), Wide(title).c_str(),
+                    MB_OK | MB_ICONINFORMATION) == 0) {
+      FailWithLastError("cannot show the message", title);
+    }
+  }
+
+  void ResetMousePointer() override { SetCursor(LoadCursorW(nullptr, IDC_ARROW)); }
+
+  void WaitForWindowClose() override { window_.RunUntilClosed(); }
+
+ private:
+  ScopedCom com_;
+  std::wstring exePath_;
+  ScopedHandle instance_;
+  StatusWindow window_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<WindowsPlatform>(); }
+
+}  // namespace pellarion

@@ -1,0 +1,27 @@
+# Shared by the Wine tests: the private prefix and X display of this test run.
+# WINE_WORK (a folder in the build tree) holds both.
+set -euo pipefail
+: "${WINE_WORK:?}"
+export WINEPREFIX="$WINE_WORK/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+if [ -f "$WINE_WORK/display" ]; then
+  export DISPLAY=":$(cat "$WINE_WORK/display")"
+fi
+
+# Windows path of a file under drive C: of the prefix.
+c_drive() { echo "$WINEPREFIX/drive_c"; }
+
+# Waits for a top-level window whose title is $1; prints its id.
+wait_for_window() {
+  local id=""
+  for _ in $(seq 1 120); do
+    id=$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.25
+  done
+  echo "no window named '$1' appeared" >&2
+  return 1
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Makes a fresh Wine prefix and a private X display for this test run.
+WINE_WORK="$1"
+rm -rf "$WINE_WORK"
+mkdir -p "$WINE_WORK"
+source "$(dirname "$0")/wine_common.sh"
+
+# Xvfb picks a free display and tells it on a pipe.
+exec {fd}<> <(:)
+Xvfb -displayfd "$fd" -nolisten tcp -screen 0 1024x768x24 >"$WINE_WORK/xvfb.log" 2>&1 &
+echo $! >"$WINE_WORK/xvfb.pid"
+read -r -t 20 -u "$fd" display
+echo "$display" >"$WINE_WORK/display"
+export DISPLAY=":$display"
+
+"$WINE" wineboot -i >"$WINE_WORK/wineboot.log" 2>&1
+# Arial falls back to a monospaced face without this; DejaVu Sans shapes Arabic.
+"$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d "DejaVu Sans" /f \
+  >/dev/null 2>&1
+"$WINESERVER" -w
+echo "prefix ready at $WINEPREFIX on display :$display"
