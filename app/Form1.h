@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "versions/Manifest.h"
 
 namespace pellarion {
 
@@ -37,7 +38,7 @@ struct DefaultUrls {
 // The design of the window, as the platform draws it.
 const WindowDesign& Form1Design();
 
-class Form1 {
+class Form1 : public ManifestVariables {
  public:
   Form1(Platform& platform, DefaultUrls urls);
 
@@ -55,10 +56,8 @@ class Form1 {
   const StatusLine& Status() const { return label1_; }
   bool Shown() const { return shown_; }
 
-  // Run-wide variables kept on the window for the life of the process.
-  std::string ManifestLine;
-  std::vector<std::string> ManifestFields;
-  std::string ManifestValue;
+  // Run-wide variables kept on the window for the life of the process (the
+  // manifest reader's come from ManifestVariables).
   std::string UserName;
 
  private:

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/ContinueOnError.h"
+#include "platform/ContinueOnError.h"
 
 namespace pellarion {
 

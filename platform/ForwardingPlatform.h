@@ -41,6 +41,13 @@ class ForwardingPlatform : public Platform {
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }
+  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+    return target_.ProcessQuery(imageName);
+  }
+  void TerminateProcessById(std::int64_t id) override { target_.TerminateProcessById(id); }
+  bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
+    return target_.WaitForProcessesToEnd(ids, milliseconds);
+  }
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {
     target_.FirewallAddApplication(profile, rule);
   }

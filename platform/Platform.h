@@ -79,6 +79,12 @@ struct StatusLine {
   Colour colour = 0;
 };
 
+// A running process as the system lists it.
+struct ProcessEntry {
+  std::int64_t id = 0;
+  std::string imageName;
+};
+
 // Sequential reading of a file's bytes.
 class InputFile {
  public:
@@ -133,6 +139,15 @@ class Platform {
   // --- Processes ---
   // Starts a program and returns at once; fails if it cannot be started.
   virtual void StartProgram(const std::string& path, WindowState state) = 0;
+
+  // Running processes whose image name is `imageName`, compared without
+  // regard to case, in the order the system lists them; never this process.
+  virtual std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) = 0;
+  // Stops a process at once; fails when the process refuses or is gone.
+  virtual void TerminateProcessById(std::int64_t id) = 0;
+  // Waits until each process has ended, at most `milliseconds` in all; true
+  // when all have ended.
+  virtual bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) = 0;
 
   // --- Firewall ---
   // Adds an authorized-application entry to the given profile; fails when the

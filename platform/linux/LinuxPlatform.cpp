@@ -1,6 +1,10 @@
 // The Linux realisation of the platform: the layer that stands in for Windows
 // so the same run can be built, run and tested natively.
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -88,6 +92,40 @@ class FdInputFile : public InputFile {
   Fd fd_;
   std::string path_;
 };
+
+// Through syscall(2): the C library's declarations of these are not usable
+// from C++ on every system we build on.
+int PidfdOpen(std::int64_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
+int PidfdKill(int fd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0)); }
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The file name of a process's executable, or, where that cannot be read (a
+// process of another user), its command name.
+std::string ImageName(const std::string& pid) {
+  std::error_code ec;
+  std::string exe = std::filesystem::read_symlink("/proc/" + pid + "/exe", ec).string();
+  if (!ec && !exe.empty()) {
+    static const std::string kDeleted = " (deleted)";  // the file was replaced
+    if (exe.size() > kDeleted.size() && exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+      exe.resize(exe.size() - kDeleted.size());
+    }
+    return exe.substr(exe.rfind('/') + 1);
+  }
+  char comm[64] = {};
+  Fd fd(::open(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+  const ssize_t n = fd.get() >= 0 ? ::read(fd.get(), comm, sizeof comm - 1) : -1;
+  std::string name = n > 0 ? std::string(comm, static_cast<std::size_t>(n)) : "";
+  while (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
+}
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
@@ -267,6 +305,52 @@ class LinuxPlatform : public Platform {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) Fail("cannot start", path, error);
+  }
+
+  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    if (!proc) Fail("cannot list processes in", "/proc");
+    std::vector<ProcessEntry> found;
+    const std::int64_t self = ::getpid();
+    while (const dirent* e = ::readdir(proc.get())) {
+      char* end = nullptr;
+      const long long pid = std::strtoll(e->d_name, &end, 10);
+      if (pid <= 0 || *end != '\0' || pid == self) continue;
+      const std::string name = ImageName(e->d_name);
+      if (EqualIgnoringCase(name, imageName)) found.push_back({pid, name});
+    }
+    return found;
+  }
+
+  // SIGKILL through a pidfd, so a recycled process id is never hit.
+  void TerminateProcessById(std::int64_t id) override {
+    const int fd = PidfdOpen(id);
+    if (fd < 0) Fail("cannot open process", std::to_string(id));
+    const Fd owner(fd);
+    if (PidfdKill(fd) != 0) Fail("cannot stop process", std::to_string(id));
+  }
+
+  bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
+    std::vector<Fd> owners;
+    std::vector<pollfd> waiting;
+    for (const std::int64_t id : ids) {
+      const int fd = PidfdOpen(id);
+      if (fd < 0) continue;  // already gone
+      owners.emplace_back(fd);
+      waiting.push_back({fd, POLLIN, 0});
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!waiting.empty()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) return false;
+      if (::poll(waiting.data(), waiting.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
+        Fail("cannot wait for processes", "");
+      }
+      // A pidfd is readable once its process has ended (a zombie has ended).
+      std::erase_if(waiting, [](const pollfd& p) { return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0; });
+    }
+    return true;
   }
 
   void FirewallAddApplication(FirewallProfile, const FirewallRule&) override {

@@ -1,6 +1,9 @@
 // The Windows realisation of the platform, with Win32 and COM.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <vector>
@@ -208,6 +211,48 @@ class WindowsPlatform : public Platform {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+  }
+
+  // Toolhelp lists every process with its image name; under Wine it is also
+  // the route that works (WMI's Terminate method is not implemented there).
+  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) FailWithLastError("cannot list processes", "");
+    const std::wstring wanted = Wide(imageName);
+    const DWORD self = GetCurrentProcessId();
+    std::vector<ProcessEntry> found;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+      if (entry.th32ProcessID != self && lstrcmpiW(entry.szExeFile, wanted.c_str()) == 0) {
+        found.push_back({static_cast<std::int64_t>(entry.th32ProcessID), Utf8(entry.szExeFile)});
+      }
+    }
+    return found;
+  }
+
+  void TerminateProcessById(std::int64_t id) override {
+    ScopedHandle process(OpenProcess(PROCESS_TERMINATE, /*bInheritHandle=*/FALSE, static_cast<DWORD>(id)));
+    if (!process.valid()) FailWithLastError("cannot open process", std::to_string(id));
+    if (!TerminateProcess(process.get(), /*uExitCode=*/1)) {
+      FailWithLastError("cannot stop process", std::to_string(id));
+    }
+  }
+
+  bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    bool all = true;
+    for (const std::int64_t id : ids) {
+      ScopedHandle process(OpenProcess(SYNCHRONIZE, /*bInheritHandle=*/FALSE, static_cast<DWORD>(id)));
+      if (!process.valid()) continue;  // already gone
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now()).count();
+      if (WaitForSingleObject(process.get(), left > 0 ? static_cast<DWORD>(left) : 0) != WAIT_OBJECT_0) {
+        all = false;
+      }
+    }
+    return all;
   }
 
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {

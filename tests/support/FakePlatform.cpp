@@ -136,6 +136,30 @@ void FakePlatform::StartProgram(const std::string& path, WindowState state) {
   Existing(path);
 }
 
+std::vector<ProcessEntry> FakePlatform::ProcessQuery(const std::string& imageName) {
+  std::vector<ProcessEntry> found;
+  for (const Process& p : processes) {
+    if (Key(p.imageName) == Key(imageName)) found.push_back({p.id, p.imageName});
+  }
+  return found;
+}
+
+void FakePlatform::TerminateProcessById(std::int64_t id) {
+  log.push_back("terminate " + std::to_string(id));
+  const auto it = std::find_if(processes.begin(), processes.end(),
+                               [&](const Process& p) { return p.id == id; });
+  if (it == processes.end()) throw PlatformError("no such process");
+  if (it->refuses) throw PlatformError("access denied");
+  processes.erase(it);
+}
+
+bool FakePlatform::WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) {
+  std::string entry = "wait";
+  for (const std::int64_t id : ids) entry += " " + std::to_string(id);
+  log.push_back(entry + " " + std::to_string(milliseconds));
+  return true;
+}
+
 void FakePlatform::FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) {
   if (!firewallAvailable) throw PlatformError("no firewall");
   log.push_back(std::string("firewall ") +

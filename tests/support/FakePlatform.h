@@ -28,6 +28,13 @@ class FakePlatform : public Platform {
   std::string userName = "amina";
   std::set<char> unavailableDrives;  // upper-case letters
   bool firewallAvailable = true;
+  // Running processes in the order the system lists them; `refuses` stay.
+  struct Process {
+    std::int64_t id;
+    std::string imageName;
+    bool refuses = false;
+  };
+  std::vector<Process> processes;
 
   void AddFile(const std::string& path, const std::string& contents = "",
                const std::string& version = "");
@@ -38,7 +45,7 @@ class FakePlatform : public Platform {
   const FakeFile& File(const std::string& path) const;
   bool HasFolder(const std::string& path) const;
   // Ordered log: "copy A -> B", "delete P", "rename A -> B", "start P 2",
-  // "firewall current|standard NAME IMAGE", "show #RRGGBB TEXT",
+  // "firewall current|standard NAME IMAGE", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
   // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P",
   // "mouse pointer", "end".
   std::vector<std::string> log;
@@ -63,6 +70,9 @@ class FakePlatform : public Platform {
   void DeleteFolder(const std::string& path) override;
   std::string GetFileVersion(const std::string& path) override;
   void StartProgram(const std::string& path, WindowState state) override;
+  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override;
+  void TerminateProcessById(std::int64_t id) override;
+  bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override;
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override;
   void ShowStatusWindow(const WindowDesign& design, const StatusLine& line) override;
   void UpdateStatus(const StatusLine& line) override;
