@@ -2,16 +2,10 @@
 
 #include <cstdlib>
 
+#include "app/Messages.h"
 #include "platform/ContinueOnError.h"
 
 namespace pellarion {
-
-namespace {
-
-constexpr const char* kSearching = "يتم البحث عن تحديث متوفر.";
-constexpr const char* kFirewallEntryName = "Osmerin Pellarion Updater";
-
-}  // namespace
 
 UpdateRun::UpdateRun(Platform& platform, Form1& form)
     : platform_(platform), form_(form) {
@@ -20,10 +14,12 @@ UpdateRun::UpdateRun(Platform& platform, Form1& form)
 }
 
 void UpdateRun::Execute() {
-  StartUp();
-  // The update modes are not part of this build yet: the run ends with its
-  // choice.
-  EndRun();
+  if (StartUp() == Mode::Share) {
+    ShareMode();
+  } else {
+    // The internet mode is not part of this build yet.
+    EndRun();
+  }
 }
 
 Mode UpdateRun::StartUp() {
@@ -43,7 +39,7 @@ Mode UpdateRun::StartUp() {
   AddFirewallException();
   Pump();
 
-  Try([&] { form_.SetStatusText(kSearching); });
+  Try([&] { form_.SetStatusText(messages::kSearching); });
   Pump();
 
   TestExists(InAppDir("\\format.dll"));
@@ -71,7 +67,7 @@ void UpdateRun::PlaceUpdaterAndEnd() {
 
 void UpdateRun::AddFirewallException() {
   FirewallRule rule;
-  rule.name = kFirewallEntryName;
+  rule.name = messages::kTitle;  // the firewall entry bears the window's title
   rule.ipVersion = 2;
   rule.processImageFileName = appDir_ + "\\" + exeName_ + "." + "exe";
   rule.remoteAddresses = "*";

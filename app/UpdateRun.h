@@ -29,6 +29,20 @@ class UpdateRun {
   // Plants copies of the updater where the application is installed, starts
   // them and ends the process.
   [[noreturn]] void PlaceUpdaterAndEnd();
+  // Updates the application and stages a newer updater from the host
+  // computer's share; ends the process.
+  [[noreturn]] void ShareMode();
+  // The share root named by line 1 of host.dll; empty when the file cannot
+  // be read or names none.
+  std::string ShareRoot();
+  // Starts a comparison: CU and NU from "0", CU = the installed digits, and
+  // NU = the digits of `available` unless it is empty. True when NU is newer.
+  bool CompareVersions(const std::string& installed, const std::string& available);
+  // Puts the staged application in place of Pellarion.exe after stopping the
+  // running copies; on failure removes the staged copy, restarts what was
+  // stopped and shows the failure. True when the new executable is in place.
+  bool InstallApplication(const std::string& staged);
+
   // Registers the updater with the firewall, in the current profile and in
   // the standard profile; the two passes are independent.
   void AddFirewallException();

@@ -30,6 +30,9 @@ class ForwardingPlatform : public Platform {
   void RenameFile(const std::string& from, const std::string& to) override {
     target_.RenameFile(from, to);
   }
+  void MoveReplacing(const std::string& from, const std::string& to) override {
+    target_.MoveReplacing(from, to);
+  }
   std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     return target_.OpenInput(path);

@@ -126,6 +126,10 @@ class Platform {
   virtual void RemoveFile(const std::string& path) = 0;
   // Renames; fails if the new name exists or the old one is missing.
   virtual void RenameFile(const std::string& from, const std::string& to) = 0;
+  // Puts `from` in place of `to` in one step, replacing it: at every moment
+  // `to` names a complete file, the old one or the new one. Fails if `from`
+  // is missing or `to` cannot be replaced; both are then as they were.
+  virtual void MoveReplacing(const std::string& from, const std::string& to) = 0;
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
   // Opens a file for sequential reading; fails if it is missing.

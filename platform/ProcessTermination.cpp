@@ -5,7 +5,7 @@
 
 namespace pellarion {
 
-void KillRunningApp(Platform& platform) {
+int KillRunningApp(Platform& platform) {
   std::vector<ProcessEntry> processes;
   Try([&] { processes = platform.ProcessQuery(kApplicationImage); });
   std::vector<std::int64_t> stopped;
@@ -15,8 +15,10 @@ void KillRunningApp(Platform& platform) {
       stopped.push_back(process.id);
     });
   }
-  if (stopped.empty()) return;
-  Try([&] { platform.WaitForProcessesToEnd(stopped, kTerminationWaitMs); });
+  if (!stopped.empty()) {
+    Try([&] { platform.WaitForProcessesToEnd(stopped, kTerminationWaitMs); });
+  }
+  return static_cast<int>(stopped.size());
 }
 
 }  // namespace pellarion

@@ -15,6 +15,7 @@ inline constexpr int kTerminationWaitMs = 5000;
 // user. Then waits until they have ended (at most kTerminationWaitMs), so the
 // executable is no longer in use when the caller replaces it. A process that
 // refuses stays running. Every step runs under the continue-on-error rule.
-void KillRunningApp(Platform& platform);
+// Returns how many processes it stopped.
+int KillRunningApp(Platform& platform);
 
 }  // namespace pellarion

@@ -23,6 +23,9 @@ using testing::WriteFile;
 
 const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
 const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
+// ShareMode without a share: nothing new on either side.
+const std::string kNothingNew =
+    "status #0000FF لا يتوفر اصدار جديد\nstatus #0000FF لا يتوفر اصدار برنامج تحديث جديد\n";
 
 // update.exe installed in `folder`.
 std::string Install(const std::string& folder) {
@@ -42,7 +45,7 @@ TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode
   WriteFile(dir / "app/Pellarion.exe", "app", 0755);
   const auto share = RunProgram({exe});
   EXPECT_EQ(share.exitCode, 0);
-  EXPECT_EQ(share.output, kShown + kSearching);
+  EXPECT_EQ(share.output, kShown + kSearching + kNothingNew);
 
   WriteFile(dir / "app/format.dll", "");
   const auto internet = RunProgram({exe});
@@ -94,10 +97,10 @@ TEST(UpdateExeTest, ASecondInstanceEndsWithoutOutput) {
   // A copy installed in another folder is another instance.
   const std::string other = Install(dir / "other");
   WriteFile(dir / "other/pellarion.exe", "app", 0755);
-  EXPECT_EQ(RunProgram({other}).output, kShown + kSearching);
+  EXPECT_EQ(RunProgram({other}).output, kShown + kSearching + kNothingNew);
 
   ::close(fd);
-  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching);
+  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching + kNothingNew);
 }
 
 }  // namespace

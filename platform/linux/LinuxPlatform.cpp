@@ -254,6 +254,14 @@ class LinuxPlatform : public Platform {
     }
   }
 
+  // rename(2) replaces the target atomically, even a running executable.
+  void MoveReplacing(const std::string& from, const std::string& to) override {
+    const std::string source = MapWindowsPath(from).path;
+    const std::string target = MapWindowsPath(to).path;
+    if (IsDirectory(source) || IsDirectory(target)) Fail("cannot replace with or onto a folder", to, EISDIR);
+    if (::rename(source.c_str(), target.c_str()) != 0) Fail("cannot move " + from + " onto", to);
+  }
+
   std::int64_t FileLength(const std::string& path) override {
     struct stat st;
     if (::stat(MapWindowsPath(path).path.c_str(), &st) != 0) Fail("cannot read the length of", path);

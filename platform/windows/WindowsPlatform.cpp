@@ -145,6 +145,32 @@ class WindowsPlatform : public Platform {
     }
   }
 
+  // MoveFileExW replaces in one step. A running executable cannot be
+  // replaced, but it can be renamed: then the old file is moved aside, the
+  // new one moved in, and on failure the old one moved back.
+  void MoveReplacing(const std::string& from, const std::string& to) override {
+    const std::wstring source = Wide(from), target = Wide(to);
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(source.c_str(), target.c_str(), kFlags)) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+      SetLastError(error);
+      FailWithLastError("cannot move " + from + " onto", to);
+    }
+    const std::wstring aside = target + L".old";
+    DeleteFileW(aside.c_str());  // left by an earlier swap; harmless when absent
+    if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      FailWithLastError("cannot move aside", to);
+    }
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      const DWORD moveError = GetLastError();
+      MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+      SetLastError(moveError);
+      FailWithLastError("cannot move " + from + " onto", to);
+    }
+    DeleteFileW(aside.c_str());  // fails while the old image still runs
+  }
+
   std::int64_t FileLength(const std::string& path) override {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||

@@ -111,6 +111,14 @@ void FakePlatform::RenameFile(const std::string& from, const std::string& to) {
   log.push_back("rename " + from + " -> " + to);
 }
 
+void FakePlatform::MoveReplacing(const std::string& from, const std::string& to) {
+  const FakeFile moved = Existing(from);
+  CheckDrive(to);
+  files_.erase(Key(from));
+  files_[Key(to)] = moved;
+  log.push_back("replace " + from + " -> " + to);
+}
+
 std::int64_t FakePlatform::FileLength(const std::string& path) {
   return static_cast<std::int64_t>(Existing(path).contents.size());
 }

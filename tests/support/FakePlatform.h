@@ -44,7 +44,7 @@ class FakePlatform : public Platform {
   bool HasFile(const std::string& path) const;
   const FakeFile& File(const std::string& path) const;
   bool HasFolder(const std::string& path) const;
-  // Ordered log: "copy A -> B", "delete P", "rename A -> B", "start P 2",
+  // Ordered log: "copy A -> B", "delete P", "rename A -> B", "replace A -> B", "start P 2",
   // "firewall current|standard NAME IMAGE", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
   // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P",
   // "mouse pointer", "end".
@@ -65,6 +65,7 @@ class FakePlatform : public Platform {
   void CopyFileTo(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
   void RenameFile(const std::string& from, const std::string& to) override;
+  void MoveReplacing(const std::string& from, const std::string& to) override;
   std::int64_t FileLength(const std::string& path) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;

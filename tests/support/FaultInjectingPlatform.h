@@ -10,7 +10,7 @@
 namespace pellarion::testing {
 
 enum class Op {
-  FileExists, CopyFile, RemoveFile, RenameFile, FileLength, OpenInput, DeleteFolder,
+  FileExists, CopyFile, RemoveFile, RenameFile, MoveReplacing, FileLength, OpenInput, DeleteFolder,
   GetFileVersion, StartProgram, Firewall, PreviousInstance, UserName, ShowStatusWindow, Pump
 };
 
@@ -45,6 +45,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   void RenameFile(const std::string& from, const std::string& to) override {
     Check(Op::RenameFile, from + "|" + to);
     target_.RenameFile(from, to);
+  }
+  void MoveReplacing(const std::string& from, const std::string& to) override {
+    Check(Op::MoveReplacing, from + "|" + to);
+    target_.MoveReplacing(from, to);
   }
   std::int64_t FileLength(const std::string& path) override {
     Check(Op::FileLength, path);

@@ -1,0 +1,167 @@
+// The update from the host computer's share, against the in-memory platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "app/Messages.h"
+#include "app/UpdateRun.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/FaultInjectingPlatform.h"
+
+namespace pellarion {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using testing::FakePlatform;
+using testing::FaultInjectingPlatform;
+using testing::Op;
+
+const std::string kApp = "C:\\Pellarion\\Pellarion.exe";
+const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
+const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
+
+std::string Blue(const char* text) { return std::string("status #0000FF ") + text; }
+
+class ShareModeTest : public ::testing::Test {
+ protected:
+  ShareModeTest() {
+    fake.AddFile("C:\\Pellarion\\update.exe", "updater 2.0.0.55", "2.0.0.55");
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    fake.AddFile("C:\\Pellarion\\host.dll", "\\\\HOST\\share\r\nignored\r\n");
+    fake.processes = {{10, "Pellarion.exe"}};
+  }
+
+  void Share(const std::string& app, const std::string& updater) {
+    if (!app.empty()) fake.AddFile(kShare + "pellarion.exe", "app " + app, app);
+    if (!updater.empty()) fake.AddFile(kShare + "update.exe", "updater " + updater, updater);
+  }
+
+  void Run() {
+    Form1 form(faults, DefaultUrls::ForHost("updates.test"));
+    UpdateRun run(faults, form);
+    EXPECT_THROW(run.Execute(), FakePlatform::Ended);
+    cu = form.GetFieldText(Field::CU);
+    nu = form.GetFieldText(Field::NU);
+    // Everything after the start-up, which other tests cover.
+    const auto searching = std::find(fake.log.begin(), fake.log.end(), Blue(messages::kSearching));
+    after = std::vector<std::string>(searching + 1, fake.log.end());
+  }
+
+  FakePlatform fake;
+  FaultInjectingPlatform faults{fake};
+  std::string cu, nu;
+  std::vector<std::string> after;
+};
+
+TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {
+  Share("3.1.0.12", "2.0.0.55");
+  Run();
+  EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
+                                 "copy " + kShare + "pellarion.exe -> " + kStaged,
+                                 "terminate 10", "wait 10 5000",
+                                 "replace " + kStaged + " -> " + kApp,
+                                 "message Osmerin Pellarion Updater: تمت عملية التحديث بنجاح",
+                                 "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
+  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+  EXPECT_FALSE(fake.HasFile(kStaged));
+  // The fields hold the updater's comparison when the process ends.
+  EXPECT_EQ(cu, "20055");
+  EXPECT_EQ(nu, "20055");
+}
+
+TEST_F(ShareModeTest, AnEqualOrOlderApplicationIsLeftAlone) {
+  for (const std::string version : {"1.0.0.1", "0.9.0.0"}) {
+    fake.log.clear();
+    Share(version, "2.0.0.55");
+    Run();
+    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater), "end"))
+        << version;
+    EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+    EXPECT_EQ(fake.processes.size(), 1u);
+  }
+}
+
+TEST_F(ShareModeTest, ANewerUpdaterIsOnlyStagedAsUpdateBin) {
+  Share("1.0.0.1", "3.1.0.12");
+  fake.AddFile("C:\\Pellarion\\update.bin", "stale");
+  Run();
+  EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kLoadingUpdater),
+                                 "delete C:\\Pellarion\\update.bin",
+                                 "copy " + kShare + "update.exe -> C:\\Pellarion\\update.bin", "end"));
+  EXPECT_EQ(fake.File("C:\\Pellarion\\update.bin").contents, "updater 3.1.0.12");
+  EXPECT_EQ(fake.File("C:\\Pellarion\\update.exe").contents, "updater 2.0.0.55");
+  EXPECT_EQ(cu, "20055");
+  EXPECT_EQ(nu, "31012");
+}
+
+TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
+  // A newer application at the root of the current drive must not be taken.
+  fake.AddFile("\\Pellarion\\pellarion.exe", "root app", "9.0.0.0");
+  fake.AddFile("\\Pellarion\\update.exe", "root updater", "9.0.0.0");
+  for (const std::string hostDll : {std::string("missing"), std::string("\r\n\\\\HOST\\share")}) {
+    SCOPED_TRACE(hostDll);
+    fake.log.clear();
+    if (hostDll == "missing") {
+      fake.RemoveFile("C:\\Pellarion\\host.dll");
+      fake.log.clear();
+    } else {
+      fake.AddFile("C:\\Pellarion\\host.dll", hostDll);  // the first line is empty
+    }
+    Run();
+    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater), "end"));
+    EXPECT_EQ(nu, "0");
+  }
+}
+
+TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithStaleDigits) {
+  // The share offers a newer application but no updater: the updater's
+  // comparison must not see the application's digits.
+  Share("3.1.0.12", "");
+  Run();
+  EXPECT_THAT(fake.Logged("status"), Contains(Blue(messages::kNoNewUpdater)));
+  EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin"));
+  EXPECT_EQ(nu, "0");
+
+  // No share at all: nothing happens, nothing is stopped.
+  FakePlatform unreachable;
+  unreachable.AddFile("C:\\Pellarion\\update.exe", "u", "2.0.0.55");
+  unreachable.AddFile(kApp, "app", "1.0.0.1");
+  unreachable.AddFile("C:\\Pellarion\\host.dll", "\\\\GONE\\share");
+  unreachable.processes = {{10, "Pellarion.exe"}};
+  Form1 form(unreachable, DefaultUrls::ForHost("updates.test"));
+  UpdateRun run(unreachable, form);
+  EXPECT_THROW(run.Execute(), FakePlatform::Ended);
+  EXPECT_THAT(unreachable.Logged("terminate"), IsEmpty());
+  EXPECT_THAT(unreachable.Logged("copy"), IsEmpty());
+}
+
+TEST_F(ShareModeTest, AFailedCopyLeavesTheRunningApplicationAlone) {
+  Share("3.1.0.12", "2.0.0.55");
+  // A copy left by an earlier, interrupted run that cannot even be deleted.
+  fake.AddFile(kStaged, "half a file", "3.1.0.12");
+  faults.Fail(Op::RemoveFile, "NewVersion");
+  faults.Fail(Op::CopyFile, "NewVersion");
+  Run();
+  EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion), Blue(messages::kNoNewUpdater), "end"));
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_EQ(fake.processes.size(), 1u);
+}
+
+TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestartsIt) {
+  Share("3.1.0.12", "2.0.0.55");
+  faults.Fail(Op::MoveReplacing);
+  Run();
+  EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
+                                 "copy " + kShare + "pellarion.exe -> " + kStaged, "terminate 10",
+                                 "wait 10 5000", Blue(messages::kUpdateFailed), "delete " + kStaged,
+                                 "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
+  EXPECT_THAT(fake.log, Not(Contains(::testing::StartsWith("message"))));
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_FALSE(fake.HasFile(kStaged));
+}
+
+}  // namespace
+}  // namespace pellarion
