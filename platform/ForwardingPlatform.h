@@ -41,6 +41,10 @@ class ForwardingPlatform : public Platform {
   std::string GetFileVersion(const std::string& path) override {
     return target_.GetFileVersion(path);
   }
+  void DownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) override {
+    target_.DownloadToFile(url, path, limits);
+  }
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "download/DownloadLimits.h"
+
 namespace pellarion {
 
 // The failure of a platform operation.
@@ -139,6 +141,16 @@ class Platform {
   // Dotted file version of an executable's version record ("2.0.0.55");
   // fails if the file is missing or carries no version record.
   virtual std::string GetFileVersion(const std::string& path) = 0;
+
+  // --- Downloads ---
+  // Fetches an http:// or https:// URL into `path`, following a few
+  // redirects, through the system's proxy settings. Succeeds only with a 2xx
+  // final status, the whole body (all of Content-Length when the server sent
+  // one) and the file written and flushed; fails (PlatformError) otherwise,
+  // and on the limits. The body streams to disk in fixed-size pieces. On
+  // failure `path` may hold part of the body: the caller removes it.
+  virtual void DownloadToFile(const std::string& url, const std::string& path,
+                              const DownloadLimits& limits) = 0;
 
   // --- Processes ---
   // Starts a program and returns at once; fails if it cannot be started.

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/linux/CurlDownload.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
@@ -97,6 +98,16 @@ class FdInputFile : public InputFile {
 // from C++ on every system we build on.
 int PidfdOpen(std::int64_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
 int PidfdKill(int fd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0)); }
+
+// A zombie has ended already: only its parent's reaping is left.
+bool HasEnded(const std::string& pid) {
+  char stat[512] = {};
+  Fd fd(::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+  const ssize_t n = fd.get() >= 0 ? ::read(fd.get(), stat, sizeof stat - 1) : -1;
+  if (n <= 0) return true;  // gone while we looked
+  const char* close = std::strrchr(stat, ')');  // the command name may hold anything
+  return close != nullptr && (close[2] == 'Z' || close[2] == 'X');
+}
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -293,6 +304,11 @@ class LinuxPlatform : public Platform {
     return version->Dotted();
   }
 
+  void DownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) override {
+    CurlDownload(url, MapWindowsPath(path).path, limits);
+  }
+
   // posix_spawn, no shell. The program gets a session of its own and no share
   // of our terminal or pipes, so it outlives the updater and never holds a
   // reader of our output open.
@@ -325,7 +341,7 @@ class LinuxPlatform : public Platform {
       const long long pid = std::strtoll(e->d_name, &end, 10);
       if (pid <= 0 || *end != '\0' || pid == self) continue;
       const std::string name = ImageName(e->d_name);
-      if (EqualIgnoringCase(name, imageName)) found.push_back({pid, name});
+      if (EqualIgnoringCase(name, imageName) && !HasEnded(e->d_name)) found.push_back({pid, name});
     }
     return found;
   }

@@ -12,6 +12,7 @@
 #include "platform/windows/Firewall.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
+#include "platform/windows/WinHttpDownload.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
@@ -216,6 +217,11 @@ class WindowsPlatform : public Platform {
            std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
            std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
            std::to_string(LOWORD(info->dwFileVersionLS));
+  }
+
+  void DownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) override {
+    WinHttpDownload(url, path, limits);
   }
 
   // The program starts in its own folder, where it expects its files.

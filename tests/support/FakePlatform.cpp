@@ -139,6 +139,19 @@ std::string FakePlatform::GetFileVersion(const std::string& path) {
   return file.version;
 }
 
+void FakePlatform::DownloadToFile(const std::string& url, const std::string& path,
+                                  const DownloadLimits&) {
+  log.push_back("download " + url + " -> " + path);
+  CheckDrive(path);
+  if (const auto partial = partialBodies.find(url); partial != partialBodies.end()) {
+    files_[Key(path)] = FakeFile{partial->second, ""};
+    throw PlatformError("connection closed early: " + url);
+  }
+  const auto offered = server.find(url);
+  if (offered == server.end()) throw PlatformError("404 Not Found: " + url);
+  files_[Key(path)] = offered->second;
+}
+
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {
   log.push_back("start " + path + " " + std::to_string(static_cast<int>(state)));
   Existing(path);

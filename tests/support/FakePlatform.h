@@ -28,6 +28,10 @@ class FakePlatform : public Platform {
   std::string userName = "amina";
   std::set<char> unavailableDrives;  // upper-case letters
   bool firewallAvailable = true;
+  // What the "server" offers: URL -> file. A URL it does not know fails the
+  // download; `partialBodies` leave part of the body before failing.
+  std::map<std::string, FakeFile> server;
+  std::map<std::string, std::string> partialBodies;
   // Running processes in the order the system lists them; `refuses` stay.
   struct Process {
     std::int64_t id;
@@ -46,7 +50,7 @@ class FakePlatform : public Platform {
   bool HasFolder(const std::string& path) const;
   // Ordered log: "copy A -> B", "delete P", "rename A -> B", "replace A -> B", "start P 2",
   // "firewall current|standard NAME IMAGE", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
-  // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P",
+  // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P", "download URL -> P",
   // "mouse pointer", "end".
   std::vector<std::string> log;
   int pumps = 0;
@@ -70,6 +74,8 @@ class FakePlatform : public Platform {
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
   std::string GetFileVersion(const std::string& path) override;
+  void DownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) override;
   void StartProgram(const std::string& path, WindowState state) override;
   std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override;
   void TerminateProcessById(std::int64_t id) override;

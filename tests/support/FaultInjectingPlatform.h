@@ -11,7 +11,7 @@ namespace pellarion::testing {
 
 enum class Op {
   FileExists, CopyFile, RemoveFile, RenameFile, MoveReplacing, FileLength, OpenInput, DeleteFolder,
-  GetFileVersion, StartProgram, Firewall, PreviousInstance, UserName, ShowStatusWindow, Pump
+  GetFileVersion, Download, StartProgram, Firewall, PreviousInstance, UserName, ShowStatusWindow, Pump
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -65,6 +65,11 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   std::string GetFileVersion(const std::string& path) override {
     Check(Op::GetFileVersion, path);
     return target_.GetFileVersion(path);
+  }
+  void DownloadToFile(const std::string& url, const std::string& path,
+                      const DownloadLimits& limits) override {
+    Check(Op::Download, url + "|" + path);
+    target_.DownloadToFile(url, path, limits);
   }
   void StartProgram(const std::string& path, WindowState state) override {
     Check(Op::StartProgram, path);

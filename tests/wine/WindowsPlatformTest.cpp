@@ -4,9 +4,14 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
+#include "app/Form1.h"
+#include "app/Messages.h"
+#include "download/DownloadService.h"
 #include "platform/Platform.h"
 #include "platform/ProcessTermination.h"
 
@@ -115,6 +120,57 @@ TEST_F(WindowsPlatformTest, StartProgramRunsInTheProgramsFolder) {
   ASSERT_EQ(running.size(), 1u);
   platform->TerminateProcessById(running[0].id);
   EXPECT_TRUE(platform->WaitForProcessesToEnd({running[0].id}, 5000));
+}
+
+}  // namespace
+}  // namespace pellarion
+
+namespace pellarion {
+namespace {
+
+// The same download cases as on Linux, through WinHTTP, against the tests'
+// server running beside Wine (its address in PELLARION_TEST_SERVER).
+class WindowsDownloadTest : public WindowsPlatformTest {
+ protected:
+  std::string Url(const std::string& path) {
+    const char* server = std::getenv("PELLARION_TEST_SERVER");
+    return std::string("http://") + (server != nullptr ? server : "127.0.0.1:9") + path;
+  }
+  bool Download(const std::string& url) {
+    Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
+    DownloadFile(*platform, form, url, target, {2, 2, 5});
+    return form.Status().text == messages::kUpdateFailed;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::string target = dir + "\\Pellarion.bin";
+};
+
+TEST_F(WindowsDownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
+  ASSERT_NE(std::getenv("PELLARION_TEST_SERVER"), nullptr);
+  struct Case {
+    std::string name, url;
+    bool ok;
+    std::string body;
+  } cases[] = {
+      {"200", Url("/ok"), true, "hello, updater"},
+      {"redirects", Url("/redirect/3"), true, "hello, updater"},
+      {"surrounding spaces", "  " + Url("/ok") + "  ", true, "hello, updater"},
+      {"404 with an HTML page", Url("/status/404"), false, ""},
+      {"500 with an HTML page", Url("/status/500"), false, ""},
+      {"body shorter than its Content-Length", Url("/truncated"), false, ""},
+      {"refused connection", "http://127.0.0.1:9/ok", false, ""},
+      {"stall after the headers", Url("/stall"), false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(target, "the installed package");
+    EXPECT_EQ(Download(c.url), !c.ok);
+    EXPECT_EQ(Read(target), c.ok ? c.body : "the installed package");
+    EXPECT_FALSE(fs::exists(target + ".part"));
+  }
 }
 
 }  // namespace

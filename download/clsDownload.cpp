@@ -1,0 +1,23 @@
+#include "download/clsDownload.h"
+
+#include <exception>
+
+#include "platform/ContinueOnError.h"
+#include "platform/Platform.h"
+
+namespace pellarion {
+
+bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& sSaveFileName) {
+  const std::string partial = sSaveFileName + ".part";
+  try {
+    Try([&] { platform_.RemoveFile(partial); });  // left by an interrupted run
+    platform_.DownloadToFile(sURLFileName, partial, limits_);
+    platform_.MoveReplacing(partial, sSaveFileName);
+    return true;
+  } catch (const std::exception&) {
+    Try([&] { platform_.RemoveFile(partial); });
+    return false;
+  }
+}
+
+}  // namespace pellarion

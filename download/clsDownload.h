@@ -1,0 +1,28 @@
+// One download: one URL into one file.
+#pragma once
+
+#include <string>
+
+#include "download/DownloadLimits.h"
+
+namespace pellarion {
+
+class Platform;
+
+class clsDownload {
+ public:
+  explicit clsDownload(Platform& platform, DownloadLimits limits = {})
+      : platform_(platform), limits_(limits) {}
+
+  // Fetches sURLFileName into sSaveFileName. The body goes to a temporary
+  // file beside the target and replaces the target in one step only when the
+  // whole transfer succeeded; on any failure the temporary file is removed,
+  // the target is left exactly as it was, and the result is false.
+  bool Get_File(const std::string& sURLFileName, const std::string& sSaveFileName);
+
+ private:
+  Platform& platform_;
+  DownloadLimits limits_;
+};
+
+}  // namespace pellarion

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+#include "download/DownloadLimits.h"
+
+namespace pellarion {
+
+// libcurl's side of DownloadToFile (see Platform): `localPath` is a Linux path.
+void CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits);
+
+}  // namespace pellarion

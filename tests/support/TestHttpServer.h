@@ -1,0 +1,46 @@
+// A small HTTP/1.1 server for the tests, on 127.0.0.1 only, one connection
+// at a time, every response closing its connection. Besides the files of an
+// optional folder it serves the misbehaviours a download must survive:
+//   /ok                 200, "hello, updater"
+//   /status/<code>      that status with an HTML error page
+//   /truncated          Content-Length 100000, then 5000 bytes and a close
+//   /stall              headers (Content-Length 1000), then nothing
+//   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 is /ok
+//   /big/<bytes>        that many bytes, generated
+//   /html               200 with an HTML page (a proxy's or portal's answer)
+// Everything else comes from the folder, or is 404.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pellarion::testing {
+
+class TestHttpServer {
+ public:
+  explicit TestHttpServer(std::string documentRoot = "");
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  int port() const { return port_; }
+  std::string Url(const std::string& path) const;
+  // Paths requested so far, in order.
+  std::vector<std::string> Requests() const;
+
+ private:
+  void Serve();
+  void Handle(int client);
+
+  std::string root_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::atomic_flag lock_ = ATOMIC_FLAG_INIT;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+}  // namespace pellarion::testing

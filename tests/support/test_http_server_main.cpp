@@ -1,0 +1,40 @@
+// The tests' HTTP server as a program, for the Wine tests and the benchmark:
+//   test_http_server [--root DIR] [--port-file FILE] [--seconds N]
+// Writes its port to FILE, then serves until N seconds have passed (600 at
+// most) or it is stopped.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "tests/support/TestHttpServer.h"
+
+int main(int argc, char** argv) {
+  std::string root, portFile;
+  int seconds = 600;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--root") == 0) root = argv[i + 1];
+    if (std::strcmp(argv[i], "--port-file") == 0) portFile = argv[i + 1];
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+  }
+  if (seconds <= 0 || seconds > 600) seconds = 600;
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before the server's thread starts
+  pellarion::testing::TestHttpServer server(root);
+  if (!portFile.empty()) {
+    std::ofstream(portFile + ".tmp") << server.port() << "\n";
+    std::rename((portFile + ".tmp").c_str(), portFile.c_str());
+  }
+  std::cout << "serving on 127.0.0.1:" << server.port() << std::endl;
+  alarm(static_cast<unsigned>(seconds));
+  int signal = 0;
+  sigwait(&set, &signal);
+  return 0;
+}
