@@ -4,6 +4,8 @@
 
 #include "app/Messages.h"
 #include "platform/ContinueOnError.h"
+#include "platform/ProcessTermination.h"
+#include "versions/Versions.h"
 
 namespace pellarion {
 
@@ -17,8 +19,7 @@ void UpdateRun::Execute() {
   if (StartUp() == Mode::Share) {
     ShareMode();
   } else {
-    // The internet mode is not part of this build yet.
-    EndRun();
+    InternetMode();
   }
 }
 
@@ -39,7 +40,7 @@ Mode UpdateRun::StartUp() {
   AddFirewallException();
   Pump();
 
-  Try([&] { form_.SetStatusText(messages::kSearching); });
+  SetStatus(messages::kSearching);
   Pump();
 
   TestExists(InAppDir("\\format.dll"));
@@ -91,10 +92,52 @@ void UpdateRun::Pump() {
   Try([&] { platform_.Pump(); });
 }
 
+void UpdateRun::SetStatus(const char* text) {
+  Try([&] { form_.SetStatusText(text); });
+}
+
+void UpdateRun::SetStatus(Colour colour, const char* text) {
+  Try([&] { form_.SetStatusColour(colour); });
+  SetStatus(text);
+}
+
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 
 std::string UpdateRun::RunningExecutable() const {
   return appDir_ + "\\" + exeName_ + ".exe";
+}
+
+bool UpdateRun::CompareVersions(const std::string& installed, const std::string& available) {
+  // Both sides start from "0": a value left by the previous comparison is
+  // never compared again.
+  form_.SetFieldText(Field::CU, "0");
+  form_.SetFieldText(Field::NU, "0");
+  Try([&] { form_.SetFieldText(Field::CU, VersionDigitsOf(platform_, installed)); });
+  Pump();
+  if (!available.empty()) {
+    Try([&] { form_.SetFieldText(Field::NU, VersionDigitsOf(platform_, available)); });
+  }
+  Pump();
+  return IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU));
+}
+
+bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
+  const std::string application = InAppDir("\\Pellarion.exe");
+  const int stopped = KillRunningApp(platform_);
+  bool installed = false;
+  Try([&] {
+    platform_.MoveReplacing(staged, application);
+    installed = true;
+  });
+  Pump();
+  if (installed) return true;
+  SetStatus(messages::kUpdateFailed);
+  Try([&] { platform_.RemoveFile(staged); });
+  if (stopped > 0) {
+    Try([&] { platform_.StartProgram(application, restartState); });
+  }
+  Pump();
+  return false;
 }
 
 }  // namespace pellarion

@@ -7,6 +7,7 @@
 
 #include "app/Form1.h"
 #include "platform/Platform.h"
+#include "versions/Versions.h"
 
 namespace pellarion {
 
@@ -40,8 +41,22 @@ class UpdateRun {
   bool CompareVersions(const std::string& installed, const std::string& available);
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
-  // stopped and shows the failure. True when the new executable is in place.
-  bool InstallApplication(const std::string& staged);
+  // stopped (in `restartState`) and shows the failure. True when the new
+  // executable is in place.
+  bool InstallApplication(const std::string& staged, WindowState restartState);
+
+  // Updates the application from the update server, then lets the updater
+  // check itself. Ends the process, or returns leaving the window open when
+  // no package could be installed.
+  void InternetMode();
+  // Stages a newer updater from the update server as update.bin.
+  void CheckUpdaterOnline();
+  // True when a downloaded package is an executable: not empty, and with a
+  // version record. Anything else (an HTML page served with status 200, a
+  // cut-off file) is deleted and the failure text shown.
+  bool AcceptPackage(const std::string& package);
+  // ReadManifestValue(n) of the local manifest, into NU.
+  void ReadOfferedVersion(int key);
 
   // Registers the updater with the firewall, in the current profile and in
   // the standard profile; the two passes are independent.
@@ -53,6 +68,8 @@ class UpdateRun {
   // Ends the process; nothing after it runs.
   [[noreturn]] void EndRun();
   void Pump();
+  void SetStatus(const char* text);
+  void SetStatus(Colour colour, const char* text);
   // AppDir followed by `name`, which begins with a backslash.
   std::string InAppDir(const std::string& name) const;
   std::string RunningExecutable() const;

@@ -29,7 +29,7 @@ std::string CacheFolder(const std::string& userName) {
   return "C:\\Users\\" + userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE";
 }
 
-void DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
+bool DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
                   const DownloadLimits& limits) {
   Try([&] { form.UserName = GetCurrentUser(platform); });
   Try([&] { platform.Pump(); });
@@ -39,6 +39,7 @@ void DownloadFile(Platform& platform, Form1& form, const std::string& url, const
   Try([&] { fetched = clsDownload(platform, limits).Get_File(TrimSpaces(url), TrimSpaces(path)); });
   if (!fetched) Try([&] { form.SetStatusText(messages::kUpdateFailed); });
   Try([&] { form.ResetMousePointer(); });
+  return fetched;
 }
 
 }  // namespace pellarion

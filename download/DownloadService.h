@@ -21,8 +21,9 @@ std::string CacheFolder(const std::string& userName);
 
 // Fetches `url` into `path` (both trimmed of surrounding spaces). Shows the
 // connection-failure text when the download fails; resets the mouse pointer.
-// Every step runs under the continue-on-error rule.
-void DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
+// Every step runs under the continue-on-error rule. True when the file was
+// fetched.
+bool DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
                   const DownloadLimits& limits = {});
 
 }  // namespace pellarion

@@ -47,10 +47,14 @@ TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode
   EXPECT_EQ(share.exitCode, 0);
   EXPECT_EQ(share.output, kShown + kSearching + kNothingNew);
 
+  // With the marker, the update server; none answers here.
   WriteFile(dir / "app/format.dll", "");
-  const auto internet = RunProgram({exe});
+  const auto internet = RunProgram({exe}, {{"PELLARION_UPDATE_SERVER", "127.0.0.1:9"}});
   EXPECT_EQ(internet.exitCode, 0);
-  EXPECT_EQ(internet.output, kShown + kSearching);
+  EXPECT_EQ(internet.output, kShown + kSearching +
+                                 "status #0000FF خطأ في الاتصال، فشل عملية التحديث.\n"
+                                 "status #FF0000 خطأ في الاتصال، فشل عملية التحديث.\n"
+                                 "status #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
 }
 
 TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {

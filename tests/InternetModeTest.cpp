@@ -1,0 +1,202 @@
+// The update from the update server, against the in-memory platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/Form1.h"
+#include "app/Messages.h"
+#include "app/UpdateRun.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/FaultInjectingPlatform.h"
+
+namespace pellarion {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using testing::FakePlatform;
+using testing::FaultInjectingPlatform;
+using testing::Op;
+
+const std::string kDir = "C:\\Pellarion\\";
+const std::string kApp = kDir + "Pellarion.exe";
+const std::string kPackage = kDir + "Pellarion.bin";
+const std::string kManifestUrl = "http://u/update/update.txt";
+const std::string kPackageUrl = "http://u/update/Pellarion.bin";
+const std::string kUpdaterUrl = "http://u/update/update.bin";
+
+std::string Status(const char* colour, const char* text) {
+  return std::string("status ") + colour + " " + text;
+}
+std::string Fetch(const std::string& url, const std::string& name) {
+  return "download " + url + " -> " + kDir + name + ".part";
+}
+std::string Place(const std::string& name) {
+  return "replace " + kDir + name + ".part -> " + kDir + name;
+}
+
+class InternetModeTest : public ::testing::Test {
+ protected:
+  InternetModeTest() {
+    fake.AddFile(kDir + "update.exe", "updater", "2.0.0.55");
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    fake.AddFile(kDir + "format.dll");
+    fake.processes = {{10, "Pellarion.exe"}};
+  }
+
+  // The manifest offers `app` (key 1) and `updater` (key 3).
+  void Offer(const std::string& app, const std::string& updater) {
+    fake.server[kManifestUrl] = {app + "*a*b\r\nline two\r\nx*y*" + updater + "\r\n", ""};
+  }
+
+  // Runs the whole run; true when it ended the process (false: the window
+  // stays open).
+  bool Run() {
+    Form1 form(faults, DefaultUrls::ForHost("u"));
+    UpdateRun run(faults, form);
+    bool ended = false;
+    try {
+      run.Execute();
+    } catch (const FakePlatform::Ended&) {
+      ended = true;
+    }
+    status = form.Status();
+    const auto searching = std::find(fake.log.begin(), fake.log.end(),
+                                     Status("#0000FF", messages::kSearching));
+    after.clear();
+    // What follows the start-up, without the mouse-pointer resets.
+    for (auto it = searching + 1; it < fake.log.end(); ++it) {
+      if (*it != "mouse pointer") after.push_back(*it);
+    }
+    return ended;
+  }
+
+  FakePlatform fake;
+  FaultInjectingPlatform faults{fake};
+  StatusLine status;
+  std::vector<std::string> after;
+};
+
+TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {
+  Offer("31012", "20055");
+  fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
+  EXPECT_TRUE(Run());
+  EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
+                                 Status("#00FF00", messages::kSearching),
+                                 Status("#00FF00", messages::kDownloading),
+                                 Fetch(kPackageUrl, "Pellarion.bin"), Place("Pellarion.bin"),
+                                 "terminate 10", "wait 10 5000",
+                                 "replace " + kPackage + " -> " + kApp,
+                                 Status("#00FF00", messages::kUpdated), "pause 3000",
+                                 "start " + kApp + " 2", "end"));
+  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+  EXPECT_FALSE(fake.HasFile(kPackage));
+}
+
+TEST_F(InternetModeTest, AnEqualOrLowerOfferIsUpToDateAfterTheUpdaterCheck) {
+  for (const std::string offered : {"1001", "999", "1 0 0 1"}) {
+    if (fake.HasFile(kDir + "update.txt")) fake.RemoveFile(kDir + "update.txt");
+    fake.log.clear();
+    Offer(offered, "20055");
+    EXPECT_TRUE(Run());
+    EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
+                                   Status("#00FF00", messages::kSearching),
+                                   Status("#00FF00", messages::kUpToDate), "pause 3000", "end"))
+        << offered;
+  }
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_EQ(fake.processes.size(), 1u);
+}
+
+TEST_F(InternetModeTest, WithoutAManifestTheConnectionErrorShowsInRed) {
+  // An old manifest must not stand in for the one that did not arrive.
+  fake.AddFile(kDir + "update.txt", "99999*a*b\r\n\r\nx*y*99999\r\n");
+  EXPECT_TRUE(Run());
+  EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
+                                 Status("#0000FF", messages::kUpdateFailed),
+                                 Status("#FF0000", messages::kUpdateFailed),
+                                 Status("#FF0000", messages::kCheckFailed), "pause 3000", "end"));
+}
+
+TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalled) {
+  struct Case {
+    const char* name;
+    bool offered;
+    testing::FakeFile package;
+  } cases[] = {
+      {"missing on the server", false, {}},
+      {"an HTML page served with 200", true, {"<html>sign in</html>", ""}},
+      {"an empty file", true, {"", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.log.clear();
+    fake.server.clear();
+    Offer("31012", "20055");
+    if (c.offered) fake.server[kPackageUrl] = c.package;
+    // A package left by an earlier run is not installed either.
+    fake.AddFile(kPackage, "stale app", "3.1.0.12");
+    EXPECT_FALSE(Run());  // the window stays open
+    EXPECT_EQ(status.text, messages::kUpdateFailed);
+    EXPECT_EQ(status.colour, kGreen);
+    EXPECT_THAT(after, Contains("delete " + kPackage));
+    EXPECT_THAT(after, Not(Contains("terminate 10")));
+    EXPECT_EQ(after.back(), "pause 2500");
+    EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+    EXPECT_FALSE(fake.HasFile(kPackage));
+  }
+}
+
+TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
+  Offer("31012", "20055");
+  fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
+  faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
+  EXPECT_FALSE(Run());
+  const std::vector<std::string> tail(after.end() - 6, after.end());
+  EXPECT_THAT(tail, ElementsAre("terminate 10", "wait 10 5000", Status("#00FF00", messages::kUpdateFailed),
+                                "delete " + kPackage, "start " + kApp + " 2", "pause 2500"));
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_FALSE(fake.HasFile(kPackage));
+}
+
+TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrived) {
+  // Up to date: messages 10 and 7 in blue, then the up-to-date text in green.
+  Offer("1001", "31012");
+  fake.server[kUpdaterUrl] = {"updater 3.1.0.12", "3.1.0.12"};
+  EXPECT_TRUE(Run());
+  EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
+                                 Status("#0000FF", messages::kDownloadingUpdater),
+                                 Fetch(kUpdaterUrl, "update.bin"), Place("update.bin"),
+                                 Status("#0000FF", messages::kUpdated),
+                                 Status("#00FF00", messages::kUpdated),
+                                 Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
+  EXPECT_EQ(fake.File(kDir + "update.bin").contents, "updater 3.1.0.12");
+  EXPECT_EQ(fake.File(kDir + "update.exe").contents, "updater");
+
+  // After an application update, an updater that does not arrive leaves the
+  // failure text, not the success text.
+  fake.log.clear();
+  fake.server.erase(kUpdaterUrl);
+  Offer("31012", "31012");
+  fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
+  fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+}
+
+TEST_F(InternetModeTest, AManifestWithoutAnUpdaterKeyNeverComparesTheUpdaterWithTheApplication) {
+  for (const std::string manifest : {"31012*1*2\r\n", "31012*1*2\n1*2*3\nx*y*40000\n"}) {
+    fake.log.clear();
+    fake.server[kManifestUrl] = {manifest, ""};
+    fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    EXPECT_TRUE(Run());
+    EXPECT_THAT(after, Not(Contains(Fetch(kUpdaterUrl, "update.bin"))));
+    EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+  }
+}
+
+}  // namespace
+}  // namespace pellarion
