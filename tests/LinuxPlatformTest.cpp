@@ -87,6 +87,15 @@ TEST_F(LinuxPlatformTest, DeleteRenameAndLengthFailAsWindowsWould) {
   platform->RenameFile("D:\\a.txt", "D:\\c.txt");
   EXPECT_EQ(ReadFile(dir / "d/c.txt"), "12345");
 
+  // Replacing takes the replaced file's permissions: an executable stays one.
+  WriteFile(dir / "d/app.exe", "old", 0755);
+  WriteFile(dir / "d/app.bin", "new", 0600);
+  platform->MoveReplacing("D:\\app.bin", "D:\\APP.EXE");
+  EXPECT_EQ(ReadFile(dir / "d/app.exe"), "new");
+  EXPECT_EQ(Mode(dir / "d/app.exe"), 0755u);
+  EXPECT_FALSE(Exists(dir / "d/app.bin"));
+  EXPECT_THROW(platform->MoveReplacing("D:\\app.bin", "D:\\app.exe"), PlatformError);
+
   platform->RemoveFile("D:\\C.TXT");
   EXPECT_FALSE(Exists(dir / "d/c.txt"));
   EXPECT_THROW(platform->RemoveFile("D:\\c.txt"), PlatformError);

@@ -266,10 +266,16 @@ class LinuxPlatform : public Platform {
   }
 
   // rename(2) replaces the target atomically, even a running executable.
+  // The new file takes the permission bits of the one it replaces, so an
+  // application that could be started still can after its update.
   void MoveReplacing(const std::string& from, const std::string& to) override {
     const std::string source = MapWindowsPath(from).path;
     const std::string target = MapWindowsPath(to).path;
     if (IsDirectory(source) || IsDirectory(target)) Fail("cannot replace with or onto a folder", to, EISDIR);
+    struct stat old;
+    if (::stat(target.c_str(), &old) == 0 && ::chmod(source.c_str(), old.st_mode & 07777) != 0) {
+      Fail("cannot set permissions of", from);
+    }
     if (::rename(source.c_str(), target.c_str()) != 0) Fail("cannot move " + from + " onto", to);
   }
 

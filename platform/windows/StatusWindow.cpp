@@ -102,8 +102,12 @@ void StatusWindow::Show(const WindowDesign& design, const StatusLine& line) {
 void StatusWindow::Update(const StatusLine& line) {
   line_ = line;
   text_ = Wide(line.text);
-  // Repainted when the run next pumps messages.
-  if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, /*bErase=*/TRUE);
+  // Painted at once, so that a text set just before a long step is what the
+  // window shows during it.
+  if (hwnd_ != nullptr) {
+    InvalidateRect(hwnd_, nullptr, /*bErase=*/TRUE);
+    UpdateWindow(hwnd_);
+  }
 }
 
 void StatusWindow::RunUntilClosed() {

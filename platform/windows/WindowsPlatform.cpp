@@ -110,7 +110,18 @@ class WindowsPlatform : public Platform {
 
   [[noreturn]] void EndRun() override { ExitProcess(0); }
 
-  void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+  // The run waits, but the window keeps painting: a text set just before a
+  // pause (the success text stays for three seconds) is seen during it.
+  void Pause(int milliseconds) override {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
+    for (;;) {
+      Pump();
+      const ULONGLONG now = GetTickCount64();
+      if (now >= end) return;
+      MsgWaitForMultipleObjects(0, /*pHandles=*/nullptr, /*fWaitAll=*/FALSE, static_cast<DWORD>(end - now),
+                                QS_ALLINPUT);
+    }
+  }
 
   std::string UserName() override {
     wchar_t name[257];

@@ -93,6 +93,13 @@ std::string TestHttpServer::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+void TestHttpServer::Alias(const std::string& path, const std::string& servedAs) {
+  while (lock_.test_and_set()) {
+  }
+  aliases_.emplace_back(path, servedAs);
+  lock_.clear();
+}
+
 std::vector<std::string> TestHttpServer::Requests() const {
   while (lock_.test_and_set()) {
   }
@@ -126,10 +133,13 @@ void TestHttpServer::Handle(int client) {
   const auto firstSpace = request.find(' ');
   const auto secondSpace = request.find(' ', firstSpace + 1);
   if (firstSpace == std::string::npos || secondSpace == std::string::npos) return;
-  const std::string path = request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+  std::string path = request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   while (lock_.test_and_set()) {
   }
   requests_.push_back(path);
+  for (const auto& [from, to] : aliases_) {
+    if (from == path) path = to;
+  }
   lock_.clear();
 
   if (path == "/ok") {

@@ -27,6 +27,9 @@ class TestHttpServer {
 
   int port() const { return port_; }
   std::string Url(const std::string& path) const;
+  // Serves requests for `path` as if `servedAs` had been asked (for example
+  // a package path as /truncated). Call before the requests it affects.
+  void Alias(const std::string& path, const std::string& servedAs);
   // Paths requested so far, in order.
   std::vector<std::string> Requests() const;
 
@@ -40,6 +43,7 @@ class TestHttpServer {
   std::atomic<bool> stop_{false};
   mutable std::atomic_flag lock_ = ATOMIC_FLAG_INIT;
   std::vector<std::string> requests_;
+  std::vector<std::pair<std::string, std::string>> aliases_;
   std::thread thread_;
 };
 

@@ -1,0 +1,166 @@
+// The Linux update.exe against an update server on 127.0.0.1: real
+// downloads, real files, a real running application.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/Platform.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TestHttpServer.h"
+
+extern char** environ;
+
+namespace pellarion {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::TempDir;
+using testing::TestHttpServer;
+using testing::WriteFile;
+namespace fs = std::filesystem;
+
+const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
+const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+
+const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
+const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
+const std::string kFailed = "خطأ في الاتصال، فشل عملية التحديث.";
+
+class InternetModeEndToEndTest : public ::testing::Test {
+ protected:
+  InternetModeEndToEndTest() : server(dir / "server") {
+    fs::create_directories(dir / "app");
+    fs::create_directories(dir / "server/update");
+    fs::copy_file(UPDATE_EXE, dir / "app/update.exe");
+    fs::copy_file(kApp1, dir / "app/Pellarion.exe");
+    WriteFile(dir / "app/format.dll", "");
+    fs::copy_file(kApp3, dir / "server/update/Pellarion.bin");
+  }
+  ~InternetModeEndToEndTest() override {
+    if (running > 0) {
+      ::kill(running, SIGKILL);
+      ::waitpid(running, nullptr, 0);
+    }
+    for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
+      std::error_code ec;
+      const auto exe = fs::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec);
+      if (!ec && exe.string().rfind(dir.path(), 0) == 0) ::kill(static_cast<pid_t>(p.id), SIGKILL);
+    }
+  }
+
+  void Manifest(const std::string& text) { WriteFile(dir / "server/update/update.txt", text); }
+  void StartApplication() {
+    const std::string program = dir / "app/Pellarion.exe";
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    ASSERT_EQ(::posix_spawn(&running, program.c_str(), nullptr, nullptr, argv, environ), 0);
+  }
+  // True when the application started by the test has been stopped.
+  bool Stopped() {
+    int status = 0;
+    if (::waitpid(running, &status, WNOHANG) != running) return false;
+    running = 0;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+  testing::RunResult Run(const std::string& server = "") {
+    return RunProgram({dir / "app/update.exe"},
+                      {{"PELLARION_UPDATE_SERVER", server.empty() ? Host() : server}});
+  }
+  std::string Host() { return "127.0.0.1:" + std::to_string(server.port()); }
+
+  TempDir dir;
+  TestHttpServer server;
+  pid_t running = 0;
+};
+
+TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne) {
+  Manifest("31012*1*2\r\nany\r\nx*y*20055\r\n");
+  StartApplication();
+  const auto run = Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, kShown + kSearching +
+                            "status #00FF00 يتم البحث عن تحديث متوفر.\n"
+                            "status #00FF00 يتوقر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.\n"
+                            "status #00FF00 تمت عملية التحديث بنجاح\n");
+  EXPECT_TRUE(Stopped());
+  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
+  EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
+  EXPECT_FALSE(Exists(dir / "app/update.bin"));
+  // The new application was started.
+  bool started = false;
+  for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
+    std::error_code ec;
+    started |= fs::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec) == dir / "app/Pellarion.exe";
+  }
+  EXPECT_TRUE(started);
+  EXPECT_EQ(ReadFile(dir / "app/update.txt"), "31012*1*2\r\nany\r\nx*y*20055\r\n");
+}
+
+TEST_F(InternetModeEndToEndTest, AnEqualOrLowerOfferLeavesTheApplicationRunning) {
+  StartApplication();
+  for (const std::string offered : {"1001", "900"}) {
+    Manifest(offered + "*1*2\r\n\r\nx*y*20055\r\n");
+    const auto run = Run();
+    EXPECT_EQ(run.output, kShown + kSearching +
+                              "status #00FF00 يتم البحث عن تحديث متوفر.\n"
+                              "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n")
+        << offered;
+  }
+  EXPECT_FALSE(Stopped());
+  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
+}
+
+TEST_F(InternetModeEndToEndTest, NoServerShowsTheConnectionErrorAndChangesNothing) {
+  StartApplication();
+  const auto run = Run("127.0.0.1:9");
+  EXPECT_EQ(run.output, kShown + kSearching + "status #0000FF " + kFailed + "\nstatus #FF0000 " + kFailed +
+                            "\nstatus #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
+  EXPECT_FALSE(Stopped());
+  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
+}
+
+TEST_F(InternetModeEndToEndTest, AMissingTruncatedOrHtmlPackageIsNeverInstalled) {
+  Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
+  StartApplication();
+  for (const std::string servedAs : {"/status/404", "/truncated", "/html"}) {
+    SCOPED_TRACE(servedAs);
+    server.Alias("/update/Pellarion.bin", servedAs);
+    const auto run = Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output.substr(run.output.rfind("status")), "status #00FF00 " + kFailed + "\n");
+    EXPECT_FALSE(Stopped());
+    EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
+    EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
+    EXPECT_FALSE(Exists(dir / "app/Pellarion.bin.part"));
+  }
+}
+
+TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesNothing) {
+  fs::copy_file(kApp3, dir / "server/update/update.bin");
+  Manifest("1001*1*2\r\n\r\nx*y*31012\r\n");
+  auto run = Run();
+  EXPECT_EQ(run.output, kShown + kSearching +
+                            "status #0000FF يتوقر برنامج تحديث جديد، جاري التحميل الآن...\n"
+                            "status #0000FF تمت عملية التحديث بنجاح\n"
+                            "status #00FF00 تمت عملية التحديث بنجاح\n"
+                            "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n");
+  EXPECT_EQ(ReadFile(dir / "app/update.bin"), ReadFile(kApp3));
+  EXPECT_EQ(ReadFile(dir / "app/update.exe"), ReadFile(UPDATE_EXE));
+
+  // One line: the updater is not compared with the application's 31012.
+  fs::remove(dir / "app/update.bin");
+  Manifest("31012*31012*31012\r\n");
+  run = Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
+  EXPECT_FALSE(Exists(dir / "app/update.bin"));
+}
+
+}  // namespace
+}  // namespace pellarion
