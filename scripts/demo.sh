@@ -13,17 +13,7 @@ root=$(pwd)
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev
           g++-mingw-w64-x86-64-posix mingw-w64-tools python3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/install-packages.sh
 echo "building the Linux updater..."
 cmake -S . -B build/linux -G Ninja >/dev/null
 cmake --build build/linux -j "$(nproc)" >/dev/null

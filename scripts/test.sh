@@ -6,20 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libcurl4-openssl-dev
+packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth xdotool
           imagemagick fonts-dejavu-core python3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/install-packages.sh
 
 jobs=$(nproc)
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \

@@ -48,11 +48,7 @@ class InternetModeEndToEndTest : public ::testing::Test {
       ::kill(running, SIGKILL);
       ::waitpid(running, nullptr, 0);
     }
-    for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
-      std::error_code ec;
-      const auto exe = fs::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec);
-      if (!ec && exe.string().rfind(dir.path(), 0) == 0) ::kill(static_cast<pid_t>(p.id), SIGKILL);
-    }
+    for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
   }
 
   void Manifest(const std::string& text) { WriteFile(dir / "server/update/update.txt", text); }
@@ -93,12 +89,7 @@ TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne)
   EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
   // The new application was started.
-  bool started = false;
-  for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
-    std::error_code ec;
-    started |= fs::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec) == dir / "app/Pellarion.exe";
-  }
-  EXPECT_TRUE(started);
+  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
   EXPECT_EQ(ReadFile(dir / "app/update.txt"), "31012*1*2\r\nany\r\nx*y*20055\r\n");
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/Subprocess.h"
 
+#include "platform/Platform.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -86,6 +88,16 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<int> ApplicationProcessesIn(const std::string& folder) {
+  std::vector<int> found;
+  for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec);
+    if (!ec && exe.string().rfind(folder + "/", 0) == 0) found.push_back(static_cast<int>(p.id));
+  }
+  return found;
 }
 
 void WriteFile(const std::string& path, const std::string& contents, unsigned mode) {

@@ -32,6 +32,10 @@ class TempDir {
   std::string path_;
 };
 
+// The running processes named Pellarion.exe whose executable lies under
+// `folder`.
+std::vector<int> ApplicationProcessesIn(const std::string& folder);
+
 void WriteFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
