@@ -109,15 +109,6 @@ bool HasEnded(const std::string& pid) {
   return close != nullptr && (close[2] == 'Z' || close[2] == 'X');
 }
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // The file name of a process's executable, or, where that cannot be read (a
 // process of another user), its command name.
 std::string ImageName(const std::string& pid) {

@@ -12,14 +12,6 @@ namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
 bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -41,6 +33,14 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 }
 
 }  // namespace
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
 
 MappedPath MapWindowsPath(const std::string& windowsPath) {
   std::string p = windowsPath;

@@ -19,4 +19,7 @@ struct MappedPath {
 
 MappedPath MapWindowsPath(const std::string& windowsPath);
 
+// Names compared as Windows compares them: without regard to ASCII case.
+bool EqualIgnoringCase(const std::string& a, const std::string& b);
+
 }  // namespace pellarion

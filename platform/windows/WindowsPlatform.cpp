@@ -14,6 +14,7 @@
 #include "platform/windows/StatusWindow.h"
 #include "platform/windows/WinHttpDownload.h"
 #include "platform/windows/WinText.h"
+#include "versions/VersionRecord.h"
 
 namespace pellarion {
 
@@ -224,10 +225,9 @@ class WindowsPlatform : public Platform {
         info == nullptr || length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD) {
       throw PlatformError("no fixed version in " + path);
     }
-    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
-           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
-           std::to_string(LOWORD(info->dwFileVersionLS));
+    return FileVersionNumbers{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                              HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}
+        .Dotted();
   }
 
   void DownloadToFile(const std::string& url, const std::string& path,
