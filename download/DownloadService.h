@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "download/DownloadLimits.h"
+#include "platform/DownloadLimits.h"
 
 namespace pellarion {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "download/DownloadLimits.h"
+#include "platform/DownloadLimits.h"
 
 namespace pellarion {
 

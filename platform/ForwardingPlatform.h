@@ -45,6 +45,10 @@ class ForwardingPlatform : public Platform {
                       const DownloadLimits& limits) override {
     target_.DownloadToFile(url, path, limits);
   }
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return target_.VerifySignature(path, derSignature, spkiDer);
+  }
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "download/DownloadLimits.h"
+#include "platform/DownloadLimits.h"
 
 namespace pellarion {
 
@@ -151,6 +151,15 @@ class Platform {
   // failure `path` may hold part of the body: the caller removes it.
   virtual void DownloadToFile(const std::string& url, const std::string& path,
                               const DownloadLimits& limits) = 0;
+
+  // --- Signatures ---
+  // True when `derSignature` (an ECDSA signature, DER-encoded) is a valid
+  // signature over the SHA-256 of the file's bytes by the P-256 key whose
+  // SubjectPublicKeyInfo (DER) is `spkiDer`; false when it is not. The file
+  // is streamed, never read whole. Fails when the file cannot be read or the
+  // key cannot be used. The system's cryptography does the work.
+  virtual bool VerifySignature(const std::string& path, const std::string& derSignature,
+                               const std::string& spkiDer) = 0;
 
   // --- Processes ---
   // Starts a program and returns at once; fails if it cannot be started.

@@ -49,7 +49,7 @@ class DownloadTest : public ::testing::Test {
 
   // DownloadFile into dir/target, starting from an existing target; returns
   // whether the failure text was shown.
-  bool Download(const std::string& url, const DownloadLimits& limits = {2, 2, 5}) {
+  bool Download(const std::string& url, const DownloadLimits& limits = {.connectSeconds = 2, .stallSeconds = 2}) {
     Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
     DownloadFile(*platform, form, url, target, limits);
     return form.Status().text == messages::kUpdateFailed;
@@ -97,7 +97,7 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
 TEST_F(DownloadTest, AStalledTransferGivesUpAfterTheStallLimit) {
   WriteFile(target, "the installed package");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Download(server.Url("/stall"), {2, 2, 5}));
+  EXPECT_TRUE(Download(server.Url("/stall"), {.connectSeconds = 2, .stallSeconds = 2}));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1500));
   EXPECT_LT(took, std::chrono::seconds(10));

@@ -74,6 +74,11 @@ class FakePlatform : public Platform {
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
   std::string GetFileVersion(const std::string& path) override;
+  // The fake's signature of `contents` by the key `spkiDer`: VerifySignature
+  // accepts exactly this text and nothing else.
+  static std::string FakeSignature(const std::string& contents, const std::string& spkiDer);
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override;
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override;
   void StartProgram(const std::string& path, WindowState state) override;

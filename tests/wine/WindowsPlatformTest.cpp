@@ -138,7 +138,7 @@ class WindowsDownloadTest : public WindowsPlatformTest {
   }
   bool Download(const std::string& url) {
     Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
-    DownloadFile(*platform, form, url, target, {2, 2, 5});
+    DownloadFile(*platform, form, url, target, {.connectSeconds = 2, .stallSeconds = 2});
     return form.Status().text == messages::kUpdateFailed;
   }
   std::string Read(const std::string& path) {
