@@ -87,13 +87,19 @@ struct ProcessEntry {
   std::string imageName;
 };
 
-// Sequential reading of a file's bytes.
+// Reading a file's bytes, in order or at given offsets.
 class InputFile {
  public:
   virtual ~InputFile() = default;
   // Reads up to `size` bytes into `buffer`; returns how many were read, 0 at
   // the end of the file. Throws PlatformError on a read error.
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+  // Length of the file in bytes.
+  virtual std::uint64_t Size() = 0;
+  // Reads up to `size` bytes from `offset`; returns how many were read, fewer
+  // only at the end of the file. Throws PlatformError on a read error. Not
+  // to be mixed with Read on the same file: it may move the read position.
+  virtual std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
 };
 
 class Platform {

@@ -88,6 +88,22 @@ class FdInputFile : public InputFile {
       if (errno != EINTR) Fail("cannot read", path_);
     }
   }
+  std::uint64_t Size() override {
+    struct stat st;
+    if (::fstat(fd_.get(), &st) != 0) Fail("cannot read the length of", path_);
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+  std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) override {
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pread(fd_.get(), buffer + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("cannot read", path_);
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
 
  private:
   Fd fd_;

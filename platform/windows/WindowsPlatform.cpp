@@ -68,6 +68,31 @@ class HandleInput : public InputFile {
     }
     return read;
   }
+  std::uint64_t Size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_.get(), &size)) FailWithLastError("cannot read the length of", path_);
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+  // A synchronous handle reads at the offset an OVERLAPPED names.
+  std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) override {
+    std::size_t done = 0;
+    while (done < size) {
+      OVERLAPPED at{};
+      const std::uint64_t position = offset + done;
+      at.Offset = static_cast<DWORD>(position);
+      at.OffsetHigh = static_cast<DWORD>(position >> 32);
+      const std::size_t left = size - done;
+      DWORD read = 0;
+      if (!ReadFile(file_.get(), buffer + done, left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left),
+                    &read, &at)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        FailWithLastError("cannot read", path_);
+      }
+      if (read == 0) break;
+      done += read;
+    }
+    return done;
+  }
 
  private:
   ScopedHandle file_;

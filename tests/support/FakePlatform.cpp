@@ -19,6 +19,13 @@ class StringInput : public InputFile {
     pos_ += n;
     return n;
   }
+  std::uint64_t Size() override { return text_.size(); }
+  std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) override {
+    if (offset >= text_.size()) return 0;
+    const std::size_t n = std::min<std::uint64_t>(size, text_.size() - offset);
+    std::memcpy(buffer, text_.data() + offset, n);
+    return n;
+  }
 
  private:
   std::string text_;
