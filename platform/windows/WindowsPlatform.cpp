@@ -12,6 +12,7 @@
 #include "platform/windows/Firewall.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
+#include "platform/windows/SystemLibrary.h"
 #include "platform/windows/WinHttpDownload.h"
 #include "platform/windows/WinText.h"
 #include "versions/VersionRecord.h"
@@ -364,6 +365,11 @@ class WindowsPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<WindowsPlatform>(); }
+// The DLL search is restricted before the platform starts COM or anything
+// else that could load a DLL.
+std::unique_ptr<Platform> CreateSystemPlatform() {
+  RestrictDllSearch();
+  return std::make_unique<WindowsPlatform>();
+}
 
 }  // namespace pellarion
