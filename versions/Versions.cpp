@@ -1,7 +1,6 @@
 #include "versions/Versions.h"
 
-#include <charconv>
-#include <cmath>
+#include <cstdlib>
 
 #include "platform/Platform.h"
 
@@ -54,19 +53,12 @@ double NumericValue(const std::string& text) {
     while (j < s.size() && IsDigit(s[j])) ++j;
     if (j > exponentStart) i = j;  // an "E" without digits is not an exponent
   }
-  // from_chars takes no leading "+".
-  const bool negative = s[0] == '-';
-  const std::size_t start = (s[0] == '+' || s[0] == '-') ? 1 : 0;
-  double value = 0.0;
-  const auto result = std::from_chars(s.data() + start, s.data() + i, value);
-  if (result.ec == std::errc::result_out_of_range) {
-    // Too large (or too small) for a double: infinity, or zero for an
-    // exponent far below the smallest double.
-    const std::size_t e = s.find_first_of("eE", start);
-    const bool tiny = e != std::string::npos && e < i && s[e + 1] == '-';
-    value = tiny ? 0.0 : HUGE_VAL;
-  }
-  return negative ? -value : value;
+  // s[0, i) is now a plain decimal number, which atof (strtod without the
+  // end pointer) reads whole: HUGE_VAL beyond a double, zero far below the
+  // smallest. On Windows atof is the system C runtime's own, where strtod
+  // and from_chars<double> each link a second converter of their own, a
+  // tenth of the program's size.
+  return std::atof(s.substr(0, i).c_str());
 }
 
 bool IsNewer(const std::string& available, const std::string& installed) {

@@ -5,7 +5,6 @@
 
 #include <chrono>
 
-#include <filesystem>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -50,6 +49,43 @@ bool IsUnavailable(DWORD error) {
     default:
       return false;
   }
+}
+
+// Removes a folder and what it holds, going on past what cannot be removed
+// and keeping the first error. A reparse point (junction, symbolic link) is
+// removed itself and never entered: a junction in the cache must not lead the
+// deletion into the folder it points at.
+void RemoveTree(const std::wstring& folder, DWORD attributes, DWORD& firstError) {
+  const auto failed = [&firstError] {
+    if (firstError == ERROR_SUCCESS) firstError = GetLastError();
+  };
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+      failed();
+    } else {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L'\\' + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+          RemoveTree(path, entry.dwFileAttributes, firstError);
+          continue;
+        }
+        // Cached files are often read-only; that does not keep them.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+          SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (!DeleteFileW(path.c_str())) failed();
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!RemoveDirectoryW(folder.c_str())) failed();
 }
 
 bool DriveMissing(const std::wstring& path) {
@@ -126,9 +162,15 @@ class WindowsPlatform : public Platform {
       h ^= static_cast<std::uint16_t>(c);
       h *= 1099511628211ull;
     }
-    wchar_t name[80];
-    swprintf(name, 80, L"Local\\OsmerinPellarionUpdater-%016llx", static_cast<unsigned long long>(h));
-    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name));
+    // The Global\ namespace spans every session of the machine: one updater
+    // per folder, even when two Remote Desktop users start it at once. The
+    // digits are written by hand: swprintf would link a whole formatter.
+    std::wstring name = L"Global\\OsmerinPellarionUpdater-0000000000000000";
+    for (std::size_t i = name.size(); h != 0; h >>= 4) name[--i] = L"0123456789abcdef"[h & 0xF];
+    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name.c_str()));
+    // Another user's updater holds a mutex whose default DACL keeps us out:
+    // that is another instance too.
+    if (!mutex.valid() && GetLastError() == ERROR_ACCESS_DENIED) return true;
     if (!mutex.valid()) FailWithLastError("cannot create the instance mutex", Utf8(name));
     const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
     instance_ = std::move(mutex);  // held until the process ends
@@ -229,11 +271,17 @@ class WindowsPlatform : public Platform {
   }
 
   void DeleteFolder(const std::string& path) override {
-    const std::filesystem::path folder(Wide(path));
-    std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) throw PlatformError("no such folder: " + path);
-    std::filesystem::remove_all(folder, ec);
-    if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
+    const std::wstring folder = Wide(path);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      throw PlatformError("no such folder: " + path);
+    }
+    DWORD error = ERROR_SUCCESS;
+    RemoveTree(folder, attributes, error);
+    if (error != ERROR_SUCCESS) {
+      SetLastError(error);
+      FailWithLastError("cannot delete all of", path);
+    }
   }
 
   std::string GetFileVersion(const std::string& path) override {
@@ -345,9 +393,10 @@ class WindowsPlatform : public Platform {
     }
   }
 
+  // The messages are Arabic: read right to left and aligned to the right.
   void ShowMessage(const std::string& text, const std::string& title) override {
     if (MessageBoxW(window_.Handle(), Wide(text).c_str(), Wide(title).c_str(),
-                    MB_OK | MB_ICONINFORMATION) == 0) {
+                    MB_OK | MB_ICONINFORMATION | MB_RTLREADING | MB_RIGHT) == 0) {
       FailWithLastError("cannot show the message", title);
     }
   }

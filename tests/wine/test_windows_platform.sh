@@ -7,6 +7,13 @@ bin="$(c_drive)/platform-tests"
 rm -rf "$bin" && mkdir -p "$bin"
 cp "$WINDOWS_BIN"/{windows_platform_tests,update,windows_sleeper,fixture-1.0.0.1,fixture-3.1.0.12}.exe "$bin/"
 
+# A cache folder with a link out of it: Wine cannot make a junction, but it
+# reports a Unix symbolic link to a folder as one.
+mkdir -p "$bin/linked/cache/sub" "$bin/linked/outside"
+echo "not the cache's" >"$bin/linked/outside/keep.txt"
+ln -s "$bin/linked/outside" "$bin/linked/cache/sub/link"
+export PELLARION_TEST_LINKED_CACHE='C:\platform-tests\linked\cache'
+
 rm -f "$WINE_WORK/port"
 "$HTTP_SERVER" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
 server=$!

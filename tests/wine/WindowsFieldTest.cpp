@@ -1,0 +1,140 @@
+// What the Windows program must keep in the field: the cache deletion that
+// never follows a junction, the machine-wide instance mutex and the C
+// runtime's reading of numbers.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/windows/ScopedWin.h"
+#include "platform/windows/WinText.h"
+#include "versions/Versions.h"
+
+namespace pellarion {
+namespace {
+
+class WindowsFieldTest : public ::testing::Test {
+ protected:
+  WindowsFieldTest() {
+    wchar_t path[MAX_PATH];
+    const std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    dir = exe.substr(0, exe.find_last_of(L'\\')) + L"\\field-" +
+          Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    CreateDirectoryW(dir.c_str(), /*lpSecurityAttributes=*/nullptr);
+  }
+  static void Write(const std::wstring& path, const char* text) {
+    std::ofstream(path.c_str(), std::ios::binary) << text;
+  }
+  static bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  std::unique_ptr<Platform> platform = CreateSystemPlatform();
+  std::wstring dir;
+};
+
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A junction at `link` to the folder `target`, as `mklink /J` makes it.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!CreateDirectoryW(link.c_str(), /*lpSecurityAttributes=*/nullptr)) return false;
+  ScopedHandle folder(CreateFileW(link.c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
+                                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*hTemplateFile=*/nullptr));
+  if (!folder.valid()) return false;
+  const std::wstring substitute = L"\\??\\" + target;
+  const WORD substituteBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+  const WORD printBytes = static_cast<WORD>(target.size() * sizeof(wchar_t));
+  // The mount-point form of the reparse data: tag, length, then the
+  // substitute and print names, each followed by a NUL.
+  const WORD pathBytes = static_cast<WORD>(substituteBytes + printBytes + 2 * sizeof(wchar_t));
+  std::vector<BYTE> data(16 + pathBytes);
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  const WORD header[6] = {static_cast<WORD>(8 + pathBytes), 0, 0, substituteBytes,
+                          static_cast<WORD>(substituteBytes + sizeof(wchar_t)), printBytes};
+  std::memcpy(data.data(), &tag, 4);
+  std::memcpy(data.data() + 4, header, sizeof header);
+  std::memcpy(data.data() + 16, substitute.c_str(), substituteBytes);
+  std::memcpy(data.data() + 16 + substituteBytes + sizeof(wchar_t), target.c_str(), printBytes);
+  DWORD returned = 0;
+  return DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, data.data(),
+                         static_cast<DWORD>(data.size()), /*lpOutBuffer=*/nullptr, 0, &returned,
+                         /*lpOverlapped=*/nullptr) != FALSE;
+}
+
+// A cache folder holding a junction that leads out of it, to a folder that
+// holds keep.txt. Windows makes one here. Wine cannot (it has no
+// FSCTL_SET_REPARSE_POINT), so the Wine test script plants a Unix symbolic
+// link, which Wine reports as a reparse point, and names its cache in
+// PELLARION_TEST_LINKED_CACHE.
+std::wstring LinkedCache(const std::wstring& dir) {
+  if (const char* planted = std::getenv("PELLARION_TEST_LINKED_CACHE")) return Wide(planted);
+  const std::wstring cache = dir + L"\\linked\\cache", outside = dir + L"\\linked\\outside";
+  for (const std::wstring& folder : {dir + L"\\linked", cache, cache + L"\\sub", outside}) {
+    CreateDirectoryW(folder.c_str(), /*lpSecurityAttributes=*/nullptr);
+  }
+  std::ofstream((outside + L"\\keep.txt").c_str()) << "not the cache's";
+  if (!MakeJunction(cache + L"\\sub\\link", outside)) ADD_FAILURE() << "no junction: error " << GetLastError();
+  return cache;
+}
+
+TEST_F(WindowsFieldTest, DeleteFolderRemovesTheCacheButNotWhatAJunctionPointsAt) {
+  const std::wstring cache = LinkedCache(dir);
+  const std::wstring link = cache + L"\\sub\\link";
+  const std::wstring kept = cache.substr(0, cache.find_last_of(L'\\')) + L"\\outside\\keep.txt";
+  ASSERT_NE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  ASSERT_TRUE(Exists(link + L"\\keep.txt")) << "the link does not lead out of the cache";
+  CreateDirectoryW((cache + L"\\sub\\deep").c_str(), /*lpSecurityAttributes=*/nullptr);
+  Write(cache + L"\\index.dat", "index");
+  Write(cache + L"\\sub\\deep\\page[1].htm", "page");
+  Write(cache + L"\\sub\\locked-down.exe", "read-only");
+  SetFileAttributesW((cache + L"\\sub\\locked-down.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  if (UnderWine()) {
+    // Wine removes no link to a folder that holds files (error 145), so the
+    // link and the folders above it stay; everything else goes.
+    EXPECT_THROW(platform->DeleteFolder(Utf8(cache)), PlatformError);
+    for (const wchar_t* gone : {L"\\index.dat", L"\\sub\\deep", L"\\sub\\locked-down.exe"}) {
+      EXPECT_FALSE(Exists(cache + gone)) << Utf8(gone);
+    }
+  } else {
+    platform->DeleteFolder(Utf8(cache));
+    EXPECT_FALSE(Exists(cache));
+  }
+  EXPECT_TRUE(Exists(kept)) << "the deletion followed the link";
+  EXPECT_THROW(platform->DeleteFolder(Utf8(dir + L"\\missing")), PlatformError);
+  Write(dir + L"\\a-file", "x");
+  EXPECT_THROW(platform->DeleteFolder(Utf8(dir + L"\\a-file")), PlatformError);
+  EXPECT_TRUE(Exists(dir + L"\\a-file"));
+}
+
+// Two updaters from one path: the second sees the first, and the mutex is
+// machine-wide, so it must be creatable by a plain user.
+TEST_F(WindowsFieldTest, SecondInstanceFromTheSamePathSeesTheFirst) {
+  const auto second = CreateSystemPlatform();
+  EXPECT_FALSE(platform->PreviousInstance());
+  EXPECT_TRUE(second->PreviousInstance());
+}
+
+// The C runtime of the Windows program reads the extremes as glibc does.
+TEST(WindowsRuntimeTest, NumericValueAtTheLimitsOfADouble) {
+  const struct {
+    const char* text;
+    double expected;
+  } cases[] = {{"1e400", HUGE_VAL}, {"-1e400", -HUGE_VAL}, {"1e-400", 0}, {"2e-1", 0.2},
+               {"20055", 20055},    {"3.25", 3.25},       {"+7", 7}};
+  for (const auto& c : cases) EXPECT_EQ(NumericValue(c.text), c.expected) << c.text;
+}
+
+}  // namespace
+}  // namespace pellarion
