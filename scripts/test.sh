@@ -7,14 +7,24 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth xdotool
-          imagemagick fonts-dejavu-core python3)
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine64 wine32:i386
+          xvfb xauth xdotool imagemagick fonts-dejavu-core python3)
+# 32-bit Wine is an i386 package: dpkg must know that architecture before the
+# install (which then updates the package lists, as wine32 is missing).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
+fi
 source scripts/install-packages.sh
 
 jobs=$(nproc)
-cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release
-cmake --build build/windows -j "$jobs"
-cmake -S . -B build/linux -G Ninja -DPELLARION_WINDOWS_BUILD_DIR="$root/build/windows"
+# The two Windows builds: x64, and 32-bit (which runs on both).
+for build in "windows x86_64" "windows32 i686"; do
+  set -- $build
+  cmake -S . -B "build/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$2.cmake" \
+    -DCMAKE_BUILD_TYPE=Release
+  cmake --build "build/$1" -j "$jobs"
+done
+cmake -S . -B build/linux -G Ninja -DPELLARION_WINDOWS_BUILD_DIR="$root/build/windows" \
+  -DPELLARION_WINDOWS32_BUILD_DIR="$root/build/windows32"
 cmake --build build/linux -j "$jobs"
 ctest --test-dir build/linux --output-on-failure -j "$jobs"

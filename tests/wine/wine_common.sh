@@ -7,6 +7,12 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+# A 32-bit prefix (wine_setup.sh writes "win32" to arch) runs the 32-bit
+# programs as 32-bit Windows would, with the 32-bit loader.
+if [ "$(cat "$WINE_WORK/arch" 2>/dev/null || true)" = win32 ]; then
+  export WINEARCH=win32
+  WINE=/usr/lib/wine/wine
+fi
 if [ -f "$WINE_WORK/display" ]; then
   export DISPLAY=":$(cat "$WINE_WORK/display")"
 fi

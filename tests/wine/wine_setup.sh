@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Makes a fresh Wine prefix and a private X display for this test run.
-WINE_WORK="$1"
+# Makes a fresh Wine prefix and a private X display for this test run; the
+# prefix is 64-bit, or 32-bit when the second argument is win32.
+WINE_WORK="$1"; ARCH="${2:-win64}"
 rm -rf "$WINE_WORK"
 mkdir -p "$WINE_WORK"
+echo "$ARCH" >"$WINE_WORK/arch"
 source "$(dirname "$0")/wine_common.sh"
 
 # Xvfb picks a free display and tells it on a pipe.
