@@ -27,6 +27,15 @@ void RestrictDllSearch() {
   SetDllDirectoryW(L"");
 }
 
+// Before main is too late: the stack protector's start-up code asks the
+// system's cryptographic provider for its canary, which loads DLLs, and
+// static constructors may load more. This runs ahead of every constructor
+// without a priority. (CreateSystemPlatform calls RestrictDllSearch again for
+// builds without it; the call is idempotent.)
+__attribute__((constructor(101))) static void RestrictDllSearchBeforeConstructors() {
+  RestrictDllSearch();
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (name == nullptr || *name == L'\0' || wcspbrk(name, L"\\/:") != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# DLLs planted beside update.exe under the names of system DLLs that are not
+# KnownDLLs must never load: the updater runs from a folder users can write
+# to. WINEDLLOVERRIDES makes Wine prefer a DLL found on the search path, as
+# Windows does for such DLLs. The run is a whole InternetMode update, so every
+# DLL it needs has been loaded by the time it ends.
+WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
+source "$(dirname "$0")/wine_common.sh"
+planted=(version.dll winhttp.dll bcrypt.dll)
+app="$(c_drive)/planted-test"
+root="$WINE_WORK/planted-server"
+rm -rf "$app" "$root" && mkdir -p "$app" "$root/update"
+cp "$WINDOWS_BIN/update.exe" "$app/"
+cp "$WINDOWS_BIN/fixture-1.0.0.1.exe" "$app/Pellarion.exe"
+: >"$app/format.dll"
+for dll in "${planted[@]}"; do cp "$WINDOWS_BIN/planted.dll" "$app/$dll"; done
+cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$root/update/Pellarion.bin"
+printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$root/update/update.txt"
+
+rm -f "$WINE_WORK/port"
+"$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 120 >/dev/null &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
+export PELLARION_UPDATE_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;version,winhttp,bcrypt=n,b"
+
+timeout 40 "$WINE" 'C:\planted-test\update.exe' 2>&1 | tr -d '\r' | head -n 20 || true
+"$WINESERVER" -w
+
+status=0
+for dll in "${planted[@]}"; do
+  # The mark bears the name the program asked for, in its case.
+  if [ -n "$(find "$app" -maxdepth 1 -iname "$dll.loaded")" ]; then echo "FAIL: the planted $dll was loaded"; status=1
+  else echo "ok: the planted $dll was not loaded"; fi
+done
+if cmp -s "$app/Pellarion.exe" "$WINDOWS_BIN/fixture-3.1.0.12.exe"; then
+  echo "ok: the update ran to its end"
+else
+  echo "FAIL: Pellarion.exe was not replaced (did the updater start?)"; status=1
+fi
+exit $status
