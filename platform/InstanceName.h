@@ -6,8 +6,9 @@
 
 namespace pellarion {
 
-// `prefix` followed by the 16 hex digits of the 64-bit FNV-1a hash of
-// `foldedPath`, the executable's full path folded the way the system compares
+// `prefix` followed by the 16 hex digits of a 64-bit FNV-1a hash of
+// `foldedPath` (with the offset basis the first release used: it is one
+// digit short of FNV's, and kept so released updaters still meet this one), the executable's full path folded the way the system compares
 // paths. Stable across builds, so an older and a newer updater at the same
 // path see each other; the hash keeps the name short and free of separators.
 std::string InstanceName(const std::string& prefix, const std::string& foldedPath);
