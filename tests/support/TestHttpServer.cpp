@@ -96,6 +96,8 @@ std::string TestHttpServer::Url(const std::string& path) const {
 void TestHttpServer::Alias(const std::string& path, const std::string& servedAs) {
   while (lock_.test_and_set()) {
   }
+  // The latest alias of a path replaces the earlier ones.
+  std::erase_if(aliases_, [&](const auto& alias) { return alias.first == path; });
   aliases_.emplace_back(path, servedAs);
   lock_.clear();
 }

@@ -87,36 +87,36 @@ PROCESS_INFORMATION Start(const std::string& path) {
   return process;
 }
 
-TEST_F(WindowsPlatformTest, KillRunningAppStopsEveryPellarionExe) {
+TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   const std::string sleeper = bin + "\\windows_sleeper.exe";
-  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\PELLARION.EXE", "\\b\\c\\pellarion.exe",
-                           "\\d\\Pellarion.exe.old"}) {
+  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\Pellarion.exe"}) {
     fs::create_directories(fs::path(dir + name).parent_path());
     fs::copy_file(sleeper, dir + name);
   }
-  std::vector<HANDLE> stopped;
-  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\PELLARION.EXE", "\\b\\c\\pellarion.exe"}) {
-    stopped.push_back(Start(dir + name).hProcess);
-  }
-  const HANDLE survivor = Start(dir + "\\d\\Pellarion.exe.old").hProcess;
-  EXPECT_EQ(platform->ProcessQuery("Pellarion.exe").size(), 3u);
+  const HANDLE ours = Start(dir + "\\a\\Pellarion.exe").hProcess;
+  const HANDLE theirs = Start(dir + "\\b\\Pellarion.exe").hProcess;
+  // Its window must exist before it can be asked to close.
+  for (int i = 0; i < 100 && platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").empty(); ++i) Sleep(50);
+  Sleep(500);
+  EXPECT_EQ(platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").size(), 1u);
 
-  KillRunningApp(*platform);
-  for (const HANDLE process : stopped) {
-    EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_OBJECT_0) << "still running";
-    CloseHandle(process);
-  }
-  EXPECT_EQ(WaitForSingleObject(survivor, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  TerminateProcess(survivor, 0);
-  WaitForSingleObject(survivor, 5000);
-  CloseHandle(survivor);
+  EXPECT_EQ(KillRunningApp(*platform, dir + "\\a\\Pellarion.exe"), 1);
+  DWORD code = 0;
+  EXPECT_EQ(WaitForSingleObject(ours, 0), WAIT_OBJECT_0) << "still running";
+  EXPECT_TRUE(GetExitCodeProcess(ours, &code));
+  EXPECT_EQ(code, 7u) << "not closed through its window";
+  EXPECT_EQ(WaitForSingleObject(theirs, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "another folder's copy was stopped";
+  TerminateProcess(theirs, 0);
+  WaitForSingleObject(theirs, 5000);
+  CloseHandle(ours);
+  CloseHandle(theirs);
 }
 
 TEST_F(WindowsPlatformTest, StartProgramRunsInTheProgramsFolder) {
   EXPECT_THROW(platform->StartProgram(dir + "\\missing.exe", WindowState::Minimised), PlatformError);
   fs::copy_file(bin + "\\windows_sleeper.exe", dir + "\\Pellarion.exe");
   platform->StartProgram(dir + "\\Pellarion.exe", WindowState::Normal);
-  const auto running = platform->ProcessQuery("Pellarion.exe");
+  const auto running = platform->ProcessQuery(dir + "\\Pellarion.exe");
   ASSERT_EQ(running.size(), 1u);
   platform->TerminateProcessById(running[0].id);
   EXPECT_TRUE(platform->WaitForProcessesToEnd({running[0].id}, 5000));
