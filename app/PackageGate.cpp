@@ -27,9 +27,9 @@ bool IsNumericOffer(const std::string& digits) {
 }
 
 // The whole executable and the offered version, read from one opening of the
-// file.
-std::optional<GateVerdict> CheckContents(Platform& platform, const std::string& path,
-                                         const std::string& offeredDigits) {
+// file: a refusal, or what was found.
+GateVerdict CheckContents(Platform& platform, const std::string& path,
+                          const std::string& offeredDigits) {
   const FileBytes bytes(platform, path);
   const ImageVerdict image = CheckWholeExecutable(bytes);
   if (!image.accepted) return Refuse(image.reason);
@@ -43,7 +43,7 @@ std::optional<GateVerdict> CheckContents(Platform& platform, const std::string& 
     return Refuse("version " + version->Dotted() + " (" + digits + ") is not the offered " +
                   offeredDigits);
   }
-  return std::nullopt;
+  return {true, image.reason + " of the offered version " + version->Dotted()};
 }
 
 }  // namespace
@@ -52,15 +52,15 @@ GateVerdict CheckPackage(Platform& platform, const std::string& packagePath,
                          const std::string& offeredDigits, const std::string& publisherKeySpki,
                          const std::optional<std::string>& signatureText) {
   try {
-    if (auto refusal = CheckContents(platform, packagePath, offeredDigits)) return *refusal;
-    if (publisherKeySpki.empty()) return {true, "a whole executable of the offered version"};
+    const GateVerdict contents = CheckContents(platform, packagePath, offeredDigits);
+    if (!contents.accepted || publisherKeySpki.empty()) return contents;
     if (!signatureText) return Refuse("no signature beside the package");
     const auto signature = DecodeSignatureText(*signatureText);
     if (!signature) return Refuse("the signature file is not one line of base64");
     if (!platform.VerifySignature(packagePath, *signature, publisherKeySpki)) {
       return Refuse("the signature is not the publisher's for these bytes");
     }
-    return {true, "a whole executable of the offered version, signed by the publisher"};
+    return {true, contents.reason + ", signed by the publisher"};
   } catch (const std::exception& e) {
     return Refuse(std::string("cannot check the package: ") + e.what());
   } catch (...) {
