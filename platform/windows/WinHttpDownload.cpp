@@ -32,6 +32,7 @@ struct WinHttpFunctions {
   decltype(&::WinHttpSendRequest) SendRequest;
   decltype(&::WinHttpReceiveResponse) ReceiveResponse;
   decltype(&::WinHttpQueryHeaders) QueryHeaders;
+  decltype(&::WinHttpQueryDataAvailable) QueryDataAvailable;
   decltype(&::WinHttpReadData) ReadData;
   decltype(&::WinHttpGetIEProxyConfigForCurrentUser) GetIEProxyConfigForCurrentUser;
   decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl;
@@ -53,6 +54,7 @@ const WinHttpFunctions& WinHttp() {
     BindSystemFunction(dll, "WinHttpSendRequest", f.SendRequest);
     BindSystemFunction(dll, "WinHttpReceiveResponse", f.ReceiveResponse);
     BindSystemFunction(dll, "WinHttpQueryHeaders", f.QueryHeaders);
+    BindSystemFunction(dll, "WinHttpQueryDataAvailable", f.QueryDataAvailable);
     BindSystemFunction(dll, "WinHttpReadData", f.ReadData);
     BindSystemFunction(dll, "WinHttpGetIEProxyConfigForCurrentUser", f.GetIEProxyConfigForCurrentUser);
     BindSystemFunction(dll, "WinHttpGetProxyForUrl", f.GetProxyForUrl);
@@ -77,20 +79,6 @@ class ScopedInternet {
   HINTERNET h_;
 };
 
-// Strings that WinHTTP allocates for its caller.
-class ScopedGlobalText {
- public:
-  explicit ScopedGlobalText(LPWSTR& text) : text_(text) {}
-  ScopedGlobalText(const ScopedGlobalText&) = delete;
-  ScopedGlobalText& operator=(const ScopedGlobalText&) = delete;
-  ~ScopedGlobalText() {
-    if (text_ != nullptr) GlobalFree(text_);
-  }
-
- private:
-  LPWSTR& text_;
-};
-
 [[noreturn]] void Fail(const std::string& url, const std::string& why) {
   throw PlatformError("download of " + url + " failed: " + why);
 }
@@ -103,42 +91,57 @@ bool SetDword(HINTERNET handle, DWORD option, DWORD value) {
   return WinHttp().SetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
+// How the download's session reaches the server.
+struct ProxyChoice {
+  DWORD access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring proxy, bypass;
+};
+
+std::wstring TakeGlobalText(LPWSTR text) {
+  std::wstring copy = text != nullptr ? text : L"";
+  if (text != nullptr) GlobalFree(text);
+  return copy;
+}
+
 // The proxy the user's Internet settings give for `url`: automatic discovery
 // or the configuration script first (logging on to fetch the script if
 // asked), then the fixed proxy with its bypass list, else none. Windows 8.1
 // could resolve this itself (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY), but doing
-// it here takes the same path on Windows 7 and everywhere else.
-void UseUsersProxy(HINTERNET session, HINTERNET request, const std::wstring& url) {
+// it here takes the same path on Windows 7 and everywhere else. The choice
+// is given to WinHttpOpen, the one place every WinHTTP (Wine's too) honours.
+ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  if (!WinHttp().GetIEProxyConfigForCurrentUser(&ie)) return;  // no settings: direct
-  const ScopedGlobalText script(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
+  if (!WinHttp().GetIEProxyConfigForCurrentUser(&ie)) return {};  // no settings: direct
+  const std::wstring script = TakeGlobalText(ie.lpszAutoConfigUrl);
+  ProxyChoice fixed;
+  fixed.proxy = TakeGlobalText(ie.lpszProxy);
+  fixed.bypass = TakeGlobalText(ie.lpszProxyBypass);
+  if (!fixed.proxy.empty()) fixed.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  if (!ie.fAutoDetect && script.empty()) return fixed;
 
-  if (ie.fAutoDetect || ie.lpszAutoConfigUrl != nullptr) {
-    WINHTTP_AUTOPROXY_OPTIONS automatic{};
-    if (ie.fAutoDetect) {
-      automatic.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-      automatic.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    if (ie.lpszAutoConfigUrl != nullptr) {
-      automatic.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-      automatic.lpszAutoConfigUrl = ie.lpszAutoConfigUrl;
-    }
-    automatic.fAutoLogonIfChallenged = TRUE;
-    WINHTTP_PROXY_INFO found{};
-    if (WinHttp().GetProxyForUrl(session, url.c_str(), &automatic, &found)) {
-      const ScopedGlobalText foundProxy(found.lpszProxy), foundBypass(found.lpszProxyBypass);
-      WinHttp().SetOption(request, WINHTTP_OPTION_PROXY, &found, sizeof found);
-      return;
-    }
-    // Nothing discovered and no script: the fixed settings still apply.
+  WINHTTP_AUTOPROXY_OPTIONS automatic{};
+  if (ie.fAutoDetect) {
+    automatic.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    automatic.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
   }
-  if (ie.lpszProxy != nullptr) {
-    WINHTTP_PROXY_INFO fixed{};
-    fixed.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    fixed.lpszProxy = ie.lpszProxy;
-    fixed.lpszProxyBypass = ie.lpszProxyBypass;
-    WinHttp().SetOption(request, WINHTTP_OPTION_PROXY, &fixed, sizeof fixed);
+  if (!script.empty()) {
+    automatic.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    automatic.lpszAutoConfigUrl = script.c_str();
   }
+  automatic.fAutoLogonIfChallenged = TRUE;
+  const ScopedInternet resolver(
+      WinHttp().Open(agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  WINHTTP_PROXY_INFO found{};
+  if (resolver.get() == nullptr || !WinHttp().GetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
+    return fixed;  // nothing discovered, no script: the fixed settings still apply
+  }
+  ProxyChoice discovered;
+  discovered.proxy = TakeGlobalText(found.lpszProxy);
+  discovered.bypass = TakeGlobalText(found.lpszProxyBypass);
+  if (found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !discovered.proxy.empty()) {
+    discovered.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  }
+  return discovered;
 }
 
 // After a 401 or 407: the logged-on user's own credentials, Negotiate
@@ -204,9 +207,12 @@ void WinHttpDownload(const std::string& url, const std::string& path, const Down
   object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (object.empty()) object = L"/";
 
-  // The proxy is chosen per request from the user's settings.
-  const ScopedInternet session(WinHttp().Open(L"OsmerinPellarionUpdater/2.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0));
+  constexpr wchar_t kAgent[] = L"OsmerinPellarionUpdater/2.0";
+  const ProxyChoice proxy = UsersProxy(kAgent, wideUrl);
+  const bool named = proxy.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  const ScopedInternet session(WinHttp().Open(
+      kAgent, proxy.access, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+      named && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0));
   if (session.get() == nullptr) FailWithError(url, "no WinHTTP session");
   // Windows 7 offers TLS 1.2 only when asked; TLS 1.3 is taken where the
   // system knows it.
@@ -240,7 +246,6 @@ void WinHttpDownload(const std::string& url, const std::string& path, const Down
   }
   // The user's own log-on may go to any server or proxy that asks for it.
   SetDword(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW);
-  UseUsersProxy(session.get(), request.get(), wideUrl);
 
   // One answer to a 401 and one to a 407, each with the user's credentials.
   bool answeredServer = false, answeredProxy = false;
@@ -293,8 +298,13 @@ void WinHttpDownload(const std::string& url, const std::string& path, const Down
   };
   TransferPace pace(static_cast<std::int64_t>(GetTickCount64()), stallMs, limits.minBytesPerSecond);
   for (;;) {
-    DWORD read = 0;
-    if (!WinHttp().ReadData(request.get(), buffer.get() + filled, kPiece - filled, &read)) {
+    // A read waits until its whole buffer is filled; asking what has
+    // arrived first keeps each read short, so a trickle is seen as one.
+    DWORD available = 0, read = 0;
+    if (!WinHttp().QueryDataAvailable(request.get(), &available)) FailWithError(url, "transfer broken");
+    if (available == 0) break;
+    if (available > kPiece - filled) available = kPiece - filled;
+    if (!WinHttp().ReadData(request.get(), buffer.get() + filled, available, &read)) {
       FailWithError(url, "transfer broken");
     }
     if (read == 0) break;

@@ -7,6 +7,15 @@ bin="$(c_drive)/platform-tests"
 rm -rf "$bin" && mkdir -p "$bin"
 cp "$WINDOWS_BIN"/{windows_platform_tests,update,windows_sleeper,fixture-1.0.0.1,fixture-3.1.0.12}.exe "$bin/"
 
+# A publisher key and signatures made the way a publisher makes them.
+openssl ecparam -name prime256v1 -genkey -noout -out "$WINE_WORK/publisher.pem"
+openssl pkey -in "$WINE_WORK/publisher.pem" -pubout -outform DER -out "$bin/publisher.spki"
+head -c 3000001 /dev/urandom >"$bin/signed.bin"
+head -c 1000 /dev/urandom >"$bin/other.bin"
+for name in signed other; do
+  openssl dgst -sha256 -sign "$WINE_WORK/publisher.pem" -out "$bin/$name.sig" "$bin/$name.bin"
+done
+
 rm -f "$WINE_WORK/port"
 "$HTTP_SERVER" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
 server=$!
