@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <fstream>
@@ -262,16 +263,22 @@ TEST_F(WindowsTransferTest, ATrickleIsAbandonedAfterTheStallTime) {
   EXPECT_GT(whole, 1.5);
 }
 
-// The proxy of the user's Internet settings, as Internet Options stores it:
-// a version, a counter, the flags (2: a fixed proxy), then the proxy, the
-// bypass list and the configuration script's address, each with its length.
-void SetUsersProxy(const std::string& proxy, const std::string& bypass) {
+// The user's Internet settings as Internet Options stores them: a version, a
+// counter, the flags (1 direct, 2 a fixed proxy, 4 a configuration script,
+// 8 automatic discovery), then the proxy, the bypass list and the script's
+// address, each with its length.
+struct UsersProxy {
+  std::string proxy, bypass, script;
+  bool discover = false;
+};
+
+void SetUsersProxy(const UsersProxy& settings) {
   std::string blob;
   const auto dword = [&](std::uint32_t value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
   dword(0x46);
   dword(1);
-  dword(proxy.empty() ? 1 : 3);
-  for (const std::string& text : {proxy, bypass, std::string()}) {
+  dword(1 | (settings.proxy.empty() ? 0 : 2) | (settings.script.empty() ? 0 : 4) | (settings.discover ? 8 : 0));
+  for (const std::string& text : {settings.proxy, settings.bypass, settings.script}) {
     dword(static_cast<std::uint32_t>(text.size()));
     blob += text;
   }
@@ -287,30 +294,36 @@ void SetUsersProxy(const std::string& proxy, const std::string& bypass) {
   RegCloseKey(key);
 }
 
-TEST_F(WindowsTransferTest, GoesThroughTheUsersFixedProxyUnlessBypassed) {
+TEST_F(WindowsTransferTest, GoesThroughTheProxyOfTheUsersSettings) {
   const char* server = std::getenv("PELLARION_TEST_SERVER");
   ASSERT_NE(server, nullptr);
-  // A host that no resolver knows: only the proxy (the tests' server, which
-  // serves requests in absolute form) can fetch it.
+  // A host that no resolver knows: only a proxy (the tests' server, which
+  // serves requests in absolute form) can fetch it. /proxy.pac names that
+  // proxy; /nowhere.pac sends everything direct.
   const std::string url = "http://updates.pellarion.invalid/ok";
   struct Case {
-    std::string name, proxy, bypass;
+    std::string name;
+    UsersProxy settings;
     bool ok;
   } cases[] = {
-      {"through the proxy", server, "", true},
-      {"bypass list naming the host", server, "*.invalid", false},
-      {"no proxy set", "", "", false},
+      {"fixed proxy", {.proxy = server}, true},
+      {"bypass list naming the host", {.proxy = server, .bypass = "*.invalid"}, false},
+      {"no proxy set", {}, false},
+      {"configuration script", {.script = Url("/proxy.pac")}, true},
+      {"script says direct, fixed proxy ignored", {.proxy = server, .script = Url("/nowhere.pac")}, false},
+      {"script missing: the fixed proxy", {.proxy = server, .script = Url("/status/404")}, true},
+      {"nothing discovered: the fixed proxy", {.proxy = server, .discover = true}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUsersProxy(c.proxy, c.bypass);
+    SetUsersProxy(c.settings);
     fs::remove(target);
     bool ok = false;
     Fetch(url, {.connectSeconds = 2, .stallSeconds = 2}, ok);
     EXPECT_EQ(ok, c.ok) << error;
     if (c.ok) EXPECT_EQ(ReadAll(target), "hello, updater");
   }
-  SetUsersProxy("", "");
+  SetUsersProxy({});
 }
 
 TEST_F(WindowsTransferTest, TheWindowAnswersAndStaysOpenDuringADownload) {
@@ -344,6 +357,19 @@ TEST_F(WindowsTransferTest, TheWindowAnswersAndStaysOpenDuringADownload) {
   EXPECT_GE(asked, 10);
   EXPECT_EQ(answered, asked);
   EXPECT_TRUE(IsWindow(window)) << "closed while the run worked";
+}
+
+// HTTPS against the tests' TLS server (its port in PELLARION_TLS_PORT),
+// whose certificate for "localhost" nobody signed: the download must fail,
+// whatever the body would have been.
+TEST_F(WindowsTransferTest, HttpsRefusesACertificateTheSystemDoesNotTrust) {
+  const char* port = std::getenv("PELLARION_TLS_PORT");
+  ASSERT_NE(port, nullptr);
+  fs::remove(target);
+  bool ok = true;
+  Fetch(std::string("https://localhost:") + port + "/ok", {.connectSeconds = 5, .stallSeconds = 5}, ok);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(fs::exists(target));
 }
 
 // The rate rule over made-up times: (milliseconds, bytes so far) pairs, the

@@ -17,9 +17,25 @@ for name in signed other; do
 done
 
 rm -f "$WINE_WORK/port"
-"$HTTP_SERVER" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
+root="$WINE_WORK/platform-server"
+rm -rf "$root" && mkdir -p "$root"
+"$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
 export PELLARION_TEST_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+# Proxy configuration scripts: one naming the server as the proxy, one
+# sending everything direct.
+echo "function FindProxyForURL(url, host) { return \"PROXY $PELLARION_TEST_SERVER\"; }" >"$root/proxy.pac"
+echo 'function FindProxyForURL(url, host) { return "DIRECT"; }' >"$root/nowhere.pac"
+# An HTTPS server whose certificate nobody signed.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=localhost" \
+  -addext "subjectAltName=DNS:localhost" -keyout "$WINE_WORK/tls.key" -out "$WINE_WORK/tls.pem" 2>/dev/null
+rm -f "$WINE_WORK/tls-port"
+python3 "$(dirname "$0")/tls_test_server.py" "$WINE_WORK/tls-port" 300 "$WINE_WORK/tls.pem" "$WINE_WORK/tls.key" &
+tls_server=$!
+trap 'kill $server $tls_server 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do [ -s "$WINE_WORK/tls-port" ] && break; sleep 0.05; done
+export PELLARION_TLS_PORT="$(cat "$WINE_WORK/tls-port")"
+
 timeout 180 "$WINE" 'C:\platform-tests\windows_platform_tests.exe' 2>&1 | tr -d '\r'
