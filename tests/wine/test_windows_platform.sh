@@ -28,14 +28,14 @@ export PELLARION_TEST_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
 # sending everything direct.
 echo "function FindProxyForURL(url, host) { return \"PROXY $PELLARION_TEST_SERVER\"; }" >"$root/proxy.pac"
 echo 'function FindProxyForURL(url, host) { return "DIRECT"; }' >"$root/nowhere.pac"
-# An HTTPS server whose certificate nobody signed.
+# An HTTPS server whose certificate nobody signed; it tells its port.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=localhost" \
   -addext "subjectAltName=DNS:localhost" -keyout "$WINE_WORK/tls.key" -out "$WINE_WORK/tls.pem" 2>/dev/null
-rm -f "$WINE_WORK/tls-port"
-python3 "$(dirname "$0")/tls_test_server.py" "$WINE_WORK/tls-port" 300 "$WINE_WORK/tls.pem" "$WINE_WORK/tls.key" &
+timeout 300 openssl s_server -accept 127.0.0.1:0 -www -naccept 5 -cert "$WINE_WORK/tls.pem" \
+  -key "$WINE_WORK/tls.key" >"$WINE_WORK/tls.log" 2>&1 &
 tls_server=$!
 trap 'kill $server $tls_server 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -s "$WINE_WORK/tls-port" ] && break; sleep 0.05; done
-export PELLARION_TLS_PORT="$(cat "$WINE_WORK/tls-port")"
+for _ in $(seq 1 100); do grep -q '^ACCEPT' "$WINE_WORK/tls.log" && break; sleep 0.05; done
+export PELLARION_TLS_PORT="$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$WINE_WORK/tls.log")"
 
 timeout 180 "$WINE" 'C:\platform-tests\windows_platform_tests.exe' 2>&1 | tr -d '\r'
