@@ -12,7 +12,9 @@
 #include "platform/InstanceName.h"
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
+#include "platform/windows/CngSignature.h"
 #include "platform/windows/Firewall.h"
+#include "platform/windows/PumpingWait.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
 #include "platform/windows/WinHttpDownload.h"
@@ -260,13 +262,17 @@ class WindowsPlatform : public Platform {
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
   }
 
-  bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
-    throw PlatformError("no signature check in this build yet: " + path);
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return VerifyFileSignature(path, derSignature, spkiDer);
   }
 
+  // The transfer runs on a worker thread while this one keeps the window
+  // answering, so that Windows never marks it "Not Responding"; the run
+  // itself still waits here until the file is complete or the download failed.
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    WinHttpDownload(url, path, limits);
+    RunWhilePumping([&] { WinHttpDownload(url, path, limits); }, [this] { Pump(); });
   }
 
   // The program starts in its own folder, where it expects its files.
