@@ -27,20 +27,17 @@ class ForwardingPlatform : public Platform {
     target_.CopyFileTo(from, to);
   }
   void RemoveFile(const std::string& path) override { target_.RemoveFile(path); }
-  void RenameFile(const std::string& from, const std::string& to) override {
-    target_.RenameFile(from, to);
-  }
   void MoveReplacing(const std::string& from, const std::string& to) override {
     target_.MoveReplacing(from, to);
   }
   std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    return target_.ListFiles(folder);
+  }
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     return target_.OpenInput(path);
   }
   void DeleteFolder(const std::string& path) override { target_.DeleteFolder(path); }
-  std::string GetFileVersion(const std::string& path) override {
-    return target_.GetFileVersion(path);
-  }
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
     target_.DownloadToFile(url, path, limits);
@@ -52,9 +49,10 @@ class ForwardingPlatform : public Platform {
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
-    return target_.ProcessQuery(imageName);
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    return target_.ProcessQuery(executablePath);
   }
+  void RequestClose(std::int64_t id) override { target_.RequestClose(id); }
   void TerminateProcessById(std::int64_t id) override { target_.TerminateProcessById(id); }
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
     return target_.WaitForProcessesToEnd(ids, milliseconds);

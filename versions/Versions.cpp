@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/Platform.h"
-
 namespace pellarion {
 
 namespace {
@@ -26,10 +24,6 @@ std::string ReplaceText(const std::string& text, const std::string& find,
 
 std::string VersionDigits(const std::string& dottedVersion) {
   return ReplaceText(dottedVersion, ".", "");
-}
-
-std::string VersionDigitsOf(Platform& platform, const std::string& path) {
-  return VersionDigits(platform.GetFileVersion(path));
 }
 
 double NumericValue(const std::string& text) {
@@ -59,6 +53,18 @@ double NumericValue(const std::string& text) {
   // and from_chars<double> each link a second converter of their own, a
   // tenth of the program's size.
   return std::atof(s.substr(0, i).c_str());
+}
+
+bool IsVersionDigits(const std::string& text) {
+  bool digit = false;
+  for (const char c : text) {
+    if (IsDigit(c)) {
+      digit = true;
+    } else if (c != ' ' && c != '\t' && c != '\n') {
+      return false;
+    }
+  }
+  return digit;
 }
 
 bool IsNewer(const std::string& available, const std::string& installed) {

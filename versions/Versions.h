@@ -8,8 +8,6 @@
 
 namespace pellarion {
 
-class Platform;
-
 // Every occurrence of `find` replaced by `replacement`, left to right without
 // overlap, comparing bytes exactly. An empty text gives an empty result; an
 // empty `find` gives the text unchanged.
@@ -19,15 +17,16 @@ std::string ReplaceText(const std::string& text, const std::string& find,
 // "2.0.0.55" -> "20055".
 std::string VersionDigits(const std::string& dottedVersion);
 
-// The VersionDigits of an executable's file version; fails (PlatformError)
-// when the file is missing or has no version record.
-std::string VersionDigitsOf(Platform& platform, const std::string& path);
-
 // The leading number of a text: blanks, tabs and line feeds are skipped
 // wherever they stand; a sign, digits, one decimal point and an exponent are
 // taken; reading stops at the first other character. No leading number gives
 // 0; a number too large for a double gives infinity.
 double NumericValue(const std::string& text);
+
+// True when `text` is version digits: at least one digit and nothing else
+// but the blanks, tabs and line feeds that NumericValue skips. An HTML page,
+// other text or nothing at all offers no version.
+bool IsVersionDigits(const std::string& text);
 
 // True when `available` is a larger number than `installed`.
 bool IsNewer(const std::string& available, const std::string& installed);

@@ -20,11 +20,11 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/linux/CurlDownload.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
-#include "versions/VersionRecord.h"
 
 extern char** environ;
 
@@ -50,32 +50,6 @@ class Fd {
 
  private:
   int fd_;
-};
-
-class FdByteSource : public ByteSource {
- public:
-  explicit FdByteSource(int fd) : fd_(fd) {
-    struct stat st;
-    size_ = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-  }
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const override {
-    if (offset > size_ || size > size_ - offset) return false;
-    auto* p = static_cast<char*>(out);
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-  std::uint64_t size_ = 0;
 };
 
 class FdInputFile : public InputFile {
@@ -113,7 +87,9 @@ class FdInputFile : public InputFile {
 // Through syscall(2): the C library's declarations of these are not usable
 // from C++ on every system we build on.
 int PidfdOpen(std::int64_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
-int PidfdKill(int fd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0)); }
+int PidfdSignal(int fd, int signal) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0));
+}
 
 // A zombie has ended already: only its parent's reaping is left.
 bool HasEnded(const std::string& pid) {
@@ -125,24 +101,18 @@ bool HasEnded(const std::string& pid) {
   return close != nullptr && (close[2] == 'Z' || close[2] == 'X');
 }
 
-// The file name of a process's executable, or, where that cannot be read (a
-// process of another user), its command name.
-std::string ImageName(const std::string& pid) {
+// The full path of a process's executable; empty where it cannot be read (a
+// process of another user, which this updater could not stop anyway). A file
+// replaced while the process runs still names the path it was started from.
+std::string ExecutablePath(const std::string& pid) {
   std::error_code ec;
   std::string exe = std::filesystem::read_symlink("/proc/" + pid + "/exe", ec).string();
-  if (!ec && !exe.empty()) {
-    static const std::string kDeleted = " (deleted)";  // the file was replaced
-    if (exe.size() > kDeleted.size() && exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-      exe.resize(exe.size() - kDeleted.size());
-    }
-    return exe.substr(exe.rfind('/') + 1);
+  if (ec) return "";
+  static const std::string kDeleted = " (deleted)";
+  if (exe.size() > kDeleted.size() && exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    exe.resize(exe.size() - kDeleted.size());
   }
-  char comm[64] = {};
-  Fd fd(::open(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-  const ssize_t n = fd.get() >= 0 ? ::read(fd.get(), comm, sizeof comm - 1) : -1;
-  std::string name = n > 0 ? std::string(comm, static_cast<std::size_t>(n)) : "";
-  while (!name.empty() && name.back() == '\n') name.pop_back();
-  return name;
+  return exe;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -227,7 +197,7 @@ class LinuxPlatform : public Platform {
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", from);
     if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", from, EISDIR);
     if (IsDirectory(target)) Fail("cannot replace a folder", to, EISDIR);
-    std::string temp = target + ".copy-XXXXXX";
+    std::string temp = target + kCopySuffix + "XXXXXX";
     Fd out(::mkstemp(temp.data()));
     if (out.get() < 0) Fail("cannot create", to);
     try {
@@ -259,19 +229,6 @@ class LinuxPlatform : public Platform {
     if (::unlink(target.c_str()) != 0) Fail("cannot delete", path);
   }
 
-  void RenameFile(const std::string& from, const std::string& to) override {
-    const std::string source = MapWindowsPath(from).path;
-    const std::string target = MapWindowsPath(to).path;
-    struct stat st;
-    if (::lstat(source.c_str(), &st) != 0) Fail("cannot rename", from);
-    if (::lstat(target.c_str(), &st) == 0) Fail("cannot rename onto", to, EEXIST);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
-    // Some file systems do not know RENAME_NOREPLACE; the test above stands in.
-    if ((errno != EINVAL && errno != ENOSYS) || ::rename(source.c_str(), target.c_str()) != 0) {
-      Fail("cannot rename", from);
-    }
-  }
-
   // rename(2) replaces the target atomically, even a running executable.
   // The new file takes the permission bits of the one it replaces, so an
   // application that could be started still can after its update.
@@ -293,6 +250,20 @@ class LinuxPlatform : public Platform {
     return static_cast<std::int64_t>(st.st_size);
   }
 
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    const std::string mapped = MapWindowsPath(folder).path;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(mapped.c_str()), ::closedir);
+    if (!dir) Fail("cannot list", folder);
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir.get())) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        names.push_back(e->d_name);
+      }
+    }
+    return names;
+  }
+
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     const std::string mapped = MapWindowsPath(path).path;
     if (IsDirectory(mapped)) Fail("cannot read a folder", path, EISDIR);
@@ -307,14 +278,6 @@ class LinuxPlatform : public Platform {
     std::error_code ec;
     std::filesystem::remove_all(mapped, ec);
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
-  }
-
-  std::string GetFileVersion(const std::string& path) override {
-    Fd fd(::open(MapWindowsPath(path).path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open", path);
-    const auto version = ReadVersionRecord(FdByteSource(fd.get()));
-    if (!version) throw PlatformError("no version record in " + path);
-    return version->Dotted();
   }
 
   bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
@@ -348,7 +311,17 @@ class LinuxPlatform : public Platform {
     if (error != 0) Fail("cannot start", path, error);
   }
 
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+  // The kernel names a process's executable by its real path; the wanted
+  // file's folder is resolved the same way, and the names are compared
+  // without regard to case, as every name here.
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    const std::string mapped = MapWindowsPath(executablePath).path;
+    const auto slash = mapped.rfind('/');
+    std::error_code ec;
+    const std::string folder =
+        std::filesystem::canonical(slash == 0 ? "/" : mapped.substr(0, slash), ec).string();
+    if (ec) return {};  // no such folder: nothing runs from it
+    const std::string name = mapped.substr(slash + 1);
     std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
     if (!proc) Fail("cannot list processes in", "/proc");
     std::vector<ProcessEntry> found;
@@ -357,10 +330,20 @@ class LinuxPlatform : public Platform {
       char* end = nullptr;
       const long long pid = std::strtoll(e->d_name, &end, 10);
       if (pid <= 0 || *end != '\0' || pid == self) continue;
-      const std::string name = ImageName(e->d_name);
-      if (EqualIgnoringCase(name, imageName) && !HasEnded(e->d_name)) found.push_back({pid, name});
+      const std::string exe = ExecutablePath(e->d_name);
+      const auto exeSlash = exe.rfind('/');
+      if (exeSlash == std::string::npos || exe.substr(0, exeSlash == 0 ? 1 : exeSlash) != folder) continue;
+      const std::string exeName = exe.substr(exeSlash + 1);
+      if (EqualIgnoringCase(exeName, name) && !HasEnded(e->d_name)) found.push_back({pid, exeName});
     }
     return found;
+  }
+
+  void RequestClose(std::int64_t id) override {
+    const int fd = PidfdOpen(id);
+    if (fd < 0) Fail("cannot open process", std::to_string(id));
+    const Fd owner(fd);
+    if (PidfdSignal(fd, SIGTERM) != 0) Fail("cannot ask to close: process", std::to_string(id));
   }
 
   // SIGKILL through a pidfd, so a recycled process id is never hit.
@@ -368,7 +351,7 @@ class LinuxPlatform : public Platform {
     const int fd = PidfdOpen(id);
     if (fd < 0) Fail("cannot open process", std::to_string(id));
     const Fd owner(fd);
-    if (PidfdKill(fd) != 0) Fail("cannot stop process", std::to_string(id));
+    if (PidfdSignal(fd, SIGKILL) != 0) Fail("cannot stop process", std::to_string(id));
   }
 
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
@@ -414,20 +397,6 @@ class LinuxPlatform : public Platform {
 };
 
 }  // namespace
-
-std::string InstanceLockName(const std::string& exePath) {
-  // 64-bit FNV-1a: stable across builds, so an older and a newer updater at
-  // the same path see each other.
-  std::uint64_t h = 1469598103934665603ull;
-  for (const unsigned char c : exePath) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  char name[64];
-  std::snprintf(name, sizeof name, "osmerin-pellarion-updater-%016llx",
-                static_cast<unsigned long long>(h));
-  return name;
-}
 
 std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
 

@@ -8,22 +8,20 @@
 #include <windows.h>
 
 #include <exception>
-#include <string>
 
 namespace __gnu_cxx {
 
 void __verbose_terminate_handler() {
-  std::string report = "update.exe: terminate called";
+  OutputDebugStringA("update.exe: terminate called");
   try {
     if (const std::exception_ptr current = std::current_exception()) std::rethrow_exception(current);
   } catch (const std::exception& error) {
-    report += " after an exception: ";
-    report += error.what();
+    OutputDebugStringA(" after an exception: ");
+    OutputDebugStringA(error.what());
   } catch (...) {
-    report += " after an exception";
+    OutputDebugStringA(" after an exception");
   }
-  report += "\n";
-  OutputDebugStringA(report.c_str());
+  OutputDebugStringA("\n");
   TerminateProcess(GetCurrentProcess(), /*uExitCode=*/3);
   for (;;) {
   }

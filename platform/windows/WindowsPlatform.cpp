@@ -3,18 +3,20 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
-#include <chrono>
-
+#include <iterator>
 #include <vector>
 
+#include "platform/InstanceName.h"
 #include "platform/Platform.h"
+#include "platform/TemporaryFiles.h"
+#include "platform/windows/CngSignature.h"
 #include "platform/windows/Firewall.h"
+#include "platform/windows/PumpingWait.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
-#include "platform/windows/SystemLibrary.h"
+#include "platform/windows/SystemDll.h"
 #include "platform/windows/WinHttpDownload.h"
 #include "platform/windows/WinText.h"
-#include "versions/VersionRecord.h"
 
 namespace pellarion {
 
@@ -136,6 +138,37 @@ class HandleInput : public InputFile {
   std::string path_;
 };
 
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  return n > 0 && n < std::size(full) ? std::wstring(full, n) : path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                              /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
+}
+
+// EnumWindows' callback for RequestClose: WM_CLOSE to each top-level window
+// of the process `pid`. A named CALLBACK function, because a lambda converts
+// only to the default calling convention, which is not stdcall on 32-bit
+// Windows.
+struct CloseSearch {
+  DWORD pid;
+  int asked = 0;
+};
+
+BOOL CALLBACK AskToClose(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<CloseSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->pid && GetWindow(window, GW_OWNER) == nullptr &&
+      PostMessageW(window, WM_CLOSE, 0, 0)) {
+    ++search->asked;
+  }
+  return TRUE;
+}
+
 class WindowsPlatform : public Platform {
  public:
   WindowsPlatform() : exePath_(ModulePath()) {}
@@ -151,22 +184,15 @@ class WindowsPlatform : public Platform {
   }
 
   // A named mutex per executable path: two copies installed in different
-  // folders are different instances. Mutex names cannot hold backslashes,
-  // so the (case-folded) path is hashed.
+  // folders are different instances. The path is folded to upper case, as
+  // Windows compares paths.
   bool PreviousInstance() override {
     if (instance_.valid()) return false;
     std::wstring key = exePath_;
     CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    std::uint64_t h = 1469598103934665603ull;
-    for (const wchar_t c : key) {
-      h ^= static_cast<std::uint16_t>(c);
-      h *= 1099511628211ull;
-    }
     // The Global\ namespace spans every session of the machine: one updater
-    // per folder, even when two Remote Desktop users start it at once. The
-    // digits are written by hand: swprintf would link a whole formatter.
-    std::wstring name = L"Global\\OsmerinPellarionUpdater-0000000000000000";
-    for (std::size_t i = name.size(); h != 0; h >>= 4) name[--i] = L"0123456789abcdef"[h & 0xF];
+    // per folder, even when two Remote Desktop users start it at once.
+    const std::wstring name = Wide(InstanceName("Global\\OsmerinPellarionUpdater-", Utf8(key)));
     ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name.c_str()));
     // Another user's updater holds a mutex whose default DACL keeps us out:
     // that is another instance too.
@@ -210,20 +236,26 @@ class WindowsPlatform : public Platform {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  // The copy is made beside the destination under a temporary name and moved
+  // in whole, so a copy cut off half way never stands as the destination.
   void CopyFileTo(const std::string& from, const std::string& to) override {
-    if (!CopyFileW(Wide(from).c_str(), Wide(to).c_str(), /*bFailIfExists=*/FALSE)) {
+    const std::wstring target = Wide(to);
+    std::wstring temp = target + Wide(kCopySuffix);
+    std::uint64_t seed = GetTickCount64() * 2654435761u + GetCurrentProcessId();
+    for (int i = 0; i < 6; ++i, seed /= 36) temp.push_back(L"0123456789abcdefghijklmnopqrstuvwxyz"[seed % 36]);
+    if (!CopyFileW(Wide(from).c_str(), temp.c_str(), /*bFailIfExists=*/TRUE)) {
       FailWithLastError("cannot copy to " + to + " from", from);
+    }
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = GetLastError();
+      DeleteFileW(temp.c_str());
+      SetLastError(error);
+      FailWithLastError("cannot replace", to);
     }
   }
 
   void RemoveFile(const std::string& path) override {
     if (!DeleteFileW(Wide(path).c_str())) FailWithLastError("cannot delete", path);
-  }
-
-  void RenameFile(const std::string& from, const std::string& to) override {
-    if (!MoveFileW(Wide(from).c_str(), Wide(to).c_str())) {
-      FailWithLastError("cannot rename to " + to + ":", from);
-    }
   }
 
   // MoveFileExW replaces in one step. A running executable cannot be
@@ -238,7 +270,7 @@ class WindowsPlatform : public Platform {
       SetLastError(error);
       FailWithLastError("cannot move " + from + " onto", to);
     }
-    const std::wstring aside = target + L".old";
+    const std::wstring aside = target + Wide(kAsideSuffix);
     DeleteFileW(aside.c_str());  // left by an earlier swap; harmless when absent
     if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
       FailWithLastError("cannot move aside", to);
@@ -259,6 +291,18 @@ class WindowsPlatform : public Platform {
       FailWithLastError("cannot read the length of", path);
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((Wide(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) FailWithLastError("cannot list", folder);
+    std::vector<std::string> names;
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(Utf8(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
@@ -284,33 +328,17 @@ class WindowsPlatform : public Platform {
     }
   }
 
-  std::string GetFileVersion(const std::string& path) override {
-    const std::wstring wide = Wide(path);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
-    if (size == 0) FailWithLastError("no version record in", path);
-    std::vector<unsigned char> block(size);
-    if (!GetFileVersionInfoW(wide.c_str(), 0, size, block.data())) {
-      FailWithLastError("cannot read the version record of", path);
-    }
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-        info == nullptr || length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD) {
-      throw PlatformError("no fixed version in " + path);
-    }
-    return FileVersionNumbers{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                              HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}
-        .Dotted();
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return VerifyFileSignature(path, derSignature, spkiDer);
   }
 
-  bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
-    throw PlatformError("no signature check in this build yet: " + path);
-  }
-
+  // The transfer runs on a worker thread while this one keeps the window
+  // answering, so that Windows never marks it "Not Responding"; the run
+  // itself still waits here until the file is complete or the download failed.
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    WinHttpDownload(url, path, limits);
+    RunWhilePumping([&] { WinHttpDownload(url, path, limits); }, [this] { Pump(); });
   }
 
   // The program starts in its own folder, where it expects its files.
@@ -336,21 +364,41 @@ class WindowsPlatform : public Platform {
 
   // Toolhelp lists every process with its image name; under Wine it is also
   // the route that works (WMI's Terminate method is not implemented there).
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+  // A process of that name is one of ours only when its executable's full
+  // path is the wanted file, compared without regard to case as Windows
+  // compares paths. One that cannot be opened to ask (another user's) could
+  // not be stopped either, and is left out.
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    const std::wstring wanted = FullPath(Wide(executablePath));
+    const std::wstring wantedName = wanted.substr(wanted.find_last_of(L"\\/") + 1);
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid()) FailWithLastError("cannot list processes", "");
-    const std::wstring wanted = Wide(imageName);
     const DWORD self = GetCurrentProcessId();
     std::vector<ProcessEntry> found;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ProcessID != self && lstrcmpiW(entry.szExeFile, wanted.c_str()) == 0) {
+      if (entry.th32ProcessID == self || !SamePath(entry.szExeFile, wantedName)) continue;
+      ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, /*bInheritHandle=*/FALSE,
+                                       entry.th32ProcessID));
+      if (!process.valid()) continue;
+      wchar_t image[MAX_PATH * 4];
+      DWORD size = static_cast<DWORD>(std::size(image));
+      if (!QueryFullProcessImageNameW(process.get(), /*dwFlags=*/0, image, &size)) continue;
+      if (SamePath(FullPath(std::wstring(image, size)), wanted)) {
         found.push_back({static_cast<std::int64_t>(entry.th32ProcessID), Utf8(entry.szExeFile)});
       }
     }
     return found;
+  }
+
+  // WM_CLOSE to each of the process's top-level windows, as the close button
+  // sends it: the application may save its work or ask the user first.
+  void RequestClose(std::int64_t id) override {
+    CloseSearch search{static_cast<DWORD>(id)};
+    EnumWindows(AskToClose, reinterpret_cast<LPARAM>(&search));
+    if (search.asked == 0) throw PlatformError("no window to close in process " + std::to_string(id));
   }
 
   void TerminateProcessById(std::int64_t id) override {
@@ -362,14 +410,16 @@ class WindowsPlatform : public Platform {
   }
 
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // GetTickCount64 rather than std::chrono's clock, which would link a
+    // POSIX clock emulation into the program.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
     bool all = true;
     for (const std::int64_t id : ids) {
       ScopedHandle process(OpenProcess(SYNCHRONIZE, /*bInheritHandle=*/FALSE, static_cast<DWORD>(id)));
       if (!process.valid()) continue;  // already gone
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now()).count();
-      if (WaitForSingleObject(process.get(), left > 0 ? static_cast<DWORD>(left) : 0) != WAIT_OBJECT_0) {
+      const ULONGLONG now = GetTickCount64();
+      if (WaitForSingleObject(process.get(), now < deadline ? static_cast<DWORD>(deadline - now) : 0) !=
+          WAIT_OBJECT_0) {
         all = false;
       }
     }

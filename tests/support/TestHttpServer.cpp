@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -47,6 +48,7 @@ const char* Reason(int status) {
   switch (status) {
     case 200: return "OK";
     case 302: return "Found";
+    case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -96,6 +98,8 @@ std::string TestHttpServer::Url(const std::string& path) const {
 void TestHttpServer::Alias(const std::string& path, const std::string& servedAs) {
   while (lock_.test_and_set()) {
   }
+  // The latest alias of a path replaces the earlier ones.
+  std::erase_if(aliases_, [&](const auto& alias) { return alias.first == path; });
   aliases_.emplace_back(path, servedAs);
   lock_.clear();
 }
@@ -137,6 +141,10 @@ void TestHttpServer::Handle(int client) {
   while (lock_.test_and_set()) {
   }
   requests_.push_back(path);
+  if (path.rfind("http://", 0) == 0) {
+    const auto slash = path.find('/', 7);
+    path = slash == std::string::npos ? "/" : path.substr(slash);
+  }
   for (const auto& [from, to] : aliases_) {
     if (from == path) path = to;
   }
@@ -155,6 +163,21 @@ void TestHttpServer::Handle(int client) {
     SendAll(client, Head(200, "OK", static_cast<long long>(body.size()), "Content-Type: text/html\r\n") + body);
   } else if (path == "/truncated") {
     SendAll(client, Head(200, "OK", 100000) + std::string(5000, 'x'));
+  } else if (path == "/partial") {
+    SendAll(client, Head(206, "Partial Content", 5, "Content-Range: bytes 0-4/14\r\n") + "hello");
+  } else if (path.rfind("/unsized/", 0) == 0) {
+    const long long size = std::atoll(path.c_str() + 9);
+    if (SendAll(client, Head(200, "OK", -1))) SendAll(client, std::string(static_cast<std::size_t>(size), 'u'));
+  } else if (path.rfind("/trickle/", 0) == 0) {
+    char* rest = nullptr;
+    const long long size = std::strtoll(path.c_str() + 9, &rest, 10);
+    const int gapMs = *rest == '/' ? std::atoi(rest + 1) : 100;
+    if (!SendAll(client, Head(200, "OK", size))) return;
+    const auto deadline = std::chrono::steady_clock::now() + kConnectionLimit;
+    for (long long i = 0; i < size && !stop_ && std::chrono::steady_clock::now() < deadline; ++i) {
+      if (!SendAll(client, "t", 1)) return;
+      ::poll(nullptr, 0, gapMs);
+    }
   } else if (path == "/stall") {
     SendAll(client, Head(200, "OK", 1000));
     WaitForClose(client, stop_);

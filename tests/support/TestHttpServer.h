@@ -8,7 +8,12 @@
 //   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 is /ok
 //   /big/<bytes>        that many bytes, generated
 //   /html               200 with an HTML page (a proxy's or portal's answer)
-// Everything else comes from the folder, or is 404.
+//   /partial            206 Partial Content with the first bytes of /ok
+//   /unsized/<bytes>    that many bytes without a Content-Length, ended by the close
+//   /trickle/<bytes>/<ms>  Content-Length <bytes>, then one byte every <ms>
+// Everything else comes from the folder, or is 404. A request in absolute
+// form (GET http://host:port/path, as sent to a proxy) is served for its
+// path and recorded whole: the server stands in for a proxy too.
 #pragma once
 
 #include <atomic>
