@@ -24,7 +24,7 @@ void RunLog::Write(const std::string& event) noexcept {
     try {
       stamp = platform_.LocalTime();
     } catch (const std::exception&) {
-      stamp = "????-??-??T??:??:??";
+      stamp = "(no time)";
     }
     std::string line = stamp + " " + event;
     for (char& c : line) {
