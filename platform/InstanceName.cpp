@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/HexDigits.h"
+#include "platform/Digits.h"
 
 namespace pellarion {
 

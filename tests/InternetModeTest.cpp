@@ -4,9 +4,11 @@
 
 #include "app/Form1.h"
 #include "app/Messages.h"
+#include "app/RunLog.h"
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
+#include "versions/SignatureText.h"
 
 namespace pellarion {
 namespace {
@@ -54,7 +56,7 @@ class InternetModeTest : public ::testing::Test {
   // stays open).
   bool Run() {
     Form1 form(faults, DefaultUrls::ForHost("u"));
-    UpdateRun run(faults, form);
+    UpdateRun run(faults, form, key);
     bool ended = false;
     try {
       run.Execute();
@@ -74,6 +76,7 @@ class InternetModeTest : public ::testing::Test {
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
+  std::string key;  // the build's publisher key; none by default
   StatusLine status;
   std::vector<std::string> after;
 };
@@ -146,6 +149,69 @@ TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
     // A failed check asks nothing more of the server.
     if (c.colour == kRed) EXPECT_EQ(fake.Logged("download").size(), 1u);
   }
+}
+
+TEST_F(InternetModeTest, OnlyTheOfferedVersionWithThePublishersSignatureIsInstalled) {
+  key = "publisher key";
+  const auto sign = [&](const std::string& contents) {
+    return EncodeBase64(FakePlatform::FakeSignature(contents, key)) + "\n";
+  };
+  const struct Case {
+    const char* name;
+    testing::FakeFile package;
+    std::optional<std::string> signature;
+    bool installed;
+  } cases[] = {
+      {"signed and offered", {"app 3.1.0.12", "3.1.0.12"}, sign("app 3.1.0.12"), true},
+      {"no signature", {"app 3.1.0.12", "3.1.0.12"}, std::nullopt, false},
+      {"a tampered package", {"app 3.1.0.12 + evil", "3.1.0.12"}, sign("app 3.1.0.12"), false},
+      {"another file's signature", {"app 3.1.0.12", "3.1.0.12"}, sign("updater 3.1.0.12"), false},
+      {"signed, but an older build", {"app 3.1.0.11", "3.1.0.11"}, sign("app 3.1.0.11"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    fake.processes = {{10, kApp}};
+    fake.server.clear();
+    Offer("31012", "20055");
+    fake.server[kPackageUrl] = c.package;
+    if (c.signature) fake.server[kPackageUrl + ".sig"] = {*c.signature, ""};
+    EXPECT_EQ(Run(), c.installed);
+    EXPECT_EQ(fake.File(kApp).contents, c.installed ? c.package.contents : "app 1.0.0.1");
+    // A refused package stops nothing and leaves nothing behind.
+    EXPECT_EQ(fake.processes.empty(), c.installed);
+    EXPECT_FALSE(fake.HasFile(kPackage));
+    EXPECT_FALSE(fake.HasFile(kPackage + ".sig"));
+    if (!c.installed) EXPECT_EQ(status.text, messages::kUpdateFailed);
+  }
+}
+
+TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
+  // A log just short of its bound: the run's first line still goes in, then
+  // it moves aside and the run goes on in a new one.
+  const std::string older(kMaxLogBytes - 10, 'x');
+  fake.AddFile(kDir + "update.log", older);
+  EXPECT_TRUE(Run());  // the server has no manifest
+  const std::string rotated = fake.File(kDir + "update.log.1").contents;
+  EXPECT_EQ(rotated.substr(0, older.size()), older);
+  EXPECT_THAT(rotated.substr(older.size()), ::testing::StartsWith("2026-12-08T10:35:13+02:00 start: update.exe"));
+  const std::string log = fake.File(kDir + "update.log").contents;
+  for (const char* event : {"mode: from the update server",
+                            "skipped after a failure: file not found: C:\\Pellarion\\update.txt",
+                            "download http://u/update/update.txt failed after",
+                            "404 Not Found", "end: " /* and the status text */}) {
+    EXPECT_THAT(log, ::testing::HasSubstr(event));
+  }
+  for (std::size_t at = 0; at < log.size(); at = log.find("\r\n", at) + 2) {
+    EXPECT_EQ(log.compare(at, 26, "2026-12-08T10:35:13+02:00 "), 0) << "a line without its time at " << at;
+  }
+  // A log that cannot be written costs the run nothing.
+  fake.log.clear();
+  faults.Fail(Op::MoveReplacing, "update.log");
+  fake.AddFile(kDir + "update.log", std::string(kMaxLogBytes, 'x'));
+  Offer("1001", "20055");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpToDate);
 }
 
 TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalled) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/HexDigits.h"
+#include "platform/Digits.h"
 #include "platform/Platform.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/SystemDll.h"

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/Digits.h"
 #include "platform/InstanceName.h"
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
@@ -218,6 +219,25 @@ class WindowsPlatform : public Platform {
     }
   }
 
+  std::string LocalTime() override {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    TIME_ZONE_INFORMATION zone{};
+    LONG bias = 0;  // minutes to add to local time to get UTC
+    switch (GetTimeZoneInformation(&zone)) {
+      case TIME_ZONE_ID_DAYLIGHT: bias = zone.Bias + zone.DaylightBias; break;
+      case TIME_ZONE_ID_STANDARD: bias = zone.Bias + zone.StandardBias; break;
+      case TIME_ZONE_ID_UNKNOWN: bias = zone.Bias; break;
+      default: FailWithLastError("cannot read the time zone", "");
+    }
+    const LONG offset = -bias;
+    const unsigned long away = static_cast<unsigned long>(offset < 0 ? -offset : offset);
+    return DecimalDigits(local.wYear, 4) + '-' + DecimalDigits(local.wMonth, 2) + '-' +
+           DecimalDigits(local.wDay, 2) + 'T' + DecimalDigits(local.wHour, 2) + ':' +
+           DecimalDigits(local.wMinute, 2) + ':' + DecimalDigits(local.wSecond, 2) + (offset < 0 ? '-' : '+') +
+           DecimalDigits(away / 60, 2) + ':' + DecimalDigits(away % 60, 2);
+  }
+
   std::string UserName() override {
     wchar_t name[257];
     DWORD size = 257;
@@ -291,6 +311,19 @@ class WindowsPlatform : public Platform {
       FailWithLastError("cannot read the length of", path);
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  void AppendToFile(const std::string& path, const std::string& text) override {
+    ScopedHandle file(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  /*hTemplateFile=*/nullptr));
+    if (!file.valid()) FailWithLastError("cannot open for appending", path);
+    DWORD written = 0;
+    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, /*lpOverlapped=*/nullptr) ||
+        written != text.size()) {
+      FailWithLastError("cannot write", path);
+    }
   }
 
   std::vector<std::string> ListFiles(const std::string& folder) override {
