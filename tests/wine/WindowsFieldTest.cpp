@@ -3,17 +3,13 @@
 // runtime's reading of numbers.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winioctl.h>
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform/Platform.h"
-#include "platform/windows/ScopedWin.h"
 #include "platform/windows/WinText.h"
 #include "versions/Versions.h"
 
@@ -44,52 +40,14 @@ bool UnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// A junction at `link` to the folder `target`, as `mklink /J` makes it.
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-  if (!CreateDirectoryW(link.c_str(), /*lpSecurityAttributes=*/nullptr)) return false;
-  ScopedHandle folder(CreateFileW(link.c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
-                                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  /*hTemplateFile=*/nullptr));
-  if (!folder.valid()) return false;
-  const std::wstring substitute = L"\\??\\" + target;
-  const WORD substituteBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
-  const WORD printBytes = static_cast<WORD>(target.size() * sizeof(wchar_t));
-  // The mount-point form of the reparse data: tag, length, then the
-  // substitute and print names, each followed by a NUL.
-  const WORD pathBytes = static_cast<WORD>(substituteBytes + printBytes + 2 * sizeof(wchar_t));
-  std::vector<BYTE> data(16 + pathBytes);
-  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  const WORD header[6] = {static_cast<WORD>(8 + pathBytes), 0, 0, substituteBytes,
-                          static_cast<WORD>(substituteBytes + sizeof(wchar_t)), printBytes};
-  std::memcpy(data.data(), &tag, 4);
-  std::memcpy(data.data() + 4, header, sizeof header);
-  std::memcpy(data.data() + 16, substitute.c_str(), substituteBytes);
-  std::memcpy(data.data() + 16 + substituteBytes + sizeof(wchar_t), target.c_str(), printBytes);
-  DWORD returned = 0;
-  return DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, data.data(),
-                         static_cast<DWORD>(data.size()), /*lpOutBuffer=*/nullptr, 0, &returned,
-                         /*lpOverlapped=*/nullptr) != FALSE;
-}
-
-// A cache folder holding a junction that leads out of it, to a folder that
-// holds keep.txt. Windows makes one here. Wine cannot (it has no
-// FSCTL_SET_REPARSE_POINT), so the Wine test script plants a Unix symbolic
-// link, which Wine reports as a reparse point, and names its cache in
-// PELLARION_TEST_LINKED_CACHE.
-std::wstring LinkedCache(const std::wstring& dir) {
-  if (const char* planted = std::getenv("PELLARION_TEST_LINKED_CACHE")) return Wide(planted);
-  const std::wstring cache = dir + L"\\linked\\cache", outside = dir + L"\\linked\\outside";
-  for (const std::wstring& folder : {dir + L"\\linked", cache, cache + L"\\sub", outside}) {
-    CreateDirectoryW(folder.c_str(), /*lpSecurityAttributes=*/nullptr);
-  }
-  std::ofstream((outside + L"\\keep.txt").c_str()) << "not the cache's";
-  if (!MakeJunction(cache + L"\\sub\\link", outside)) ADD_FAILURE() << "no junction: error " << GetLastError();
-  return cache;
-}
-
+// The cache folder holds a link that leads out of it, to a folder that holds
+// keep.txt. Wine cannot make a junction (it has no FSCTL_SET_REPARSE_POINT),
+// so test_windows_platform.sh plants a Unix symbolic link, which Wine reports
+// as a reparse point, and names the cache in PELLARION_TEST_LINKED_CACHE.
 TEST_F(WindowsFieldTest, DeleteFolderRemovesTheCacheButNotWhatAJunctionPointsAt) {
-  const std::wstring cache = LinkedCache(dir);
+  const char* planted = std::getenv("PELLARION_TEST_LINKED_CACHE");
+  if (planted == nullptr) GTEST_SKIP() << "run by test_windows_platform.sh, which plants the linked cache";
+  const std::wstring cache = Wide(planted);
   const std::wstring link = cache + L"\\sub\\link";
   const std::wstring kept = cache.substr(0, cache.find_last_of(L'\\')) + L"\\outside\\keep.txt";
   ASSERT_NE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
