@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth xdotool
+          libssl-dev openssl g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth xdotool
           imagemagick fonts-dejavu-core python3)
 source scripts/install-packages.sh
 

@@ -22,6 +22,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/CurlDownload.h"
 #include "platform/linux/InstanceLock.h"
+#include "platform/linux/OpenSslSignature.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
 #include "versions/VersionRecord.h"
@@ -317,8 +318,9 @@ class LinuxPlatform : public Platform {
     return version->Dotted();
   }
 
-  bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
-    throw PlatformError("no signature check in this build yet: " + path);
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return VerifyFileSignature(MapWindowsPath(path).path, derSignature, spkiDer);
   }
 
   void DownloadToFile(const std::string& url, const std::string& path,
