@@ -61,6 +61,13 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The test authority and the loopback servers' certificate, made once.
+const TestCertificates& Certificates() {
+  static TempDir folder;
+  static const TestCertificates certificates = MakeTestCertificates(folder.path());
+  return certificates;
+}
+
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadTest() { ::setenv("PELLARION_DRIVE_C", (dir / "c").c_str(), 1); }
@@ -175,10 +182,10 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
 
 // HTTPS against a test authority that only PELLARION_CA_FILE makes trusted.
 TEST_F(DownloadTest, HttpsTrustsTheSystemAndTheExtraAuthoritiesAndStaysOnHttps) {
-  TempDir pki;
-  const TestCertificates certificates = MakeTestCertificates(pki.path());
+  const TestCertificates& certificates = Certificates();
   TestHttpServer secure("", &certificates), secondSecure("", &certificates);
-  const std::string missing = pki / "missing.pem", notPem = pki / "server.ext";
+  const std::string missing = dir / "missing.pem", notPem = dir / "not.pem";
+  WriteFile(notPem, "no certificate here\n");
   struct Case {
     const char* name;
     std::string url;
@@ -207,12 +214,15 @@ TEST_F(DownloadTest, HttpsTrustsTheSystemAndTheExtraAuthoritiesAndStaysOnHttps) 
   EXPECT_THAT(secondSecure.Requests(), ElementsAre("/ok"));
 }
 
-// libcurl's proxy variables: through the proxy unless no_proxy names the host.
+// libcurl's proxy variables: through the proxy unless no_proxy names the host;
+// https through the proxy's tunnel, the certificate checked end to end.
 TEST_F(DownloadTest, TheProxyOfTheEnvironmentIsUsed) {
-  TestHttpServer proxy;
+  TestHttpServer proxy, secure("", &Certificates());
   ScopedEnv httpProxy("http_proxy", proxy.Url("").c_str());
-  ScopedEnv upperProxy("HTTP_PROXY", nullptr);
+  ScopedEnv httpsProxy("https_proxy", proxy.Url("").c_str());
+  ScopedEnv upperHttpsProxy("HTTPS_PROXY", nullptr);
   ScopedEnv allProxy("ALL_PROXY", nullptr);
+  ScopedEnv lowerAllProxy("all_proxy", nullptr);
   {
     ScopedEnv noProxy("no_proxy", nullptr);
     ScopedEnv upperNoProxy("NO_PROXY", nullptr);
@@ -225,6 +235,16 @@ TEST_F(DownloadTest, TheProxyOfTheEnvironmentIsUsed) {
     EXPECT_FALSE(Download(server.Url("/ok")));
     EXPECT_THAT(server.Requests(), ElementsAre("/ok"));
     EXPECT_EQ(proxy.Requests().size(), 1u);
+  }
+  {
+    ScopedEnv noProxy("no_proxy", nullptr);
+    ScopedEnv upperNoProxy("NO_PROXY", nullptr);
+    ScopedEnv ca("PELLARION_CA_FILE", Certificates().authority.c_str());
+    fs::remove(target);
+    EXPECT_FALSE(Download(secure.Url("/ok")));
+    EXPECT_EQ(ReadFile(target), "hello, updater");
+    EXPECT_EQ(proxy.Requests().back(), "CONNECT 127.0.0.1:" + std::to_string(secure.port()));
+    EXPECT_THAT(secure.Requests(), ElementsAre("/ok"));
   }
 }
 

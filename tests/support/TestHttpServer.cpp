@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -105,6 +106,38 @@ void WaitForClose(Connection& client, const std::atomic<bool>& stop) {
     pollfd p{client.fd(), POLLIN, 0};
     if (::poll(&p, 1, 100) > 0 && client.Receive(buffer, sizeof buffer) <= 0) return;
   }
+}
+
+// A proxy's tunnel to a port of 127.0.0.1 ("127.0.0.1:port" or
+// "localhost:port"): bytes both ways until one side closes.
+void Tunnel(Connection& client, const std::string& target, const std::atomic<bool>& stop) {
+  const auto colon = target.rfind(':');
+  const std::string host = colon == std::string::npos ? "" : target.substr(0, colon);
+  if (host != "127.0.0.1" && host != "localhost") {
+    SendAll(client, Head(403, "Forbidden", 0));
+    return;
+  }
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(std::atoi(target.c_str() + colon + 1)));
+  if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      !SendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n")) {
+    SendAll(client, Head(502, "Bad Gateway", 0));
+    ::close(server);
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kConnectionLimit;
+  char buffer[65536];
+  pollfd both[2] = {{client.fd(), POLLIN, 0}, {server, POLLIN, 0}};
+  while (!stop && std::chrono::steady_clock::now() < deadline) {
+    if (::poll(both, 2, 100) <= 0) continue;
+    const int from = (both[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ? 0 : 1;
+    const ssize_t n = ::recv(both[from].fd, buffer, sizeof buffer, 0);
+    if (n <= 0 || ::send(both[1 - from].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+  }
+  ::close(server);
 }
 
 }  // namespace
@@ -227,9 +260,10 @@ void TestHttpServer::Handle(Connection& client) {
   const auto secondSpace = request.find(' ', firstSpace + 1);
   if (firstSpace == std::string::npos || secondSpace == std::string::npos) return;
   std::string path = request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+  const bool tunnel = request.compare(0, firstSpace, "CONNECT") == 0;
   while (lock_.test_and_set()) {
   }
-  requests_.push_back(path);
+  requests_.push_back(tunnel ? "CONNECT " + path : path);
   if (const auto scheme = path.find("://"); scheme != std::string::npos && path[0] != '/') {
     const auto slash = path.find('/', scheme + 3);
     path = slash == std::string::npos ? "/" : path.substr(slash);
@@ -239,7 +273,9 @@ void TestHttpServer::Handle(Connection& client) {
   }
   lock_.clear();
 
-  if (path == "/ok") {
+  if (tunnel) {
+    Tunnel(client, path, stop_);
+  } else if (path == "/ok") {
     const std::string body = "hello, updater";
     SendAll(client, Head(200, "OK", static_cast<long long>(body.size())) + body);
   } else if (path.rfind("/status/", 0) == 0) {
