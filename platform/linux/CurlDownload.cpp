@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
