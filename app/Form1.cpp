@@ -83,8 +83,6 @@ void Form1::ShowStatusWindow() {
   shown_ = true;
 }
 
-void Form1::ResetMousePointer() { platform_.ResetMousePointer(); }
-
 void Form1::StatusChanged() {
   // Before the window is shown a change is only stored; the window shows the
   // label as it stands when it appears.

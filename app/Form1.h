@@ -1,6 +1,7 @@
 // Form1: the updater's one window. It holds the status line (Label1), the six
 // fields the run uses as its working variables, and the run-wide variables of
-// the manifest reader and the download service. Drawing is the platform's job:
+// the manifest reader and the download service (the bases ManifestVariables
+// and DownloadVariables). Drawing is the platform's job:
 // Form1 keeps the model and tells the platform what changed once the window is
 // shown.
 #pragma once
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "download/DownloadService.h"
 #include "platform/Platform.h"
 #include "versions/Manifest.h"
 
@@ -38,7 +40,7 @@ struct DefaultUrls {
 // The design of the window, as the platform draws it.
 const WindowDesign& Form1Design();
 
-class Form1 : public ManifestVariables {
+class Form1 : public ManifestVariables, public DownloadVariables {
  public:
   Form1(Platform& platform, DefaultUrls urls);
 
@@ -50,15 +52,9 @@ class Form1 : public ManifestVariables {
   void SetFieldText(Field field, const std::string& text);
   // Shows the window without waiting; from now on label changes are visible.
   void ShowStatusWindow();
-  // Sets the screen's mouse pointer back to the default pointer.
-  void ResetMousePointer();
 
   const StatusLine& Status() const { return label1_; }
   bool Shown() const { return shown_; }
-
-  // Run-wide variables kept on the window for the life of the process (the
-  // manifest reader's come from ManifestVariables).
-  std::string UserName;
 
  private:
   void StatusChanged();

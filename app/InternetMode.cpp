@@ -1,9 +1,9 @@
 // The update from the update server: the manifest names the versions on
 // offer; a newer application is downloaded, checked, swapped in and started,
 // and the updater stages a newer copy of itself.
+#include "app/Files.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "download/DownloadService.h"
 #include "platform/ContinueOnError.h"
 #include "versions/Manifest.h"
 
@@ -17,94 +17,83 @@ constexpr int kUpdaterKey = 3;
 }  // namespace
 
 void UpdateRun::InternetMode() {
-  const std::string application = InAppDir("\\Pellarion.exe");
   const std::string manifest = InAppDir("\\update.txt");
-  const std::string package = InAppDir("\\Pellarion.bin");
-
-  form_.SetFieldText(Field::CU, "0");
-  form_.SetFieldText(Field::NU, "0");
-  Try([&] { form_.SetFieldText(Field::CU, VersionDigitsOf(platform_, application)); });
-  Pump();
+  ReadInstalledVersion(InAppDir("\\Pellarion.exe"));
   Pump();
   Try([&] { platform_.RemoveFile(manifest); });
   Pump();
-  form_.SetFieldText(Field::txtTo, application);
+  form_.SetFieldText(Field::txtTo, InAppDir("\\Pellarion.exe"));
   Pump();
-  DownloadFile(platform_, form_, form_.GetFieldText(Field::UL), manifest);
+  Download(Field::UL, manifest);
   Pump();
   ReadOfferedVersion(kApplicationKey);
 
-  if (IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU))) {
-    SetStatus(kGreen, messages::kDownloading);
-    // A package left by an earlier run must never be taken for this one's.
-    Try([&] { platform_.RemoveFile(package); });
-    DownloadFile(platform_, form_, form_.GetFieldText(Field::txtFrom), package);
-    Pump();
-    // The running application is stopped only when there is a package to
-    // install, and started again when the swap fails.
-    if (TestExists(package) && AcceptPackage(package) &&
-        InstallApplication(package, WindowState::Minimised)) {
-      SetStatus(messages::kUpdated);
-      Try([&] { platform_.Pause(3000); });
-      Pump();
-      Try([&] { platform_.StartProgram(application, WindowState::Minimised); });
-      Pump();
-      CheckUpdaterOnline();
-      Pump();
-      EndRun();
-    }
-    // No package installed: the window stays open with the last status.
-    Try([&] { platform_.Pause(2500); });
-    return;
-  }
-
-  if (!TestExists(manifest)) {
-    SetStatus(kRed, messages::kCheckFailed);
-    Pump();
-    Try([&] { platform_.Pause(3000); });
-    Pump();
-    EndRun();
-  }
+  if (OfferIsNewer()) return UpdateApplicationOnline();
+  if (!TestExists(manifest)) EndCheckFailed();
   CheckUpdaterOnline();
   SetStatus(kGreen, messages::kUpToDate);
   Pump();
-  Try([&] { platform_.Pause(3000); });
+  Pause(3000);
+  EndRun();
+}
+
+void UpdateRun::EndCheckFailed() {
+  SetStatus(kRed, messages::kCheckFailed);
+  Pump();
+  Pause(3000);
+  Pump();
+  EndRun();
+}
+
+void UpdateRun::UpdateApplicationOnline() {
+  const std::string package = InAppDir("\\Pellarion.bin");
+  SetStatus(kGreen, messages::kDownloading);
+  // A package left by an earlier run must never be taken for this one's.
+  Try([&] { platform_.RemoveFile(package); });
+  Download(Field::txtFrom, package);
+  Pump();
+  // The running application is stopped only when there is a package to
+  // install, and started again when the swap fails.
+  if (!TestExists(package) || !AcceptPackage(package) ||
+      !InstallApplication(package, WindowState::Minimised)) {
+    Pause(2500);  // the window stays open with the last status
+    return;
+  }
+  SetStatus(messages::kUpdated);
+  Pause(3000);
+  Pump();
+  Start(InAppDir("\\Pellarion.exe"), WindowState::Minimised);
+  Pump();
+  CheckUpdaterOnline();
+  Pump();
   EndRun();
 }
 
 void UpdateRun::CheckUpdaterOnline() {
   const std::string staged = InAppDir("\\update.bin");
-  form_.SetFieldText(Field::CU, "0");
-  form_.SetFieldText(Field::NU, "0");
-  Try([&] { form_.SetFieldText(Field::CU, VersionDigitsOf(platform_, InAppDir("\\update.exe"))); });
-  Pump();
+  ReadInstalledVersion(InAppDir("\\update.exe"));
   Pump();
   form_.SetFieldText(Field::txtTo, staged);
   Pump();
   ReadOfferedVersion(kUpdaterKey);
-  if (!IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU))) return;
+  if (!OfferIsNewer()) return;
 
   SetStatus(messages::kDownloadingUpdater);
-  const bool fetched = DownloadFile(platform_, form_, form_.GetFieldText(Field::Upd), staged);
+  const bool fetched = Download(Field::Upd, staged);
   Pump();
   // Success only for a staged file that is an executable; otherwise the
   // failure text stays.
   if (fetched && AcceptPackage(staged)) SetStatus(messages::kUpdated);
 }
 
-bool UpdateRun::AcceptPackage(const std::string& package) {
-  bool executable = false;
-  Try([&] {
-    executable = platform_.FileLength(package) > 0 && !platform_.GetFileVersion(package).empty();
-  });
-  if (executable) return true;
-  Try([&] { platform_.RemoveFile(package); });
-  SetStatus(messages::kUpdateFailed);
-  return false;
-}
-
 void UpdateRun::ReadOfferedVersion(int key) {
-  ReadManifestValue(platform_, InAppDir("\\update.txt"), key, form_);
+  // A manifest that cannot be read offers nothing; the line kept from an
+  // earlier read is not looked at again.
+  form_.ManifestValue.clear();
+  std::string line;
+  if (Try([&] { line = ReadFileLine(platform_, InAppDir("\\update.txt"), static_cast<std::int16_t>(key)); })) {
+    TakeManifestLine(line, key, form_);
+  }
   Pump();
   form_.SetFieldText(Field::NU, form_.ManifestValue);
   Pump();

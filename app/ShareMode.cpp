@@ -1,10 +1,10 @@
 // The update from the host computer's share: the application is compared with
 // the share's copy and replaced when the share's is newer, then the updater is
 // compared and, when newer, staged beside itself as update.bin.
+#include "app/Files.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
 #include "platform/ContinueOnError.h"
-#include "versions/LineFile.h"
 
 namespace pellarion {
 
@@ -17,18 +17,14 @@ void UpdateRun::ShareMode() {
     SetStatus(messages::kNewVersion);
     Try([&] { platform_.RemoveFile(staged); });
     Pump();
-    bool copied = false;
-    Try([&] {
-      platform_.CopyFileTo(shareApp, staged);
-      copied = true;
-    });
+    const bool copied = Try([&] { platform_.CopyFileTo(shareApp, staged); });
     Pump();
     // The running application is stopped only once the new copy is here, and
     // only a copy this run made is installed (never one left by an earlier,
     // interrupted run).
     if (TestExists(staged) && copied && InstallApplication(staged, WindowState::Normal)) {
       Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
-      Try([&] { platform_.StartProgram(InAppDir("\\Pellarion.exe"), WindowState::Normal); });
+      Start(InAppDir("\\Pellarion.exe"), WindowState::Normal);
     }
   } else {
     SetStatus(messages::kNoNewVersion);

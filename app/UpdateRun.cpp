@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/Files.h"
 #include "app/Messages.h"
 #include "platform/ContinueOnError.h"
 #include "platform/ProcessTermination.h"
@@ -25,7 +26,6 @@ void UpdateRun::Execute() {
 
 Mode UpdateRun::StartUp() {
   Try([&] { form_.SetStatusColour(kBlue); });
-
   TestExists(InAppDir("\\pellarion.exe"));
   Pump();
   if (!lastExists_) PlaceUpdaterAndEnd();
@@ -36,13 +36,10 @@ Mode UpdateRun::StartUp() {
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
-
   AddFirewallException();
   Pump();
-
   SetStatus(messages::kSearching);
   Pump();
-
   TestExists(InAppDir("\\format.dll"));
   Pump();
   return lastExists_ ? Mode::Internet : Mode::Share;
@@ -60,8 +57,8 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   Pump();
   // Both starts are attempted whatever the tests found; a copy planted by an
   // earlier run is started too.
-  Try([&] { platform_.StartProgram("E:\\Pellarion\\update.exe", WindowState::Minimised); });
-  Try([&] { platform_.StartProgram("D:\\Pellarion\\update.exe", WindowState::Minimised); });
+  Start("E:\\Pellarion\\update.exe", WindowState::Minimised);
+  Start("D:\\Pellarion\\update.exe", WindowState::Minimised);
   Pump();
   EndRun();
 }
@@ -78,14 +75,70 @@ void UpdateRun::AddFirewallException() {
   Try([&] { platform_.FirewallAddApplication(FirewallProfile::Standard, rule); });
 }
 
+void UpdateRun::ReadInstalledVersion(const std::string& installed) {
+  // Both sides start from "0": a value left by the previous comparison is
+  // never compared again.
+  form_.SetFieldText(Field::CU, "0");
+  form_.SetFieldText(Field::NU, "0");
+  Try([&] { form_.SetFieldText(Field::CU, VersionDigitsOf(platform_, installed)); });
+  Pump();
+}
+
+bool UpdateRun::CompareVersions(const std::string& installed, const std::string& available) {
+  ReadInstalledVersion(installed);
+  if (!available.empty()) {
+    Try([&] { form_.SetFieldText(Field::NU, VersionDigitsOf(platform_, available)); });
+  }
+  Pump();
+  return OfferIsNewer();
+}
+
+bool UpdateRun::OfferIsNewer() const {
+  return IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU));
+}
+
+bool UpdateRun::AcceptPackage(const std::string& package) {
+  if (Try([&] {
+        if (platform_.FileLength(package) == 0) throw PlatformError("empty package");
+        FileVersionOf(platform_, package);
+      })) {
+    return true;
+  }
+  Try([&] { platform_.RemoveFile(package); });
+  SetStatus(messages::kUpdateFailed);
+  return false;
+}
+
+bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
+  const std::string application = InAppDir("\\Pellarion.exe");
+  const int stopped = KillRunningApp(platform_);
+  const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
+  Pump();
+  if (installed) return true;
+  SetStatus(messages::kUpdateFailed);
+  Try([&] { platform_.RemoveFile(staged); });
+  if (stopped > 0) Start(application, restartState);
+  Pump();
+  return false;
+}
+
+bool UpdateRun::Download(Field urlField, const std::string& path) {
+  const DownloadOutcome outcome = DownloadFile(platform_, form_, form_.GetFieldText(urlField), path);
+  if (!outcome.fetched) SetStatus(messages::kUpdateFailed);
+  return outcome.fetched;
+}
+
 bool UpdateRun::TestExists(const std::string& path) {
   Try([&] { lastExists_ = platform_.FileExists(path); });
   return lastExists_;
 }
 
-void UpdateRun::EndRun() {
-  platform_.EndRun();
-  std::abort();  // unreachable: EndRun does not return
+void UpdateRun::Start(const std::string& path, WindowState state) {
+  Try([&] { platform_.StartProgram(path, state); });
+}
+
+void UpdateRun::Pause(int milliseconds) {
+  Try([&] { platform_.Pause(milliseconds); });
 }
 
 void UpdateRun::Pump() {
@@ -101,43 +154,15 @@ void UpdateRun::SetStatus(Colour colour, const char* text) {
   SetStatus(text);
 }
 
+void UpdateRun::EndRun() {
+  platform_.EndRun();
+  std::abort();  // unreachable: EndRun does not return
+}
+
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 
 std::string UpdateRun::RunningExecutable() const {
   return appDir_ + "\\" + exeName_ + ".exe";
-}
-
-bool UpdateRun::CompareVersions(const std::string& installed, const std::string& available) {
-  // Both sides start from "0": a value left by the previous comparison is
-  // never compared again.
-  form_.SetFieldText(Field::CU, "0");
-  form_.SetFieldText(Field::NU, "0");
-  Try([&] { form_.SetFieldText(Field::CU, VersionDigitsOf(platform_, installed)); });
-  Pump();
-  if (!available.empty()) {
-    Try([&] { form_.SetFieldText(Field::NU, VersionDigitsOf(platform_, available)); });
-  }
-  Pump();
-  return IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU));
-}
-
-bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
-  const std::string application = InAppDir("\\Pellarion.exe");
-  const int stopped = KillRunningApp(platform_);
-  bool installed = false;
-  Try([&] {
-    platform_.MoveReplacing(staged, application);
-    installed = true;
-  });
-  Pump();
-  if (installed) return true;
-  SetStatus(messages::kUpdateFailed);
-  Try([&] { platform_.RemoveFile(staged); });
-  if (stopped > 0) {
-    Try([&] { platform_.StartProgram(application, restartState); });
-  }
-  Pump();
-  return false;
 }
 
 }  // namespace pellarion

@@ -7,7 +7,6 @@
 
 #include "app/Form1.h"
 #include "platform/Platform.h"
-#include "versions/Versions.h"
 
 namespace pellarion {
 
@@ -27,49 +26,67 @@ class UpdateRun {
   Mode StartUp();
 
  private:
+  // --- Start-up ---
   // Plants copies of the updater where the application is installed, starts
   // them and ends the process.
   [[noreturn]] void PlaceUpdaterAndEnd();
-  // Updates the application and stages a newer updater from the host
-  // computer's share; ends the process.
+  // Registers the updater with the firewall, in the current profile and in
+  // the standard profile; the two passes are independent.
+  void AddFirewallException();
+
+  // --- From the host computer's share; both end the process ---
   [[noreturn]] void ShareMode();
   // The share root named by line 1 of host.dll; empty when the file cannot
   // be read or names none.
   std::string ShareRoot();
-  // Starts a comparison: CU and NU from "0", CU = the installed digits, and
-  // NU = the digits of `available` unless it is empty. True when NU is newer.
+
+  // --- From the update server ---
+  // Ends the process, or returns leaving the window open when a newer
+  // application could not be installed.
+  void InternetMode();
+  // Shows that the update server could not be asked, and ends the process.
+  [[noreturn]] void EndCheckFailed();
+  // Downloads the offered application and installs it; ends the process, or
+  // returns leaving the window open when the package could not be installed.
+  void UpdateApplicationOnline();
+  // Stages a newer updater from the update server as update.bin.
+  void CheckUpdaterOnline();
+  // NU = the value for `key` of the local manifest; empty when the manifest
+  // cannot be read or lacks the key.
+  void ReadOfferedVersion(int key);
+
+  // --- Shared by both modes ---
+  // CU and NU from "0", CU = the digits of the installed executable; NU is
+  // left to the caller.
+  void ReadInstalledVersion(const std::string& installed);
+  // ReadInstalledVersion, then NU = the digits of `available` unless it is
+  // empty. True when NU is newer.
   bool CompareVersions(const std::string& installed, const std::string& available);
+  bool OfferIsNewer() const;
+  // True when a package is an executable: not empty, and with a version
+  // record. Anything else (an HTML page served with status 200, a cut-off
+  // file) is deleted and the failure text shown.
+  bool AcceptPackage(const std::string& package);
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
   // stopped (in `restartState`) and shows the failure. True when the new
   // executable is in place.
   bool InstallApplication(const std::string& staged, WindowState restartState);
+  // DownloadFile of the URL in `urlField` to `path`; shows the failure text
+  // when it fails. True when the file was fetched.
+  bool Download(Field urlField, const std::string& path);
 
-  // Updates the application from the update server, then lets the updater
-  // check itself. Ends the process, or returns leaving the window open when
-  // no package could be installed.
-  void InternetMode();
-  // Stages a newer updater from the update server as update.bin.
-  void CheckUpdaterOnline();
-  // True when a downloaded package is an executable: not empty, and with a
-  // version record. Anything else (an HTML page served with status 200, a
-  // cut-off file) is deleted and the failure text shown.
-  bool AcceptPackage(const std::string& package);
-  // ReadManifestValue(n) of the local manifest, into NU.
-  void ReadOfferedVersion(int key);
-
-  // Registers the updater with the firewall, in the current profile and in
-  // the standard profile; the two passes are independent.
-  void AddFirewallException();
-
+  // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
   // that fails (an unavailable drive) leaves the previous answer in place.
   bool TestExists(const std::string& path);
-  // Ends the process; nothing after it runs.
-  [[noreturn]] void EndRun();
+  void Start(const std::string& path, WindowState state);
+  void Pause(int milliseconds);
   void Pump();
   void SetStatus(const char* text);
   void SetStatus(Colour colour, const char* text);
+  // Ends the process; nothing after it runs.
+  [[noreturn]] void EndRun();
   // AppDir followed by `name`, which begins with a backslash.
   std::string InAppDir(const std::string& name) const;
   std::string RunningExecutable() const;

@@ -1,9 +1,8 @@
 #include "download/DownloadService.h"
 
-#include "app/Form1.h"
-#include "app/Messages.h"
 #include "download/clsDownload.h"
 #include "platform/ContinueOnError.h"
+#include "platform/Platform.h"
 
 namespace pellarion {
 
@@ -29,17 +28,18 @@ std::string CacheFolder(const std::string& userName) {
   return "C:\\Users\\" + userName + "\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE";
 }
 
-bool DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
-                  const DownloadLimits& limits) {
-  Try([&] { form.UserName = GetCurrentUser(platform); });
+DownloadOutcome DownloadFile(Platform& platform, DownloadVariables& vars, const std::string& url,
+                             const std::string& path, const DownloadLimits& limits) {
+  Try([&] { vars.UserName = GetCurrentUser(platform); });
   Try([&] { platform.Pump(); });
-  Try([&] { platform.DeleteFolder(CacheFolder(form.UserName)); });
+  Try([&] { platform.DeleteFolder(CacheFolder(vars.UserName)); });
   Try([&] { platform.Pump(); });
-  bool fetched = false;
-  Try([&] { fetched = clsDownload(platform, limits).Get_File(TrimSpaces(url), TrimSpaces(path)); });
-  if (!fetched) Try([&] { form.SetStatusText(messages::kUpdateFailed); });
-  Try([&] { form.ResetMousePointer(); });
-  return fetched;
+  DownloadOutcome outcome;
+  clsDownload download(platform, limits);
+  outcome.fetched = download.Get_File(TrimSpaces(url), TrimSpaces(path));
+  if (!outcome.fetched) outcome.error = download.LastError();
+  Try([&] { platform.ResetMousePointer(); });
+  return outcome;
 }
 
 }  // namespace pellarion

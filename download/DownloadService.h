@@ -1,6 +1,7 @@
 // The download service of the update run: every fetch purges the current
 // user's browser cache folder first, then hands the transfer to one
-// short-lived clsDownload.
+// short-lived clsDownload. It tells its caller how the download ended; what
+// the user sees is the caller's business.
 #pragma once
 
 #include <string>
@@ -9,8 +10,18 @@
 
 namespace pellarion {
 
-class Form1;
 class Platform;
+
+// The service's variables, kept on the window for the whole run.
+struct DownloadVariables {
+  std::string UserName;  // the last result of GetCurrentUser
+};
+
+// How one download ended.
+struct DownloadOutcome {
+  bool fetched = false;
+  std::string error;  // why not, when not fetched
+};
 
 // The log-on name of the current user; fails for a name of 200 characters or
 // more, which the system's 200-character buffer cannot hold.
@@ -19,11 +30,9 @@ std::string GetCurrentUser(Platform& platform);
 // The browser cache folder purged before each download.
 std::string CacheFolder(const std::string& userName);
 
-// Fetches `url` into `path` (both trimmed of surrounding spaces). Shows the
-// connection-failure text when the download fails; resets the mouse pointer.
-// Every step runs under the continue-on-error rule. True when the file was
-// fetched.
-bool DownloadFile(Platform& platform, Form1& form, const std::string& url, const std::string& path,
-                  const DownloadLimits& limits = {});
+// Fetches `url` into `path` (both trimmed of surrounding spaces) and resets
+// the mouse pointer. Every step runs under the continue-on-error rule.
+DownloadOutcome DownloadFile(Platform& platform, DownloadVariables& vars, const std::string& url,
+                             const std::string& path, const DownloadLimits& limits = {});
 
 }  // namespace pellarion

@@ -14,7 +14,8 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
     platform_.DownloadToFile(sURLFileName, partial, limits_);
     platform_.MoveReplacing(partial, sSaveFileName);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
+    lastError_ = failure.what();
     Try([&] { platform_.RemoveFile(partial); });
     return false;
   }

@@ -20,9 +20,13 @@ class clsDownload {
   // the target is left exactly as it was, and the result is false.
   bool Get_File(const std::string& sURLFileName, const std::string& sSaveFileName);
 
+  // Why the last Get_File returned false.
+  const std::string& LastError() const { return lastError_; }
+
  private:
   Platform& platform_;
   DownloadLimits limits_;
+  std::string lastError_;
 };
 
 }  // namespace pellarion

@@ -3,8 +3,10 @@
 // Each statement of the run is wrapped in Try. When an operation inside it
 // fails, the rest of that statement is abandoned (an assignment does not take
 // place, so its target keeps its previous value) and the run goes on with the
-// next statement. The user never sees a failure as such: the run decides what
-// to show by looking at files afterwards.
+// next statement. Try says whether the statement completed, so a step that
+// depends on an earlier one asks it instead of keeping a flag. The user never
+// sees a failure as such: the run decides what to show by looking at files
+// afterwards.
 //
 // Only std::exception is swallowed. The end of the run in the test doubles is
 // signalled by an object of another type, so it passes through.
@@ -16,10 +18,12 @@
 namespace pellarion {
 
 template <typename Statement>
-void Try(Statement&& statement) {
+bool Try(Statement&& statement) {
   try {
     std::forward<Statement>(statement)();
+    return true;
   } catch (const std::exception&) {
+    return false;
   }
 }
 

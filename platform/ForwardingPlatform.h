@@ -27,9 +27,6 @@ class ForwardingPlatform : public Platform {
     target_.CopyFileTo(from, to);
   }
   void RemoveFile(const std::string& path) override { target_.RemoveFile(path); }
-  void RenameFile(const std::string& from, const std::string& to) override {
-    target_.RenameFile(from, to);
-  }
   void MoveReplacing(const std::string& from, const std::string& to) override {
     target_.MoveReplacing(from, to);
   }
@@ -38,9 +35,6 @@ class ForwardingPlatform : public Platform {
     return target_.OpenInput(path);
   }
   void DeleteFolder(const std::string& path) override { target_.DeleteFolder(path); }
-  std::string GetFileVersion(const std::string& path) override {
-    return target_.GetFileVersion(path);
-  }
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
     target_.DownloadToFile(url, path, limits);

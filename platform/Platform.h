@@ -132,8 +132,6 @@ class Platform {
   virtual void CopyFileTo(const std::string& from, const std::string& to) = 0;
   // Deletes one file; fails if it is missing.
   virtual void RemoveFile(const std::string& path) = 0;
-  // Renames; fails if the new name exists or the old one is missing.
-  virtual void RenameFile(const std::string& from, const std::string& to) = 0;
   // Puts `from` in place of `to` in one step, replacing it: at every moment
   // `to` names a complete file, the old one or the new one. Fails if `from`
   // is missing or `to` cannot be replaced; both are then as they were.
@@ -144,9 +142,6 @@ class Platform {
   virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
   // Deletes a folder and everything in it; fails if it is missing.
   virtual void DeleteFolder(const std::string& path) = 0;
-  // Dotted file version of an executable's version record ("2.0.0.55");
-  // fails if the file is missing or carries no version record.
-  virtual std::string GetFileVersion(const std::string& path) = 0;
 
   // --- Downloads ---
   // Fetches an http:// or https:// URL into `path`, following a few

@@ -23,6 +23,7 @@ namespace pellarion {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using testing::Exists;
 using testing::ReadFile;
 using testing::MakeTestCertificates;
@@ -74,11 +75,10 @@ class DownloadTest : public ::testing::Test {
   ~DownloadTest() override { ::unsetenv("PELLARION_DRIVE_C"); }
 
   // DownloadFile into dir/target, starting from an existing target; returns
-  // whether the failure text was shown.
+  // whether it failed.
   bool Download(const std::string& url, const DownloadLimits& limits = {.connectSeconds = 2, .stallSeconds = 2}) {
-    Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
-    DownloadFile(*platform, form, url, target, limits);
-    return form.Status().text == messages::kUpdateFailed;
+    DownloadVariables vars;
+    return !DownloadFile(*platform, vars, url, target, limits).fetched;
   }
 
   TempDir dir;
@@ -254,24 +254,25 @@ TEST(DownloadServiceTest, StepsOnTheFakePlatform) {
   testing::FakePlatform fake;
   fake.AddFolder("C:\\Users\\amina\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE");
   fake.server["http://u/p"] = {"package", "3.1.0.12"};
-  Form1 form(fake, DefaultUrls::ForHost("u"));
-  DownloadFile(fake, form, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ");
+  DownloadVariables vars;
+  EXPECT_TRUE(DownloadFile(fake, vars, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ").fetched);
   EXPECT_THAT(fake.log,
               ElementsAre("delete folder C:\\Users\\amina\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE",
                           "download http://u/p -> C:\\Pellarion\\Pellarion.bin.part",
                           "replace C:\\Pellarion\\Pellarion.bin.part -> C:\\Pellarion\\Pellarion.bin",
                           "mouse pointer"));
-  EXPECT_EQ(form.UserName, "amina");
+  EXPECT_EQ(vars.UserName, "amina");
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
 
-  // A partial body is removed and the failure shown; a user name the
+  // A partial body is removed and the failure told; a user name the
   // 200-character buffer cannot hold leaves UserName as it was.
   fake.log.clear();
   fake.userName = std::string(200, 'n');
   fake.partialBodies["http://u/q"] = "half";
-  DownloadFile(fake, form, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
-  EXPECT_EQ(form.UserName, "amina");
-  EXPECT_EQ(form.Status().text, messages::kUpdateFailed);
+  const DownloadOutcome failed = DownloadFile(fake, vars, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
+  EXPECT_FALSE(failed.fetched);
+  EXPECT_THAT(failed.error, HasSubstr("connection closed early"));
+  EXPECT_EQ(vars.UserName, "amina");
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\Pellarion.bin.part"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
   EXPECT_EQ(fake.log.back(), "mouse pointer");

@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/Files.h"
 #include "tests/support/FakePlatform.h"
-#include "tests/support/FaultInjectingPlatform.h"
 #include "versions/LineFile.h"
 #include "versions/Manifest.h"
 
@@ -14,7 +14,6 @@ using ::testing::ElementsAre;
 using testing::FakePlatform;
 
 const std::string kFile = "C:\\Pellarion\\host.dll";
-const std::string kManifest = "C:\\Pellarion\\update.txt";
 
 TEST(LineFileTest, LinesEndAtCrOrCrLfAndALoneLfStaysInside) {
   struct Case {
@@ -29,43 +28,48 @@ TEST(LineFileTest, LinesEndAtCrOrCrLfAndALoneLfStaysInside) {
       {"", {}},
   };
   for (const Case& c : cases) {
-    FakePlatform fake;
-    fake.AddFile(kFile, c.contents);
     for (std::size_t i = 0; i <= c.lines.size(); ++i) {
       const std::string expected = i < c.lines.size() ? c.lines[i] : "";
-      EXPECT_EQ(ReadFileLine(fake, kFile, static_cast<std::int16_t>(i + 1)), expected)
+      EXPECT_EQ(ReadFileLine(c.contents, static_cast<std::int16_t>(i + 1)), expected)
           << "line " << i + 1 << " of \"" << c.contents << '"';
     }
-    EXPECT_EQ(ReadFileLine(fake, kFile, 0), "");
+    EXPECT_EQ(ReadFileLine(c.contents, 0), "");
   }
-  FakePlatform none;
-  EXPECT_THROW(ReadFileLine(none, kFile, 1), PlatformError);
+  // Through the platform, in pieces: a line that spans pieces is whole.
+  FakePlatform fake;
+  fake.AddFile(kFile, std::string(20000, 'a') + "\r\n" + std::string(20000, 'b'));
+  EXPECT_EQ(ReadFileLine(fake, kFile, 2), std::string(20000, 'b'));
+  fake.RemoveFile(kFile);
+  EXPECT_THROW(ReadFileLine(fake, kFile, 1), PlatformError);
 }
 
 TEST(LineFileTest, TheLineCounterStopsAt32767Lines) {
   std::string lines;
   for (int i = 1; i <= 32767; ++i) lines += std::to_string(i) + "\r\n";
-  FakePlatform fake;
-  fake.AddFile(kFile, lines);
-  EXPECT_EQ(ReadFileLine(fake, kFile, 1), "1");
-  EXPECT_EQ(ReadFileLine(fake, kFile, 32767), "32767");
+  EXPECT_EQ(ReadFileLine(lines, 1), "1");
+  EXPECT_EQ(ReadFileLine(lines, 32767), "32767");
   // One line more and the read fails, whichever line was asked for.
-  fake.AddFile(kFile, lines + "32768");
-  EXPECT_THROW(ReadFileLine(fake, kFile, 1), PlatformError);
+  EXPECT_THROW(ReadFileLine(lines + "32768", 1), std::length_error);
 
-  // A long line costs no more than its own length.
-  fake.AddFile(kFile, "head\r\n" + std::string(8 << 20, 'x') + "\r\ntail");
-  EXPECT_EQ(ReadFileLine(fake, kFile, 3), "tail");
-  EXPECT_EQ(ReadFileLine(fake, kFile, 2).size(), 8u << 20);
+  // A line longer than 64 KiB reads as nothing and costs no more than the
+  // limit; the lines around it are read as usual.
+  const std::string text = "head\r\n" + std::string(8 << 20, 'x') + "\r\ntail";
+  EXPECT_EQ(ReadFileLine(text, 3), "tail");
+  EXPECT_EQ(ReadFileLine(text, 2), "");
+  EXPECT_EQ(ReadFileLine("x\r\n" + std::string(kMaxLineBytes, 'y'), 2).size(), kMaxLineBytes);
+}
+
+// The manifest's value for key n, as the run reads it.
+void ReadManifestValue(const std::string& manifest, int n, ManifestVariables& vars) {
+  TakeManifestLine(ReadFileLine(manifest, static_cast<std::int16_t>(n)), n, vars);
 }
 
 TEST(ManifestTest, TheValueForKeyNIsFieldNOfLineN) {
-  FakePlatform fake;
   ManifestVariables vars;
-  fake.AddFile(kManifest, "20056*x*y\r\nanything\r\na*b*20060\r\n");
-  ReadManifestValue(fake, kManifest, 1, vars);
+  const std::string manifest = "20056*x*y\r\nanything\r\na*b*20060\r\n";
+  ReadManifestValue(manifest, 1, vars);
   EXPECT_EQ(vars.ManifestValue, "20056");
-  ReadManifestValue(fake, kManifest, 3, vars);
+  ReadManifestValue(manifest, 3, vars);
   EXPECT_EQ(vars.ManifestValue, "20060");
   EXPECT_EQ(vars.ManifestLine, "a*b*20060");
   EXPECT_THAT(vars.ManifestFields, ElementsAre("a", "b", "20060"));
@@ -82,23 +86,12 @@ TEST(ManifestTest, AMissingKeyReadsAsEmptyNeverAsAnEarlierValue) {
       {"empty third line", "20056\r\nx\r\n\r\n"},
   };
   for (const Case& c : cases) {
-    FakePlatform fake;
-    fake.AddFile(kManifest, c.contents);
     ManifestVariables vars;
-    ReadManifestValue(fake, kManifest, 1, vars);
+    ReadManifestValue(c.contents, 1, vars);
     EXPECT_EQ(vars.ManifestValue, "20056") << c.name;
-    ReadManifestValue(fake, kManifest, 3, vars);
+    ReadManifestValue(c.contents, 3, vars);
     EXPECT_EQ(vars.ManifestValue, "") << c.name;
   }
-
-  // No manifest at all: empty too, and the earlier line stays as it was.
-  FakePlatform fake;
-  ManifestVariables vars;
-  vars.ManifestLine = "old*line";
-  vars.ManifestValue = "20056";
-  ReadManifestValue(fake, kManifest, 1, vars);
-  EXPECT_EQ(vars.ManifestValue, "");
-  EXPECT_EQ(vars.ManifestLine, "old*line");
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/ProcessTermination.h"
@@ -42,12 +44,36 @@ TEST(KillRunningAppTest, StopsEveryCopyInListOrderThenWaitsForThem) {
   EXPECT_TRUE(idle.log.empty());
 }
 
-pid_t Spawn(const std::string& program) {
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
-  return pid;
-}
+// Processes a test started, stopped and reaped when the test ends, whatever
+// the test's assertions did.
+class Spawned {
+ public:
+  Spawned() = default;
+  Spawned(const Spawned&) = delete;
+  Spawned& operator=(const Spawned&) = delete;
+  ~Spawned() {
+    for (const pid_t pid : pids_) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  pid_t Start(const std::string& program) {
+    pid_t pid = 0;
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
+    if (pid > 0) pids_.push_back(pid);
+    return pid;
+  }
+  // Reaps `pid` if it has ended; true then, with its wait status.
+  bool Ended(pid_t pid, int& status) {
+    if (::waitpid(pid, &status, WNOHANG) != pid) return false;
+    pids_.erase(std::find(pids_.begin(), pids_.end(), pid));
+    return true;
+  }
+
+ private:
+  std::vector<pid_t> pids_;
+};
 
 TEST(KillRunningAppTest, StopsRealProcessesNamedPellarionExeWhereverTheyRun) {
   testing::TempDir dir;
@@ -57,9 +83,10 @@ TEST(KillRunningAppTest, StopsRealProcessesNamedPellarionExeWhereverTheyRun) {
     std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
     std::filesystem::copy_file(app, dir / name);
   }
-  const pid_t stopped[] = {Spawn(dir / "a/Pellarion.exe"), Spawn(dir / "a/copy/PELLARION.EXE"),
-                           Spawn(dir / "b/pellarion.exe")};
-  const pid_t survivor = Spawn(dir / "c/Pellarion.exe.old");
+  Spawned spawned;
+  const pid_t stopped[] = {spawned.Start(dir / "a/Pellarion.exe"), spawned.Start(dir / "a/copy/PELLARION.EXE"),
+                           spawned.Start(dir / "b/pellarion.exe")};
+  const pid_t survivor = spawned.Start(dir / "c/Pellarion.exe.old");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   const auto platform = CreateSystemPlatform();
@@ -69,15 +96,13 @@ TEST(KillRunningAppTest, StopsRealProcessesNamedPellarionExeWhereverTheyRun) {
   // Back only once they have ended: their zombies are already there to reap.
   for (const pid_t pid : stopped) {
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), pid) << "still running: " << pid;
+    ASSERT_TRUE(spawned.Ended(pid, status)) << "still running: " << pid;
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   }
   EXPECT_LT(took, std::chrono::seconds(4));
   int status = 0;
-  EXPECT_EQ(::waitpid(survivor, &status, WNOHANG), 0) << "a similar name was stopped";
+  EXPECT_FALSE(spawned.Ended(survivor, status)) << "a similar name was stopped";
   EXPECT_TRUE(testing::ApplicationProcessesIn(dir.path()).empty());
-  ::kill(survivor, SIGKILL);
-  ::waitpid(survivor, &status, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
 #include "tests/support/Subprocess.h"
@@ -36,7 +37,7 @@ std::string Install(const std::string& folder) {
 }
 
 TEST(UpdateExeTest, CarriesItsVersionRecord) {
-  EXPECT_EQ(CreateSystemPlatform()->GetFileVersion(UPDATE_EXE), "2.0.0.55");
+  EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), UPDATE_EXE), "2.0.0.55");
 }
 
 TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode) {
@@ -70,7 +71,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   for (const std::string& copy : {dir / "d/Pellarion/update.exe", dir / "e/PELLARION/update.exe"}) {
     EXPECT_TRUE(Exists(copy)) << copy;
     EXPECT_EQ(::access(copy.c_str(), X_OK), 0) << copy;
-    EXPECT_EQ(CreateSystemPlatform()->GetFileVersion(copy), "2.0.0.55");
+    EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), copy), "2.0.0.55");
   }
 
   // Neither drive there: nothing copied, nothing shown, a clean end.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "tests/support/FakePlatform.h"
+#include "app/Files.h"
 #include "versions/Versions.h"
 
 namespace pellarion {

@@ -1,47 +1,54 @@
 #include "versions/LineFile.h"
 
 #include <limits>
-
-#include "platform/Platform.h"
+#include <stdexcept>
 
 namespace pellarion {
 
-std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n) {
-  const std::unique_ptr<InputFile> file = platform.OpenInput(path);
-  std::string kept, current;
-  std::int16_t counter = 0;
-  bool inLine = false;        // bytes of an unfinished line have been read
-  bool afterCr = false;       // the last byte was a carriage return
-  const auto endLine = [&] {
-    if (counter == std::numeric_limits<std::int16_t>::max()) {
-      throw PlatformError("more than 32767 lines in " + path);
+void LineFinder::EndLine() {
+  if (counter_ == std::numeric_limits<std::int16_t>::max()) {
+    throw std::length_error("more than 32767 lines");
+  }
+  ++counter_;
+  if (counter_ == n_) kept_ = tooLong_ ? std::string() : std::move(current_);
+  current_.clear();
+  inLine_ = false;
+}
+
+void LineFinder::Feed(std::string_view piece) {
+  for (const char c : piece) {
+    if (afterCr_) {
+      afterCr_ = false;
+      if (c == '\n') continue;  // the LF of a CRLF
     }
-    ++counter;
-    if (counter == n) kept = std::move(current);
-    current.clear();
-    inLine = false;
-  };
-  char buffer[16 * 1024];
-  for (std::size_t got = file->Read(buffer, sizeof buffer); got > 0;
-       got = file->Read(buffer, sizeof buffer)) {
-    for (std::size_t i = 0; i < got; ++i) {
-      const char c = buffer[i];
-      if (afterCr) {
-        afterCr = false;
-        if (c == '\n') continue;  // the LF of a CRLF
+    if (c == '\r') {
+      EndLine();
+      afterCr_ = true;
+      continue;
+    }
+    inLine_ = true;
+    // Only the wanted line is kept, and only up to the limit; the others are
+    // read past.
+    if (counter_ + 1 == n_ && !tooLong_) {
+      if (current_.size() == kMaxLineBytes) {
+        tooLong_ = true;
+        current_.clear();
+      } else {
+        current_.push_back(c);
       }
-      if (c == '\r') {
-        endLine();
-        afterCr = true;
-        continue;
-      }
-      inLine = true;
-      // Only the wanted line is kept; the others are read past.
-      if (counter + 1 == n) current.push_back(c);
     }
   }
-  if (inLine) endLine();
-  return kept;
+}
+
+std::string LineFinder::Finish() {
+  if (inLine_) EndLine();
+  return std::move(kept_);
+}
+
+std::string ReadFileLine(std::string_view text, std::int16_t n) {
+  LineFinder finder(n);
+  finder.Feed(text);
+  return finder.Finish();
 }
 
 std::vector<std::string> SplitFields(const std::string& text, char separator) {

@@ -1,20 +1,44 @@
-// Numbered lines of small text files (host.dll, the update manifest).
+// Numbered lines of small text files (host.dll, the update manifest), found
+// in text that is handed over in pieces, so a file of any size is read with
+// bounded memory.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pellarion {
 
-class Platform;
+// A line longer than this is not a line of ours: it reads as nothing.
+inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 
-// The text of line `n` (from 1) of the file, without its line end; empty when
-// the file has fewer lines. A line ends at a carriage return or a carriage
-// return and line feed; a lone line feed stays inside the line. The file is
-// read to its end with a 16-bit line counter, so a file of more than 32,767
-// lines makes the read fail, as does a missing file (PlatformError).
-std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n);
+// Finds line `n` (from 1) of a text. A line ends at a carriage return or a
+// carriage return and line feed; a lone line feed stays inside the line. The
+// text is counted to its end with a 16-bit line counter, so a text of more
+// than 32,767 lines has no lines at all (Feed throws std::length_error).
+class LineFinder {
+ public:
+  explicit LineFinder(std::int16_t n) : n_(n) {}
+  // Takes the next piece of the text.
+  void Feed(std::string_view piece);
+  // Line n without its line end, once the whole text has been fed; empty when
+  // the text has fewer lines or the line is longer than kMaxLineBytes.
+  std::string Finish();
+
+ private:
+  void EndLine();
+
+  std::int16_t n_;
+  std::int16_t counter_ = 0;
+  std::string kept_, current_;
+  bool inLine_ = false;   // bytes of an unfinished line have been read
+  bool afterCr_ = false;  // the last byte was a carriage return
+  bool tooLong_ = false;  // the wanted line passed kMaxLineBytes
+};
+
+// Line `n` of a whole text.
+std::string ReadFileLine(std::string_view text, std::int16_t n);
 
 // The text split at every `separator`; an empty text has no fields.
 std::vector<std::string> SplitFields(const std::string& text, char separator);

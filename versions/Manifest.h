@@ -8,8 +8,6 @@
 
 namespace pellarion {
 
-class Platform;
-
 // The manifest reader's variables, kept on the window for the whole run.
 struct ManifestVariables {
   std::string ManifestLine;                 // the last line read
@@ -17,12 +15,9 @@ struct ManifestVariables {
   std::string ManifestValue;                // the value for the last key asked
 };
 
-// Sets vars.ManifestValue to the value for key `n` of the manifest at
-// `manifestPath`. Every step runs under the continue-on-error rule. The value
-// is emptied before the lookup, so a key the manifest lacks, or a manifest
-// that cannot be read, reads as empty (which counts as 0), never as the value
-// of an earlier key or line.
-void ReadManifestValue(Platform& platform, const std::string& manifestPath, int n,
-                       ManifestVariables& vars);
+// Takes `line`, line n of the manifest, into vars: ManifestLine, its fields,
+// and ManifestValue = field n, or empty when the line has fewer fields (never
+// the value of an earlier key).
+void TakeManifestLine(const std::string& line, int n, ManifestVariables& vars);
 
 }  // namespace pellarion

@@ -3,8 +3,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "platform/Platform.h"
-
 namespace pellarion {
 
 namespace {
@@ -27,10 +25,6 @@ std::string ReplaceText(const std::string& text, const std::string& find,
 
 std::string VersionDigits(const std::string& dottedVersion) {
   return ReplaceText(dottedVersion, ".", "");
-}
-
-std::string VersionDigitsOf(Platform& platform, const std::string& path) {
-  return VersionDigits(platform.GetFileVersion(path));
 }
 
 double NumericValue(const std::string& text) {

@@ -8,8 +8,6 @@
 
 namespace pellarion {
 
-class Platform;
-
 // Every occurrence of `find` replaced by `replacement`, left to right without
 // overlap, comparing bytes exactly. An empty text gives an empty result; an
 // empty `find` gives the text unchanged.
@@ -18,10 +16,6 @@ std::string ReplaceText(const std::string& text, const std::string& find,
 
 // "2.0.0.55" -> "20055".
 std::string VersionDigits(const std::string& dottedVersion);
-
-// The VersionDigits of an executable's file version; fails (PlatformError)
-// when the file is missing or has no version record.
-std::string VersionDigitsOf(Platform& platform, const std::string& path);
 
 // The leading number of a text: blanks, tabs and line feeds are skipped
 // wherever they stand; a sign, digits, one decimal point and an exponent are

@@ -25,7 +25,6 @@
 #include "platform/linux/OpenSslSignature.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
-#include "versions/VersionRecord.h"
 
 extern char** environ;
 
@@ -51,32 +50,6 @@ class Fd {
 
  private:
   int fd_;
-};
-
-class FdByteSource : public ByteSource {
- public:
-  explicit FdByteSource(int fd) : fd_(fd) {
-    struct stat st;
-    size_ = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-  }
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const override {
-    if (offset > size_ || size > size_ - offset) return false;
-    auto* p = static_cast<char*>(out);
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-  std::uint64_t size_ = 0;
 };
 
 class FdInputFile : public InputFile {
@@ -260,19 +233,6 @@ class LinuxPlatform : public Platform {
     if (::unlink(target.c_str()) != 0) Fail("cannot delete", path);
   }
 
-  void RenameFile(const std::string& from, const std::string& to) override {
-    const std::string source = MapWindowsPath(from).path;
-    const std::string target = MapWindowsPath(to).path;
-    struct stat st;
-    if (::lstat(source.c_str(), &st) != 0) Fail("cannot rename", from);
-    if (::lstat(target.c_str(), &st) == 0) Fail("cannot rename onto", to, EEXIST);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
-    // Some file systems do not know RENAME_NOREPLACE; the test above stands in.
-    if ((errno != EINVAL && errno != ENOSYS) || ::rename(source.c_str(), target.c_str()) != 0) {
-      Fail("cannot rename", from);
-    }
-  }
-
   // rename(2) replaces the target atomically, even a running executable.
   // The new file takes the permission bits of the one it replaces, so an
   // application that could be started still can after its update.
@@ -308,14 +268,6 @@ class LinuxPlatform : public Platform {
     std::error_code ec;
     std::filesystem::remove_all(mapped, ec);
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
-  }
-
-  std::string GetFileVersion(const std::string& path) override {
-    Fd fd(::open(MapWindowsPath(path).path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open", path);
-    const auto version = ReadVersionRecord(FdByteSource(fd.get()));
-    if (!version) throw PlatformError("no version record in " + path);
-    return version->Dotted();
   }
 
   bool VerifySignature(const std::string& path, const std::string& derSignature,
@@ -416,20 +368,6 @@ class LinuxPlatform : public Platform {
 };
 
 }  // namespace
-
-std::string InstanceLockName(const std::string& exePath) {
-  // 64-bit FNV-1a: stable across builds, so an older and a newer updater at
-  // the same path see each other.
-  std::uint64_t h = 1469598103934665603ull;
-  for (const unsigned char c : exePath) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  char name[64];
-  std::snprintf(name, sizeof name, "osmerin-pellarion-updater-%016llx",
-                static_cast<unsigned long long>(h));
-  return name;
-}
 
 std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
 

@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/InstanceName.h"
 #include "platform/Platform.h"
 #include "platform/windows/Firewall.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
 #include "platform/windows/WinHttpDownload.h"
 #include "platform/windows/WinText.h"
-#include "versions/VersionRecord.h"
 
 namespace pellarion {
 
@@ -114,20 +114,14 @@ class WindowsPlatform : public Platform {
   }
 
   // A named mutex per executable path: two copies installed in different
-  // folders are different instances. Mutex names cannot hold backslashes,
-  // so the (case-folded) path is hashed.
+  // folders are different instances. The path is folded to upper case, as
+  // Windows compares paths.
   bool PreviousInstance() override {
     if (instance_.valid()) return false;
     std::wstring key = exePath_;
     CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    std::uint64_t h = 1469598103934665603ull;
-    for (const wchar_t c : key) {
-      h ^= static_cast<std::uint16_t>(c);
-      h *= 1099511628211ull;
-    }
-    wchar_t name[80];
-    swprintf(name, 80, L"Local\\OsmerinPellarionUpdater-%016llx", static_cast<unsigned long long>(h));
-    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name));
+    const std::wstring name = Wide(InstanceName("Local\\OsmerinPellarionUpdater-", Utf8(key)));
+    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name.c_str()));
     if (!mutex.valid()) FailWithLastError("cannot create the instance mutex", Utf8(name));
     const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
     instance_ = std::move(mutex);  // held until the process ends
@@ -175,12 +169,6 @@ class WindowsPlatform : public Platform {
 
   void RemoveFile(const std::string& path) override {
     if (!DeleteFileW(Wide(path).c_str())) FailWithLastError("cannot delete", path);
-  }
-
-  void RenameFile(const std::string& from, const std::string& to) override {
-    if (!MoveFileW(Wide(from).c_str(), Wide(to).c_str())) {
-      FailWithLastError("cannot rename to " + to + ":", from);
-    }
   }
 
   // MoveFileExW replaces in one step. A running executable cannot be
@@ -233,26 +221,6 @@ class WindowsPlatform : public Platform {
     if (!std::filesystem::is_directory(folder, ec)) throw PlatformError("no such folder: " + path);
     std::filesystem::remove_all(folder, ec);
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
-  }
-
-  std::string GetFileVersion(const std::string& path) override {
-    const std::wstring wide = Wide(path);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
-    if (size == 0) FailWithLastError("no version record in", path);
-    std::vector<unsigned char> block(size);
-    if (!GetFileVersionInfoW(wide.c_str(), 0, size, block.data())) {
-      FailWithLastError("cannot read the version record of", path);
-    }
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-        info == nullptr || length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD) {
-      throw PlatformError("no fixed version in " + path);
-    }
-    return FileVersionNumbers{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                              HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}
-        .Dotted();
   }
 
   bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "platform/WebColour.h"
+#include "tests/support/StandInImage.h"
 
 namespace pellarion::testing {
 
@@ -37,6 +38,10 @@ std::string Line(const char* what, const StatusLine& line) {
 }
 
 }  // namespace
+
+std::string FakeFile::Bytes() const {
+  return version.empty() ? contents : StandInImage(version, contents);
+}
 
 std::string FakePlatform::Key(const std::string& path) {
   std::string key = path;
@@ -110,15 +115,6 @@ void FakePlatform::RemoveFile(const std::string& path) {
   log.push_back("delete " + path);
 }
 
-void FakePlatform::RenameFile(const std::string& from, const std::string& to) {
-  const FakeFile moved = Existing(from);
-  CheckDrive(to);
-  if (files_.count(Key(to)) != 0) throw PlatformError("file exists: " + to);
-  files_.erase(Key(from));
-  files_[Key(to)] = moved;
-  log.push_back("rename " + from + " -> " + to);
-}
-
 void FakePlatform::MoveReplacing(const std::string& from, const std::string& to) {
   const FakeFile moved = Existing(from);
   CheckDrive(to);
@@ -128,23 +124,17 @@ void FakePlatform::MoveReplacing(const std::string& from, const std::string& to)
 }
 
 std::int64_t FakePlatform::FileLength(const std::string& path) {
-  return static_cast<std::int64_t>(Existing(path).contents.size());
+  return static_cast<std::int64_t>(Existing(path).Bytes().size());
 }
 
 std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
-  return std::make_unique<StringInput>(Existing(path).contents);
+  return std::make_unique<StringInput>(Existing(path).Bytes());
 }
 
 void FakePlatform::DeleteFolder(const std::string& path) {
   CheckDrive(path);
   if (folders_.erase(Key(path)) == 0) throw PlatformError("folder not found: " + path);
   log.push_back("delete folder " + path);
-}
-
-std::string FakePlatform::GetFileVersion(const std::string& path) {
-  const FakeFile& file = Existing(path);
-  if (file.version.empty()) throw PlatformError("no version record: " + path);
-  return file.version;
 }
 
 std::string FakePlatform::FakeSignature(const std::string& contents, const std::string& spkiDer) {

@@ -14,6 +14,10 @@ namespace pellarion::testing {
 struct FakeFile {
   std::string contents;
   std::string version;  // empty: the file carries no version record
+  // What a reader of the file sees: `contents` as they are, or, for a file
+  // with a version, a real executable image carrying that version record
+  // around them.
+  std::string Bytes() const;
 };
 
 class FakePlatform : public Platform {
@@ -68,12 +72,10 @@ class FakePlatform : public Platform {
   bool FileExists(const std::string& path) override;
   void CopyFileTo(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
-  void RenameFile(const std::string& from, const std::string& to) override;
   void MoveReplacing(const std::string& from, const std::string& to) override;
   std::int64_t FileLength(const std::string& path) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
-  std::string GetFileVersion(const std::string& path) override;
   // The fake's signature of `contents` by the key `spkiDer`: VerifySignature
   // accepts exactly this text and nothing else.
   static std::string FakeSignature(const std::string& contents, const std::string& spkiDer);

@@ -10,8 +10,7 @@
 namespace pellarion::testing {
 
 enum class Op {
-  FileExists, CopyFile, RemoveFile, RenameFile, MoveReplacing, FileLength, OpenInput, DeleteFolder,
-  GetFileVersion, Download, StartProgram, Firewall, PreviousInstance, UserName, ShowStatusWindow, Pump
+  FileExists, CopyFile, RemoveFile, MoveReplacing, OpenInput, Firewall, PreviousInstance, Pump
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -26,10 +25,6 @@ class FaultInjectingPlatform : public ForwardingPlatform {
     Check(Op::PreviousInstance, "");
     return target_.PreviousInstance();
   }
-  std::string UserName() override {
-    Check(Op::UserName, "");
-    return target_.UserName();
-  }
   bool FileExists(const std::string& path) override {
     Check(Op::FileExists, path);
     return target_.FileExists(path);
@@ -42,46 +37,17 @@ class FaultInjectingPlatform : public ForwardingPlatform {
     Check(Op::RemoveFile, path);
     target_.RemoveFile(path);
   }
-  void RenameFile(const std::string& from, const std::string& to) override {
-    Check(Op::RenameFile, from + "|" + to);
-    target_.RenameFile(from, to);
-  }
   void MoveReplacing(const std::string& from, const std::string& to) override {
     Check(Op::MoveReplacing, from + "|" + to);
     target_.MoveReplacing(from, to);
-  }
-  std::int64_t FileLength(const std::string& path) override {
-    Check(Op::FileLength, path);
-    return target_.FileLength(path);
   }
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     Check(Op::OpenInput, path);
     return target_.OpenInput(path);
   }
-  void DeleteFolder(const std::string& path) override {
-    Check(Op::DeleteFolder, path);
-    target_.DeleteFolder(path);
-  }
-  std::string GetFileVersion(const std::string& path) override {
-    Check(Op::GetFileVersion, path);
-    return target_.GetFileVersion(path);
-  }
-  void DownloadToFile(const std::string& url, const std::string& path,
-                      const DownloadLimits& limits) override {
-    Check(Op::Download, url + "|" + path);
-    target_.DownloadToFile(url, path, limits);
-  }
-  void StartProgram(const std::string& path, WindowState state) override {
-    Check(Op::StartProgram, path);
-    target_.StartProgram(path, state);
-  }
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {
     Check(Op::Firewall, profile == FirewallProfile::Current ? "current" : "standard");
     target_.FirewallAddApplication(profile, rule);
-  }
-  void ShowStatusWindow(const WindowDesign& design, const StatusLine& line) override {
-    Check(Op::ShowStatusWindow, "");
-    target_.ShowStatusWindow(design, line);
   }
   void Pump() override {
     Check(Op::Pump, "");

@@ -2,14 +2,14 @@
 // the updater reads it (for the demo and for people).
 #include <iostream>
 
-#include "platform/Platform.h"
+#include "app/Files.h"
 
 int main(int argc, char** argv) {
   const auto platform = pellarion::CreateSystemPlatform();
   int status = 0;
   for (int i = 1; i < argc; ++i) {
     try {
-      std::cout << argv[i] << ": " << platform->GetFileVersion(argv[i]) << "\n";
+      std::cout << argv[i] << ": " << pellarion::FileVersionOf(*platform, argv[i]) << "\n";
     } catch (const pellarion::PlatformError& e) {
       std::cout << argv[i] << ": no version (" << e.what() << ")\n";
       status = 1;

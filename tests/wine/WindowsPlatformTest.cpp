@@ -9,6 +9,7 @@
 #include <iterator>
 #include <vector>
 
+#include "app/Files.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "download/DownloadService.h"
@@ -41,12 +42,12 @@ class WindowsPlatformTest : public ::testing::Test {
 };
 
 TEST_F(WindowsPlatformTest, ReadsVersionRecords) {
-  EXPECT_EQ(platform->GetFileVersion(bin + "\\fixture-3.1.0.12.exe"), "3.1.0.12");
-  EXPECT_EQ(platform->GetFileVersion(bin + "\\fixture-1.0.0.1.exe"), "1.0.0.1");
-  EXPECT_EQ(platform->GetFileVersion(bin + "\\update.exe"), "2.0.0.55");
+  EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-3.1.0.12.exe"), "3.1.0.12");
+  EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-1.0.0.1.exe"), "1.0.0.1");
+  EXPECT_EQ(FileVersionOf(*platform, bin + "\\update.exe"), "2.0.0.55");
   Write(dir + "\\page.html", "<html>404</html>");
-  EXPECT_THROW(platform->GetFileVersion(dir + "\\page.html"), PlatformError);
-  EXPECT_THROW(platform->GetFileVersion(dir + "\\missing.exe"), PlatformError);
+  EXPECT_THROW(FileVersionOf(*platform, dir + "\\page.html"), PlatformError);
+  EXPECT_THROW(FileVersionOf(*platform, dir + "\\missing.exe"), PlatformError);
 }
 
 TEST_F(WindowsPlatformTest, FileOperationsFailAsTheRunExpects) {
@@ -58,8 +59,7 @@ TEST_F(WindowsPlatformTest, FileOperationsFailAsTheRunExpects) {
 
   platform->CopyFileTo(dir + "\\a.txt", dir + "\\b.txt");
   EXPECT_THROW(platform->CopyFileTo(dir + "\\missing.txt", dir + "\\c.txt"), PlatformError);
-  EXPECT_THROW(platform->RenameFile(dir + "\\a.txt", dir + "\\B.TXT"), PlatformError);
-  platform->RenameFile(dir + "\\a.txt", dir + "\\c.txt");
+  platform->MoveReplacing(dir + "\\a.txt", dir + "\\c.txt");
   platform->RemoveFile(dir + "\\c.txt");
   EXPECT_THROW(platform->RemoveFile(dir + "\\c.txt"), PlatformError);
   EXPECT_THROW(platform->FileLength(dir + "\\c.txt"), PlatformError);
@@ -137,9 +137,8 @@ class WindowsDownloadTest : public WindowsPlatformTest {
     return std::string("http://") + (server != nullptr ? server : "127.0.0.1:9") + path;
   }
   bool Download(const std::string& url) {
-    Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
-    DownloadFile(*platform, form, url, target, {.connectSeconds = 2, .stallSeconds = 2});
-    return form.Status().text == messages::kUpdateFailed;
+    DownloadVariables vars;
+    return !DownloadFile(*platform, vars, url, target, {.connectSeconds = 2, .stallSeconds = 2}).fetched;
   }
   std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

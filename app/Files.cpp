@@ -1,0 +1,34 @@
+#include "app/Files.h"
+
+#include <stdexcept>
+
+#include "app/FileBytes.h"
+#include "versions/LineFile.h"
+#include "versions/VersionRecord.h"
+#include "versions/Versions.h"
+
+namespace pellarion {
+
+std::string FileVersionOf(Platform& platform, const std::string& path) {
+  const auto version = ReadVersionRecord(FileBytes(platform, path));
+  if (!version) throw PlatformError("no version record in " + path);
+  return version->Dotted();
+}
+
+std::string VersionDigitsOf(Platform& platform, const std::string& path) {
+  return VersionDigits(FileVersionOf(platform, path));
+}
+
+std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n) {
+  const std::unique_ptr<InputFile> file = platform.OpenInput(path);
+  LineFinder finder(n);
+  char buffer[16 * 1024];
+  try {
+    for (std::size_t got; (got = file->Read(buffer, sizeof buffer)) > 0;) finder.Feed({buffer, got});
+  } catch (const std::length_error& tooMany) {
+    throw PlatformError(path + ": " + tooMany.what());
+  }
+  return finder.Finish();
+}
+
+}  // namespace pellarion

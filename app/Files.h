@@ -1,0 +1,23 @@
+// What the run reads out of files, through the platform: version records of
+// executables and numbered lines of its small text files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace pellarion {
+
+// Dotted file version of an executable's version record ("2.0.0.55"); fails
+// (PlatformError) when the file is missing or carries no version record.
+std::string FileVersionOf(Platform& platform, const std::string& path);
+
+// "2.0.0.55" -> "20055" for the executable at `path`; fails as FileVersionOf.
+std::string VersionDigitsOf(Platform& platform, const std::string& path);
+
+// Line `n` of the text file at `path`, read in pieces (see LineFinder); fails
+// when the file cannot be read or has more than 32,767 lines.
+std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n);
+
+}  // namespace pellarion
