@@ -122,15 +122,19 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
   EXPECT_FALSE(Exists(target));
 }
 
-TEST_F(DownloadTest, AStalledTransferGivesUpAfterTheStallLimit) {
-  WriteFile(target, "the installed package");
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Download(server.Url("/stall"), {.connectSeconds = 2, .stallSeconds = 2}));
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(1500));
-  EXPECT_LT(took, std::chrono::seconds(10));
-  EXPECT_EQ(ReadFile(target), "the installed package");
-  EXPECT_FALSE(Exists(target + ".part"));
+// Nothing arriving, or less than minBytesPerSecond, for stallSeconds.
+TEST_F(DownloadTest, AStalledOrTricklingTransferGivesUpAfterTheStallLimit) {
+  for (const char* path : {"/stall", "/trickle"}) {
+    SCOPED_TRACE(path);
+    WriteFile(target, "the installed package");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Download(server.Url(path), {.connectSeconds = 2, .stallSeconds = 2}));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1500));
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(ReadFile(target), "the installed package");
+    EXPECT_FALSE(Exists(target + ".part"));
+  }
 }
 
 TEST_F(DownloadTest, TheBrowserCacheFolderIsPurgedBeforeEveryDownload) {

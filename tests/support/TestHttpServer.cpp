@@ -291,6 +291,15 @@ void TestHttpServer::Handle(Connection& client) {
   } else if (path == "/stall") {
     SendAll(client, Head(200, "OK", 1000));
     WaitForClose(client, stop_);
+  } else if (path == "/trickle") {
+    // 200 bytes a second until the client gives up (or the limit passes).
+    const auto deadline = std::chrono::steady_clock::now() + kConnectionLimit;
+    bool sent = SendAll(client, Head(200, "OK", 1000000));
+    while (sent && !stop_ && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{client.fd(), POLLIN, 0};
+      if (::poll(&p, 1, 100) > 0) break;  // the client closed
+      sent = SendAll(client, std::string(20, 't'));
+    }
   } else if (path.rfind("/redirect/", 0) == 0) {
     const int left = std::atoi(path.c_str() + 10);
     const std::string next = left <= 0 ? "/ok" : "/redirect/" + std::to_string(left - 1);

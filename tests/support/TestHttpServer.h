@@ -5,6 +5,7 @@
 //   /status/<code>      that status with an HTML error page
 //   /truncated          Content-Length 100000, then 5000 bytes and a close
 //   /stall              headers (Content-Length 1000), then nothing
+//   /trickle            headers (Content-Length 1000000), then 200 bytes a second
 //   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 is /ok
 //   /big/<bytes>        that many bytes, generated
 //   /html               200 with an HTML page (a proxy's or portal's answer)
