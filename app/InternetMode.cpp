@@ -6,6 +6,7 @@
 #include "app/UpdateRun.h"
 #include "platform/ContinueOnError.h"
 #include "versions/Manifest.h"
+#include "versions/Versions.h"
 
 namespace pellarion {
 
@@ -27,9 +28,11 @@ void UpdateRun::InternetMode() {
   Download(Field::UL, manifest);
   Pump();
   ReadOfferedVersion(kApplicationKey);
+  // No manifest, or one that offers no version (an error page served as a
+  // success, garbage): the check failed; it must not read as up to date.
+  if (!IsVersionDigits(form_.GetFieldText(Field::NU))) EndCheckFailed();
 
   if (OfferIsNewer()) return UpdateApplicationOnline();
-  if (!TestExists(manifest)) EndCheckFailed();
   CheckUpdaterOnline();
   SetStatus(kGreen, messages::kUpToDate);
   Pump();

@@ -6,6 +6,7 @@
 #include "app/Messages.h"
 #include "platform/ContinueOnError.h"
 #include "platform/ProcessTermination.h"
+#include "platform/TemporaryFiles.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -33,6 +34,7 @@ Mode UpdateRun::StartUp() {
   bool another = false;
   Try([&] { another = platform_.PreviousInstance(); });
   if (another) EndRun();
+  RemoveLeftovers();
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
@@ -47,11 +49,11 @@ Mode UpdateRun::StartUp() {
 
 void UpdateRun::PlaceUpdaterAndEnd() {
   const std::string self = RunningExecutable();
-  if (TestExists("D:\\Pellarion\\pellarion.exe")) {
+  if (TestExists("D:\\Pellarion\\pellarion.exe") && MayPlaceOver("D:\\Pellarion\\update.exe")) {
     Try([&] { platform_.CopyFileTo(self, "D:\\Pellarion\\update.exe"); });
   }
   Pump();
-  if (TestExists("E:\\Pellarion\\pellarion.exe")) {
+  if (TestExists("E:\\Pellarion\\pellarion.exe") && MayPlaceOver("E:\\Pellarion\\update.exe")) {
     Try([&] { platform_.CopyFileTo(self, "E:\\Pellarion\\update.exe"); });
   }
   Pump();
@@ -61,6 +63,29 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   Start("D:\\Pellarion\\update.exe", WindowState::Minimised);
   Pump();
   EndRun();
+}
+
+bool UpdateRun::MayPlaceOver(const std::string& placed) {
+  bool there = true;
+  if (Try([&] { there = platform_.FileExists(placed); }) && !there) return true;
+  std::string mine = "0", theirs = "0";
+  Try([&] { mine = VersionDigitsOf(platform_, RunningExecutable()); });
+  Try([&] { theirs = VersionDigitsOf(platform_, placed); });
+  return IsNewer(mine, theirs);
+}
+
+void UpdateRun::RemoveLeftovers() {
+  // Every file the run writes in an application folder.
+  static const char* const kTargets[] = {"update.txt",     "Pellarion.bin",     "update.bin",
+                                         "NewVersion.exe", "Pellarion.exe",     "update.exe",
+                                         "Pellarion.bin.sig", "update.bin.sig"};
+  std::vector<std::string> names;
+  Try([&] { names = platform_.ListFiles(appDir_); });
+  for (const std::string& name : names) {
+    for (const char* target : kTargets) {
+      if (IsTemporaryOf(name, target)) Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); });
+    }
+  }
 }
 
 void UpdateRun::AddFirewallException() {
@@ -111,7 +136,7 @@ bool UpdateRun::AcceptPackage(const std::string& package) {
 
 bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
   const std::string application = InAppDir("\\Pellarion.exe");
-  const int stopped = KillRunningApp(platform_);
+  const int stopped = KillRunningApp(platform_, application);
   const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
   Pump();
   if (installed) return true;

@@ -30,6 +30,11 @@ class UpdateRun {
   // Plants copies of the updater where the application is installed, starts
   // them and ends the process.
   [[noreturn]] void PlaceUpdaterAndEnd();
+  // True when the updater may be copied over `placed`: it is not there, or
+  // its version is lower than the running updater's (never a downgrade).
+  bool MayPlaceOver(const std::string& placed);
+  // Removes the temporary files that runs cut off earlier left in AppDir.
+  void RemoveLeftovers();
   // Registers the updater with the firewall, in the current profile and in
   // the standard profile; the two passes are independent.
   void AddFirewallException();

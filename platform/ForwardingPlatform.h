@@ -31,6 +31,9 @@ class ForwardingPlatform : public Platform {
     target_.MoveReplacing(from, to);
   }
   std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    return target_.ListFiles(folder);
+  }
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     return target_.OpenInput(path);
   }
@@ -46,9 +49,10 @@ class ForwardingPlatform : public Platform {
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
-    return target_.ProcessQuery(imageName);
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    return target_.ProcessQuery(executablePath);
   }
+  void RequestClose(std::int64_t id) override { target_.RequestClose(id); }
   void TerminateProcessById(std::int64_t id) override { target_.TerminateProcessById(id); }
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
     return target_.WaitForProcessesToEnd(ids, milliseconds);

@@ -138,6 +138,8 @@ class Platform {
   virtual void MoveReplacing(const std::string& from, const std::string& to) = 0;
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
+  // Names of the files (not folders) in a folder; fails if it is missing.
+  virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
   // Opens a file for sequential reading; fails if it is missing.
   virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
   // Deletes a folder and everything in it; fails if it is missing.
@@ -166,9 +168,14 @@ class Platform {
   // Starts a program and returns at once; fails if it cannot be started.
   virtual void StartProgram(const std::string& path, WindowState state) = 0;
 
-  // Running processes whose image name is `imageName`, compared without
-  // regard to case, in the order the system lists them; never this process.
-  virtual std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) = 0;
+  // Running processes whose executable is the file `executablePath`, its
+  // folder and name compared as this platform compares paths (a copy of the
+  // program started from another folder is not one of them), in the order
+  // the system lists them; never this process.
+  virtual std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) = 0;
+  // Asks a process to end by itself, as closing its windows does; fails when
+  // the process cannot be asked or is gone. It may take its time, or refuse.
+  virtual void RequestClose(std::int64_t id) = 0;
   // Stops a process at once; fails when the process refuses or is gone.
   virtual void TerminateProcessById(std::int64_t id) = 0;
   // Waits until each process has ended, at most `milliseconds` in all; true

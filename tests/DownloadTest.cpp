@@ -124,7 +124,7 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
 
 // Nothing arriving, or less than minBytesPerSecond, for stallSeconds.
 TEST_F(DownloadTest, AStalledOrTricklingTransferGivesUpAfterTheStallLimit) {
-  for (const char* path : {"/stall", "/trickle"}) {
+  for (const char* path : {"/stall", "/trickle/1000000/5"}) {
     SCOPED_TRACE(path);
     WriteFile(target, "the installed package");
     const auto start = std::chrono::steady_clock::now();

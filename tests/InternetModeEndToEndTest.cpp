@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -62,7 +64,7 @@ class InternetModeEndToEndTest : public ::testing::Test {
     int status = 0;
     if (::waitpid(running, &status, WNOHANG) != running) return false;
     running = 0;
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;  // asked to close, and it did
   }
   testing::RunResult Run(const std::string& server = "") {
     return RunProgram({dir / "app/update.exe"},
@@ -78,7 +80,15 @@ class InternetModeEndToEndTest : public ::testing::Test {
 TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne) {
   Manifest("31012*1*2\r\nany\r\nx*y*20055\r\n");
   StartApplication();
+  // A copy installed in another folder is none of this updater's business.
+  fs::create_directories(dir / "other");
+  fs::copy_file(kApp1, dir / "other/Pellarion.exe");
+  const std::string other = dir / "other/Pellarion.exe";
+  pid_t otherPid = 0;
+  char* otherArgv[] = {const_cast<char*>(other.c_str()), nullptr};
+  ASSERT_EQ(::posix_spawn(&otherPid, other.c_str(), nullptr, nullptr, otherArgv, environ), 0);
   const auto run = Run();
+  EXPECT_EQ(::waitpid(otherPid, nullptr, WNOHANG), 0) << "another folder's copy was stopped";
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, kShown + kSearching +
                             "status #00FF00 يتم البحث عن تحديث متوفر.\n"
@@ -151,6 +161,42 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
+}
+
+TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKeeps) {
+  Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
+  server.Alias("/update/Pellarion.bin", "/stall");
+  ::setenv("PELLARION_UPDATE_SERVER", Host().c_str(), 1);
+  const std::string updater = dir / "app/update.exe";
+  char* argv[] = {const_cast<char*>(updater.c_str()), nullptr};
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t killed = 0;
+  ASSERT_EQ(::posix_spawn(&killed, updater.c_str(), &quiet, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&quiet);
+  ::unsetenv("PELLARION_UPDATE_SERVER");
+  for (int i = 0; i < 400 && !Exists(dir / "app/Pellarion.bin.part"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ::kill(killed, SIGKILL);
+  ::waitpid(killed, nullptr, 0);
+  ASSERT_TRUE(Exists(dir / "app/Pellarion.bin.part"));
+  // What other cut-off runs leave, and files that only look alike.
+  const std::vector<std::string> leftovers = {"NewVersion.exe.copy-Ab12Cd", "update.bin.COPY-xyz789",
+                                              "update.txt.part"};
+  const std::vector<std::string> others = {"notes.part", "update.txt.bak", "update.bin.copy-toolong7",
+                                           "Pellarion.exe.copy-ab_12c"};
+  for (const auto& name : leftovers) WriteFile(dir / ("app/" + name), "x");
+  for (const auto& name : others) WriteFile(dir / ("app/" + name), "mine");
+
+  server.Alias("/update/Pellarion.bin", "/update/Pellarion.bin");
+  const auto run = Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
+  EXPECT_FALSE(Exists(dir / "app/Pellarion.bin.part"));
+  for (const auto& name : leftovers) EXPECT_FALSE(Exists(dir / ("app/" + name))) << name;
+  for (const auto& name : others) EXPECT_EQ(ReadFile(dir / ("app/" + name)), "mine") << name;
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class InternetModeTest : public ::testing::Test {
     fake.AddFile(kDir + "update.exe", "updater", "2.0.0.55");
     fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
     fake.AddFile(kDir + "format.dll");
-    fake.processes = {{10, "Pellarion.exe"}};
+    fake.processes = {{10, "C:\\Pellarion\\Pellarion.exe"}};
   }
 
   // The manifest offers `app` (key 1) and `updater` (key 3).
@@ -86,7 +86,7 @@ TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {
                                  Status("#00FF00", messages::kSearching),
                                  Status("#00FF00", messages::kDownloading),
                                  Fetch(kPackageUrl, "Pellarion.bin"), Place("Pellarion.bin"),
-                                 "terminate 10", "wait 10 5000",
+                                 "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
                                  "replace " + kPackage + " -> " + kApp,
                                  Status("#00FF00", messages::kUpdated), "pause 3000",
                                  "start " + kApp + " 2", "end"));
@@ -119,6 +119,35 @@ TEST_F(InternetModeTest, WithoutAManifestTheConnectionErrorShowsInRed) {
                                  Status("#FF0000", messages::kCheckFailed), "pause 3000", "end"));
 }
 
+TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
+  const struct Case {
+    const char* name;
+    std::string manifest;
+    bool unreadable;
+    const char* text;
+    Colour colour;
+  } cases[] = {
+      {"the installed version", "1001*a*b\r\n", false, messages::kUpToDate, kGreen},
+      {"a byte-order mark first", "\xEF\xBB\xBF" "1001*a*b\r\n", false, messages::kUpToDate, kGreen},
+      {"an HTML page", "<html><body>Sign in</body></html>\r\n", false, messages::kCheckFailed, kRed},
+      {"garbage", "\x7f\x01\xfe*\x02\r\n", false, messages::kCheckFailed, kRed},
+      {"UTF-16", std::string("\xFF\xFE" "1\0" "0\0" "0\0" "1\0" "*\0", 12), false, messages::kCheckFailed, kRed},
+      {"empty", "", false, messages::kCheckFailed, kRed},
+      {"unreadable", "1001*a*b\r\n", true, messages::kCheckFailed, kRed},  // last: the fault stays
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.log.clear();
+    fake.server[kManifestUrl] = {c.manifest, ""};
+    if (c.unreadable) faults.Fail(Op::OpenInput, "update.txt");
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(status.text, c.text);
+    EXPECT_EQ(status.colour, c.colour);
+    // A failed check asks nothing more of the server.
+    if (c.colour == kRed) EXPECT_EQ(fake.Logged("download").size(), 1u);
+  }
+}
+
 TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalled) {
   struct Case {
     const char* name;
@@ -141,7 +170,7 @@ TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalle
     EXPECT_EQ(status.text, messages::kUpdateFailed);
     EXPECT_EQ(status.colour, kGreen);
     EXPECT_THAT(after, Contains("delete " + kPackage));
-    EXPECT_THAT(after, Not(Contains("terminate 10")));
+    EXPECT_THAT(after, Not(Contains("close 10")));
     EXPECT_EQ(after.back(), "pause 2500");
     EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
     EXPECT_FALSE(fake.HasFile(kPackage));
@@ -153,9 +182,9 @@ TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
   faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
   EXPECT_FALSE(Run());
-  const std::vector<std::string> tail(after.end() - 6, after.end());
-  EXPECT_THAT(tail, ElementsAre("terminate 10", "wait 10 5000", Status("#00FF00", messages::kUpdateFailed),
-                                "delete " + kPackage, "start " + kApp + " 2", "pause 2500"));
+  const std::vector<std::string> tail(after.end() - 8, after.end());
+  EXPECT_THAT(tail, ElementsAre("close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
+                                Status("#00FF00", messages::kUpdateFailed), "delete " + kPackage, "start " + kApp + " 2", "pause 2500"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kPackage));
 }

@@ -1,5 +1,5 @@
 // Stopping the running application: the order of the steps on the fake, and
-// real processes on Linux.
+// real processes on Linux, of this folder and of others.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -25,22 +25,28 @@ namespace {
 using ::testing::ElementsAre;
 using testing::FakePlatform;
 
-TEST(KillRunningAppTest, StopsEveryCopyInListOrderThenWaitsForThem) {
+TEST(KillRunningAppTest, AsksThisFoldersCopiesToCloseThenStopsTheRest) {
+  const std::string app = "C:\\Pellarion\\Pellarion.exe";
   FakePlatform fake;
-  fake.processes = {{40, "Pellarion.exe"}, {12, "explorer.exe"}, {7, "PELLARION.EXE"},
-                    {99, "Pellarion.exe.bak"}, {50, "pellarion.exe", /*refuses=*/true},
-                    {61, "Pellarion.exe"}};
-  KillRunningApp(fake);
-  // The one that refuses is not waited for; the others are, 5 s at most.
-  EXPECT_THAT(fake.log, ElementsAre("terminate 40", "terminate 7", "terminate 50", "terminate 61",
-                                    "wait 40 7 61 5000"));
-  ASSERT_EQ(fake.processes.size(), 3u);
-  EXPECT_EQ(fake.processes[0].imageName, "explorer.exe");
-  EXPECT_EQ(fake.processes[1].imageName, "Pellarion.exe.bak");
-  EXPECT_EQ(fake.processes[2].id, 50);
+  fake.processes = {{40, app, false, /*closes=*/true}, {12, "C:\\Windows\\explorer.exe"},
+                    {7, "c:\\PELLARION\\pellarion.EXE"},  {99, "D:\\Other\\Pellarion.exe", false, true},
+                    {50, app, /*refuses=*/true},             {61, app, false, true}};
+  // Two of four close when asked; of the other two, one refuses to stop.
+  EXPECT_EQ(KillRunningApp(fake, app), 3);
+  EXPECT_THAT(fake.log, ElementsAre("close 40", "close 7", "close 50", "close 61", "wait 40 7 50 61 3000",
+                                    "terminate 7", "terminate 50", "wait 7 5000"));
+  std::vector<std::int64_t> left;
+  for (const auto& p : fake.processes) left.push_back(p.id);
+  EXPECT_THAT(left, ElementsAre(12, 99, 50));
 
+  // All close: nothing is stopped by force. None runs: nothing happens.
+  FakePlatform polite;
+  polite.processes = {{40, app, false, true}};
+  EXPECT_EQ(KillRunningApp(polite, app), 1);
+  EXPECT_THAT(polite.log, ElementsAre("close 40", "wait 40 3000"));
   FakePlatform idle;
-  KillRunningApp(idle);
+  idle.processes = {{99, "D:\\Other\\Pellarion.exe"}};
+  EXPECT_EQ(KillRunningApp(idle, app), 0);
   EXPECT_TRUE(idle.log.empty());
 }
 
@@ -57,10 +63,12 @@ class Spawned {
       ::waitpid(pid, nullptr, 0);
     }
   }
-  pid_t Start(const std::string& program) {
+  pid_t Start(const std::vector<std::string>& args) {
     pid_t pid = 0;
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0) << args[0];
     if (pid > 0) pids_.push_back(pid);
     return pid;
   }
@@ -75,34 +83,36 @@ class Spawned {
   std::vector<pid_t> pids_;
 };
 
-TEST(KillRunningAppTest, StopsRealProcessesNamedPellarionExeWhereverTheyRun) {
+TEST(KillRunningAppTest, StopsOnlyTheRealProcessesOfItsFolder) {
   testing::TempDir dir;
+  ::setenv("PELLARION_DRIVE_D", dir.path().c_str(), 1);
   const std::string app = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
   for (const std::string name : {"a/Pellarion.exe", "a/copy/PELLARION.EXE", "b/pellarion.exe",
-                                 "c/Pellarion.exe.old"}) {
+                                 "a/Pellarion.exe.old"}) {
     std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
     std::filesystem::copy_file(app, dir / name);
   }
   Spawned spawned;
-  const pid_t stopped[] = {spawned.Start(dir / "a/Pellarion.exe"), spawned.Start(dir / "a/copy/PELLARION.EXE"),
-                           spawned.Start(dir / "b/pellarion.exe")};
-  const pid_t survivor = spawned.Start(dir / "c/Pellarion.exe.old");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t polite = spawned.Start({dir / "a/Pellarion.exe"});
+  // One that ignores the request to close: it is stopped after the wait.
+  const pid_t stubborn = spawned.Start({"/bin/sh", "-c", "trap '' TERM; exec \"$0\"", dir / "a/Pellarion.exe"});
+  const pid_t others[] = {spawned.Start({dir / "a/copy/PELLARION.EXE"}), spawned.Start({dir / "b/pellarion.exe"}),
+                          spawned.Start({dir / "a/Pellarion.exe.old"})};
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
   const auto platform = CreateSystemPlatform();
   const auto before = std::chrono::steady_clock::now();
-  KillRunningApp(*platform);
+  EXPECT_EQ(KillRunningApp(*platform, "D:\\A\\pellarion.exe"), 2);
   const auto took = std::chrono::steady_clock::now() - before;
+  ::unsetenv("PELLARION_DRIVE_D");
   // Back only once they have ended: their zombies are already there to reap.
-  for (const pid_t pid : stopped) {
-    int status = 0;
-    ASSERT_TRUE(spawned.Ended(pid, status)) << "still running: " << pid;
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  }
-  EXPECT_LT(took, std::chrono::seconds(4));
   int status = 0;
-  EXPECT_FALSE(spawned.Ended(survivor, status)) << "a similar name was stopped";
-  EXPECT_TRUE(testing::ApplicationProcessesIn(dir.path()).empty());
+  ASSERT_TRUE(spawned.Ended(polite, status)) << "still running";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  ASSERT_TRUE(spawned.Ended(stubborn, status)) << "still running";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_LT(took, std::chrono::milliseconds(kCloseWaitMs + 2000));
+  for (const pid_t other : others) EXPECT_FALSE(spawned.Ended(other, status)) << "another copy was stopped";
 }
 
 }  // namespace

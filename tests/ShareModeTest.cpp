@@ -31,7 +31,7 @@ class ShareModeTest : public ::testing::Test {
     fake.AddFile("C:\\Pellarion\\update.exe", "updater 2.0.0.55", "2.0.0.55");
     fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
     fake.AddFile("C:\\Pellarion\\host.dll", "\\\\HOST\\share\r\nignored\r\n");
-    fake.processes = {{10, "Pellarion.exe"}};
+    fake.processes = {{10, "C:\\Pellarion\\Pellarion.exe"}};
   }
 
   void Share(const std::string& app, const std::string& updater) {
@@ -61,7 +61,7 @@ TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
                                  "copy " + kShare + "pellarion.exe -> " + kStaged,
-                                 "terminate 10", "wait 10 5000",
+                                 "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
                                  "replace " + kStaged + " -> " + kApp,
                                  "message Osmerin Pellarion Updater: تمت عملية التحديث بنجاح",
                                  "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
@@ -116,6 +116,13 @@ TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
   }
 }
 
+TEST_F(ShareModeTest, AHostFileSavedWithAByteOrderMarkNamesTheShare) {
+  fake.AddFile("C:\\Pellarion\\host.dll", "\xEF\xBB\xBF\\\\HOST\\share\r\n");
+  Share("3.1.0.12", "");
+  Run();
+  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+}
+
 TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithStaleDigits) {
   // The share offers a newer application but no updater: the updater's
   // comparison must not see the application's digits.
@@ -130,7 +137,7 @@ TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithSt
   unreachable.AddFile("C:\\Pellarion\\update.exe", "u", "2.0.0.55");
   unreachable.AddFile(kApp, "app", "1.0.0.1");
   unreachable.AddFile("C:\\Pellarion\\host.dll", "\\\\GONE\\share");
-  unreachable.processes = {{10, "Pellarion.exe"}};
+  unreachable.processes = {{10, "C:\\Pellarion\\Pellarion.exe"}};
   Form1 form(unreachable, DefaultUrls::ForHost("updates.test"));
   UpdateRun run(unreachable, form);
   EXPECT_THROW(run.Execute(), FakePlatform::Ended);
@@ -155,8 +162,8 @@ TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestart
   faults.Fail(Op::MoveReplacing);
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
-                                 "copy " + kShare + "pellarion.exe -> " + kStaged, "terminate 10",
-                                 "wait 10 5000", Blue(messages::kUpdateFailed), "delete " + kStaged,
+                                 "copy " + kShare + "pellarion.exe -> " + kStaged, "close 10",
+                                 "wait 10 3000", "terminate 10", "wait 10 5000", Blue(messages::kUpdateFailed), "delete " + kStaged,
                                  "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
   EXPECT_THAT(fake.log, Not(Contains(::testing::StartsWith("message"))));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");

@@ -103,6 +103,20 @@ TEST(StartUpPlacementTest, FromElsewherePlantsCopiesOnTheDrivesThatHoldTheApplic
   }
 }
 
+TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdater) {
+  FakePlatform fake;
+  fake.appDir = "C:\\Downloads";
+  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
+  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  fake.AddFile("D:\\Pellarion\\update.exe", "newer", "2.0.0.56");
+  fake.AddFile("E:\\Pellarion\\update.exe", "older", "2.0.0.54");
+  EXPECT_EQ(StartUp(fake), std::nullopt);
+  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> E:\\Pellarion\\update.exe"));
+  EXPECT_EQ(fake.File("D:\\Pellarion\\update.exe").contents, "newer");
+  // Both are started, as always.
+  EXPECT_THAT(fake.Logged("start"), ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
+}
+
 TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {
   fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
   fake.previousInstance = true;

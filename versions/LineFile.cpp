@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace pellarion {
 
@@ -16,31 +17,48 @@ void LineFinder::EndLine() {
 }
 
 void LineFinder::Feed(std::string_view piece) {
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   for (const char c : piece) {
-    if (afterCr_) {
-      afterCr_ = false;
-      if (c == '\n') continue;  // the LF of a CRLF
-    }
-    if (c == '\r') {
-      EndLine();
-      afterCr_ = true;
+    if (!started_) {
+      start_.push_back(c);
+      if (kByteOrderMark.substr(0, start_.size()) == start_) {
+        if (start_.size() < kByteOrderMark.size()) continue;
+        start_.clear();  // a whole mark: dropped
+      }
+      started_ = true;
+      for (const char kept : std::exchange(start_, {})) Take(kept);
       continue;
     }
-    inLine_ = true;
-    // Only the wanted line is kept, and only up to the limit; the others are
-    // read past.
-    if (counter_ + 1 == n_ && !tooLong_) {
-      if (current_.size() == kMaxLineBytes) {
-        tooLong_ = true;
-        current_.clear();
-      } else {
-        current_.push_back(c);
-      }
+    Take(c);
+  }
+}
+
+void LineFinder::Take(char c) {
+  if (afterCr_) {
+    afterCr_ = false;
+    if (c == '\n') return;  // the LF of a CRLF
+  }
+  if (c == '\r') {
+    EndLine();
+    afterCr_ = true;
+    return;
+  }
+  inLine_ = true;
+  // Only the wanted line is kept, and only up to the limit; the others are
+  // read past.
+  if (counter_ + 1 == n_ && !tooLong_) {
+    if (current_.size() == kMaxLineBytes) {
+      tooLong_ = true;
+      current_.clear();
+    } else {
+      current_.push_back(c);
     }
   }
 }
 
 std::string LineFinder::Finish() {
+  started_ = true;
+  for (const char kept : std::exchange(start_, {})) Take(kept);  // a text shorter than a mark
   if (inLine_) EndLine();
   return std::move(kept_);
 }

@@ -16,7 +16,9 @@ inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 // Finds line `n` (from 1) of a text. A line ends at a carriage return or a
 // carriage return and line feed; a lone line feed stays inside the line. The
 // text is counted to its end with a 16-bit line counter, so a text of more
-// than 32,767 lines has no lines at all (Feed throws std::length_error).
+// than 32,767 lines has no lines at all (Feed throws std::length_error). A
+// UTF-8 byte-order mark at the start of the text, as Windows editors write
+// it, is not part of line 1.
 class LineFinder {
  public:
   explicit LineFinder(std::int16_t n) : n_(n) {}
@@ -27,6 +29,7 @@ class LineFinder {
   std::string Finish();
 
  private:
+  void Take(char c);
   void EndLine();
 
   std::int16_t n_;
@@ -35,6 +38,8 @@ class LineFinder {
   bool inLine_ = false;   // bytes of an unfinished line have been read
   bool afterCr_ = false;  // the last byte was a carriage return
   bool tooLong_ = false;  // the wanted line passed kMaxLineBytes
+  std::string start_;     // the first bytes, while they may still be a byte-order mark
+  bool started_ = false;  // the text's start has been decided
 };
 
 // Line `n` of a whole text.

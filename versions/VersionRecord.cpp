@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "versions/ByteReader.h"
+
 namespace pellarion {
 
 namespace {
@@ -16,39 +18,6 @@ constexpr std::uint32_t kVsVersionInfoId = 1;
 constexpr std::uint32_t kMaxVersionResource = 64 * 1024;
 constexpr std::uint16_t kMaxSections = 96;
 constexpr std::uint32_t kMaxDirectoryEntries = 4096;
-
-// Little-endian reads through a ByteSource; every read is bounds-checked.
-class Reader {
- public:
-  explicit Reader(const ByteSource& source) : source_(source) {}
-
-  bool U16(std::uint64_t offset, std::uint16_t& value) const {
-    unsigned char b[2];
-    if (!source_.ReadAt(offset, b, 2)) return false;
-    value = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
-    return true;
-  }
-  bool U32(std::uint64_t offset, std::uint32_t& value) const {
-    unsigned char b[4];
-    if (!source_.ReadAt(offset, b, 4)) return false;
-    value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-    return true;
-  }
-  bool U64(std::uint64_t offset, std::uint64_t& value) const {
-    std::uint32_t lo = 0, hi = 0;
-    if (!U32(offset, lo) || !U32(offset + 4, hi)) return false;
-    value = (static_cast<std::uint64_t>(hi) << 32) | lo;
-    return true;
-  }
-  bool Bytes(std::uint64_t offset, std::size_t size, std::vector<unsigned char>& out) const {
-    out.resize(size);
-    return size == 0 || source_.ReadAt(offset, out.data(), size);
-  }
-
- private:
-  const ByteSource& source_;
-};
 
 std::uint32_t Le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -89,7 +58,7 @@ struct Section {
 
 class PeImage {
  public:
-  explicit PeImage(const Reader& r) : r_(r) {}
+  explicit PeImage(const ByteReader& r) : r_(r) {}
 
   std::optional<FileVersionNumbers> Version() {
     std::uint32_t peOffset = 0, signature = 0;
@@ -191,12 +160,12 @@ class PeImage {
     return ParseVersionInfo(block);
   }
 
-  const Reader& r_;
+  const ByteReader& r_;
   std::vector<Section> sections_;
   std::uint32_t resourceRva_ = 0;
 };
 
-std::optional<FileVersionNumbers> ElfVersion(const Reader& r) {
+std::optional<FileVersionNumbers> ElfVersion(const ByteReader& r) {
   std::vector<unsigned char> ident;
   if (!r.Bytes(0, 6, ident) || ident[4] != 2 || ident[5] != 1) return std::nullopt;  // 64-bit LE
   std::uint64_t sectionTable = 0;
@@ -243,7 +212,7 @@ bool MemoryByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t size)
 }
 
 std::optional<FileVersionNumbers> ReadVersionRecord(const ByteSource& file) {
-  const Reader r(file);
+  const ByteReader r(file);
   std::vector<unsigned char> magic;
   if (!r.Bytes(0, 4, magic)) return std::nullopt;
   if (magic[0] == 'M' && magic[1] == 'Z') return PeImage(r).Version();

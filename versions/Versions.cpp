@@ -63,6 +63,18 @@ double NumericValue(const std::string& text) {
   return negative ? -value : value;
 }
 
+bool IsVersionDigits(const std::string& text) {
+  bool digit = false;
+  for (const char c : text) {
+    if (IsDigit(c)) {
+      digit = true;
+    } else if (c != ' ' && c != '\t' && c != '\n') {
+      return false;
+    }
+  }
+  return digit;
+}
+
 bool IsNewer(const std::string& available, const std::string& installed) {
   return NumericValue(available) > NumericValue(installed);
 }

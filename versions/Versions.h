@@ -23,6 +23,11 @@ std::string VersionDigits(const std::string& dottedVersion);
 // 0; a number too large for a double gives infinity.
 double NumericValue(const std::string& text);
 
+// True when `text` is version digits: at least one digit and nothing else
+// but the blanks, tabs and line feeds that NumericValue skips. An HTML page,
+// other text or nothing at all offers no version.
+bool IsVersionDigits(const std::string& text);
+
 // True when `available` is a larger number than `installed`.
 bool IsNewer(const std::string& available, const std::string& installed);
 

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/linux/CurlDownload.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/OpenSslSignature.h"
@@ -87,7 +88,9 @@ class FdInputFile : public InputFile {
 // Through syscall(2): the C library's declarations of these are not usable
 // from C++ on every system we build on.
 int PidfdOpen(std::int64_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
-int PidfdKill(int fd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0)); }
+int PidfdSignal(int fd, int signal) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0));
+}
 
 // A zombie has ended already: only its parent's reaping is left.
 bool HasEnded(const std::string& pid) {
@@ -99,24 +102,18 @@ bool HasEnded(const std::string& pid) {
   return close != nullptr && (close[2] == 'Z' || close[2] == 'X');
 }
 
-// The file name of a process's executable, or, where that cannot be read (a
-// process of another user), its command name.
-std::string ImageName(const std::string& pid) {
+// The full path of a process's executable; empty where it cannot be read (a
+// process of another user, which this updater could not stop anyway). A file
+// replaced while the process runs still names the path it was started from.
+std::string ExecutablePath(const std::string& pid) {
   std::error_code ec;
   std::string exe = std::filesystem::read_symlink("/proc/" + pid + "/exe", ec).string();
-  if (!ec && !exe.empty()) {
-    static const std::string kDeleted = " (deleted)";  // the file was replaced
-    if (exe.size() > kDeleted.size() && exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-      exe.resize(exe.size() - kDeleted.size());
-    }
-    return exe.substr(exe.rfind('/') + 1);
+  if (ec) return "";
+  static const std::string kDeleted = " (deleted)";
+  if (exe.size() > kDeleted.size() && exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    exe.resize(exe.size() - kDeleted.size());
   }
-  char comm[64] = {};
-  Fd fd(::open(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-  const ssize_t n = fd.get() >= 0 ? ::read(fd.get(), comm, sizeof comm - 1) : -1;
-  std::string name = n > 0 ? std::string(comm, static_cast<std::size_t>(n)) : "";
-  while (!name.empty() && name.back() == '\n') name.pop_back();
-  return name;
+  return exe;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -201,7 +198,7 @@ class LinuxPlatform : public Platform {
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", from);
     if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", from, EISDIR);
     if (IsDirectory(target)) Fail("cannot replace a folder", to, EISDIR);
-    std::string temp = target + ".copy-XXXXXX";
+    std::string temp = target + kCopySuffix + "XXXXXX";
     Fd out(::mkstemp(temp.data()));
     if (out.get() < 0) Fail("cannot create", to);
     try {
@@ -254,6 +251,20 @@ class LinuxPlatform : public Platform {
     return static_cast<std::int64_t>(st.st_size);
   }
 
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    const std::string mapped = MapWindowsPath(folder).path;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(mapped.c_str()), ::closedir);
+    if (!dir) Fail("cannot list", folder);
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir.get())) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        names.push_back(e->d_name);
+      }
+    }
+    return names;
+  }
+
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     const std::string mapped = MapWindowsPath(path).path;
     if (IsDirectory(mapped)) Fail("cannot read a folder", path, EISDIR);
@@ -302,7 +313,17 @@ class LinuxPlatform : public Platform {
     if (error != 0) Fail("cannot start", path, error);
   }
 
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+  // The kernel names a process's executable by its real path; the wanted
+  // file's folder is resolved the same way, and the names are compared
+  // without regard to case, as every name here.
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    const std::string mapped = MapWindowsPath(executablePath).path;
+    const auto slash = mapped.rfind('/');
+    std::error_code ec;
+    const std::string folder =
+        std::filesystem::canonical(slash == 0 ? "/" : mapped.substr(0, slash), ec).string();
+    if (ec) return {};  // no such folder: nothing runs from it
+    const std::string name = mapped.substr(slash + 1);
     std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
     if (!proc) Fail("cannot list processes in", "/proc");
     std::vector<ProcessEntry> found;
@@ -311,10 +332,20 @@ class LinuxPlatform : public Platform {
       char* end = nullptr;
       const long long pid = std::strtoll(e->d_name, &end, 10);
       if (pid <= 0 || *end != '\0' || pid == self) continue;
-      const std::string name = ImageName(e->d_name);
-      if (EqualIgnoringCase(name, imageName) && !HasEnded(e->d_name)) found.push_back({pid, name});
+      const std::string exe = ExecutablePath(e->d_name);
+      const auto exeSlash = exe.rfind('/');
+      if (exeSlash == std::string::npos || exe.substr(0, exeSlash == 0 ? 1 : exeSlash) != folder) continue;
+      const std::string exeName = exe.substr(exeSlash + 1);
+      if (EqualIgnoringCase(exeName, name) && !HasEnded(e->d_name)) found.push_back({pid, exeName});
     }
     return found;
+  }
+
+  void RequestClose(std::int64_t id) override {
+    const int fd = PidfdOpen(id);
+    if (fd < 0) Fail("cannot open process", std::to_string(id));
+    const Fd owner(fd);
+    if (PidfdSignal(fd, SIGTERM) != 0) Fail("cannot ask to close: process", std::to_string(id));
   }
 
   // SIGKILL through a pidfd, so a recycled process id is never hit.
@@ -322,7 +353,7 @@ class LinuxPlatform : public Platform {
     const int fd = PidfdOpen(id);
     if (fd < 0) Fail("cannot open process", std::to_string(id));
     const Fd owner(fd);
-    if (PidfdKill(fd) != 0) Fail("cannot stop process", std::to_string(id));
+    if (PidfdSignal(fd, SIGKILL) != 0) Fail("cannot stop process", std::to_string(id));
   }
 
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {

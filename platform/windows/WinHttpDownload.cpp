@@ -3,17 +3,67 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <memory>
 #include <vector>
 
 #include "platform/Platform.h"
 #include "platform/windows/ScopedWin.h"
+#include "platform/windows/SystemDll.h"
+#include "platform/windows/TransferPace.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
 
 namespace {
 
-constexpr DWORD kPiece = 256 * 1024;
+// Reads gather up to this much before one write to the file.
+constexpr DWORD kPiece = 1024 * 1024;
+
+// WinHTTP is not a KnownDLL: it is loaded from System32 when the first
+// download starts, never imported, so no winhttp.dll beside the program runs.
+struct WinHttpFunctions {
+  decltype(&::WinHttpOpen) Open;
+  decltype(&::WinHttpCloseHandle) CloseHandle;
+  decltype(&::WinHttpCrackUrl) CrackUrl;
+  decltype(&::WinHttpConnect) Connect;
+  decltype(&::WinHttpOpenRequest) OpenRequest;
+  decltype(&::WinHttpSetOption) SetOption;
+  decltype(&::WinHttpSetTimeouts) SetTimeouts;
+  decltype(&::WinHttpSendRequest) SendRequest;
+  decltype(&::WinHttpReceiveResponse) ReceiveResponse;
+  decltype(&::WinHttpQueryHeaders) QueryHeaders;
+  decltype(&::WinHttpQueryDataAvailable) QueryDataAvailable;
+  decltype(&::WinHttpReadData) ReadData;
+  decltype(&::WinHttpGetIEProxyConfigForCurrentUser) GetIEProxyConfigForCurrentUser;
+  decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl;
+  decltype(&::WinHttpQueryAuthSchemes) QueryAuthSchemes;
+  decltype(&::WinHttpSetCredentials) SetCredentials;
+};
+
+const WinHttpFunctions& WinHttp() {
+  static const WinHttpFunctions functions = [] {
+    const HMODULE dll = LoadSystemDll(L"winhttp.dll");
+    WinHttpFunctions f{};
+    BindSystemFunction(dll, "WinHttpOpen", f.Open);
+    BindSystemFunction(dll, "WinHttpCloseHandle", f.CloseHandle);
+    BindSystemFunction(dll, "WinHttpCrackUrl", f.CrackUrl);
+    BindSystemFunction(dll, "WinHttpConnect", f.Connect);
+    BindSystemFunction(dll, "WinHttpOpenRequest", f.OpenRequest);
+    BindSystemFunction(dll, "WinHttpSetOption", f.SetOption);
+    BindSystemFunction(dll, "WinHttpSetTimeouts", f.SetTimeouts);
+    BindSystemFunction(dll, "WinHttpSendRequest", f.SendRequest);
+    BindSystemFunction(dll, "WinHttpReceiveResponse", f.ReceiveResponse);
+    BindSystemFunction(dll, "WinHttpQueryHeaders", f.QueryHeaders);
+    BindSystemFunction(dll, "WinHttpQueryDataAvailable", f.QueryDataAvailable);
+    BindSystemFunction(dll, "WinHttpReadData", f.ReadData);
+    BindSystemFunction(dll, "WinHttpGetIEProxyConfigForCurrentUser", f.GetIEProxyConfigForCurrentUser);
+    BindSystemFunction(dll, "WinHttpGetProxyForUrl", f.GetProxyForUrl);
+    BindSystemFunction(dll, "WinHttpQueryAuthSchemes", f.QueryAuthSchemes);
+    BindSystemFunction(dll, "WinHttpSetCredentials", f.SetCredentials);
+    return f;
+  }();
+  return functions;
+}
 
 class ScopedInternet {
  public:
@@ -21,7 +71,7 @@ class ScopedInternet {
   ScopedInternet(const ScopedInternet&) = delete;
   ScopedInternet& operator=(const ScopedInternet&) = delete;
   ~ScopedInternet() {
-    if (h_ != nullptr) WinHttpCloseHandle(h_);
+    if (h_ != nullptr) WinHttp().CloseHandle(h_);
   }
   HINTERNET get() const { return h_; }
 
@@ -37,24 +87,105 @@ class ScopedInternet {
   Fail(url, std::string(step) + ": " + ErrorText(GetLastError()));
 }
 
-// A session that goes through the proxy the user has set: the automatic
-// proxy where the system offers it, else the user's Internet settings.
-HINTERNET OpenSession() {
-  constexpr wchar_t kAgent[] = L"OsmerinPellarionUpdater/2.0";
-  HINTERNET session = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0);
-  if (session != nullptr) return session;
+bool SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  return WinHttp().SetOption(handle, option, &value, sizeof value) != FALSE;
+}
+
+// How the download's session reaches the server.
+struct ProxyChoice {
+  DWORD access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring proxy, bypass;
+};
+
+std::wstring TakeGlobalText(LPWSTR text) {
+  std::wstring copy = text != nullptr ? text : L"";
+  if (text != nullptr) GlobalFree(text);
+  return copy;
+}
+
+// The proxy the user's Internet settings give for `url`: automatic discovery
+// or the configuration script first (logging on to fetch the script if
+// asked), then the fixed proxy with its bypass list, else none. Windows 8.1
+// could resolve this itself (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY), but doing
+// it here takes the same path on Windows 7 and everywhere else. The choice
+// is given to WinHttpOpen, the one place every WinHTTP (Wine's too) honours.
+ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  if (WinHttpGetIEProxyConfigForCurrentUser(&ie) && ie.lpszProxy != nullptr) {
-    session = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie.lpszProxy,
-                          ie.lpszProxyBypass != nullptr ? ie.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
+  if (!WinHttp().GetIEProxyConfigForCurrentUser(&ie)) return {};  // no settings: direct
+  const std::wstring script = TakeGlobalText(ie.lpszAutoConfigUrl);
+  ProxyChoice fixed;
+  fixed.proxy = TakeGlobalText(ie.lpszProxy);
+  fixed.bypass = TakeGlobalText(ie.lpszProxyBypass);
+  if (!fixed.proxy.empty()) fixed.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  if (!ie.fAutoDetect && script.empty()) return fixed;
+
+  WINHTTP_AUTOPROXY_OPTIONS automatic{};
+  if (ie.fAutoDetect) {
+    automatic.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    automatic.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
   }
-  for (LPWSTR text : {ie.lpszAutoConfigUrl, ie.lpszProxy, ie.lpszProxyBypass}) {
-    if (text != nullptr) GlobalFree(text);
+  if (!script.empty()) {
+    automatic.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    automatic.lpszAutoConfigUrl = script.c_str();
   }
-  if (session != nullptr) return session;
-  return WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                     WINHTTP_NO_PROXY_BYPASS, 0);
+  automatic.fAutoLogonIfChallenged = TRUE;
+  const ScopedInternet resolver(
+      WinHttp().Open(agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  WINHTTP_PROXY_INFO found{};
+  if (resolver.get() == nullptr || !WinHttp().GetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
+    return fixed;  // nothing discovered, no script: the fixed settings still apply
+  }
+  ProxyChoice discovered;
+  discovered.proxy = TakeGlobalText(found.lpszProxy);
+  discovered.bypass = TakeGlobalText(found.lpszProxyBypass);
+  if (found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !discovered.proxy.empty()) {
+    discovered.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  }
+  return discovered;
+}
+
+// After a 401 or 407: the logged-on user's own credentials, Negotiate
+// preferred to NTLM. False when the server or proxy offers neither.
+bool LogOnAsTheUser(HINTERNET request) {
+  DWORD supported = 0, first = 0, target = 0;
+  if (!WinHttp().QueryAuthSchemes(request, &supported, &first, &target)) return false;
+  DWORD scheme = 0;
+  if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) {
+    scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
+  } else if (supported & WINHTTP_AUTH_SCHEME_NTLM) {
+    scheme = WINHTTP_AUTH_SCHEME_NTLM;
+  } else {
+    return false;
+  }
+  return WinHttp().SetCredentials(request, target, scheme, /*pwszUserName=*/nullptr, /*pwszPassword=*/nullptr,
+                                  /*pAuthParams=*/nullptr) != FALSE;
+}
+
+// Content-Length as a number; -1 when absent or not a plain decimal.
+long long AnnouncedLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text;
+  if (!WinHttp().QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                              WINHTTP_NO_HEADER_INDEX)) {
+    return -1;
+  }
+  long long value = 0;
+  const std::size_t digits = size / sizeof(wchar_t);
+  if (digits == 0 || digits > 18) return -1;
+  for (std::size_t i = 0; i < digits; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return -1;
+    value = value * 10 + (text[i] - L'0');
+  }
+  return value;
+}
+
+DWORD StatusCode(HINTERNET request, const std::string& url) {
+  DWORD status = 0, size = sizeof status;
+  if (!WinHttp().QueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    FailWithError(url, "no status");
+  }
+  return status;
 }
 
 }  // namespace
@@ -66,71 +197,129 @@ void WinHttpDownload(const std::string& url, const std::string& path, const Down
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) FailWithError(url, "not a URL");
+  if (!WinHttp().CrackUrl(wideUrl.c_str(), 0, 0, &parts)) FailWithError(url, "not a URL");
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
     Fail(url, "only http and https are fetched");
   }
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
   object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (object.empty()) object = L"/";
 
-  const ScopedInternet session(OpenSession());
+  constexpr wchar_t kAgent[] = L"OsmerinPellarionUpdater/2.0";
+  const ProxyChoice proxy = UsersProxy(kAgent, wideUrl);
+  const bool named = proxy.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  const ScopedInternet session(WinHttp().Open(
+      kAgent, proxy.access, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+      named && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0));
   if (session.get() == nullptr) FailWithError(url, "no WinHTTP session");
+  // Windows 7 offers TLS 1.2 only when asked; TLS 1.3 is taken where the
+  // system knows it.
+  if (!SetDword(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
+                WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3) &&
+      !SetDword(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2) && secure) {
+    FailWithError(url, "TLS 1.2 is not available");
+  }
   const int connectMs = limits.connectSeconds * 1000;
   const int stallMs = limits.stallSeconds * 1000;
-  WinHttpSetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/stallMs,
-                     /*nReceiveTimeout=*/stallMs);
-  const ScopedInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+  WinHttp().SetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/stallMs,
+                        /*nReceiveTimeout=*/stallMs);
+  const ScopedInternet connection(WinHttp().Connect(session.get(), host.c_str(), parts.nPort, 0));
   if (connection.get() == nullptr) FailWithError(url, "cannot connect");
-  const ScopedInternet request(WinHttpOpenRequest(
-      connection.get(), L"GET", object.c_str(), /*pwszVersion=*/nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  // No certificate-error flags are ever set: a certificate the system does
+  // not trust for this host fails the request.
+  const ScopedInternet request(WinHttp().OpenRequest(connection.get(), L"GET", object.c_str(),
+                                                     /*pwszVersion=*/nullptr, WINHTTP_NO_REFERER,
+                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
   if (request.get() == nullptr) FailWithError(url, "cannot open the request");
   // The plain receive timeout is not honoured everywhere; this one is, also
   // while the body stalls.
-  DWORD stall = static_cast<DWORD>(stallMs);
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &stall, sizeof stall);
-  DWORD redirects = static_cast<DWORD>(limits.maxRedirects);
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
-
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    FailWithError(url, "cannot send the request");
+  SetDword(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(stallMs));
+  // A redirect may stay on https or go from http to https, never down to
+  // http; each hop counts against the limit.
+  if (limits.maxRedirects <= 0) {
+    SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+  } else {
+    SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
+    SetDword(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, static_cast<DWORD>(limits.maxRedirects));
   }
-  if (!WinHttpReceiveResponse(request.get(), /*lpReserved=*/nullptr)) FailWithError(url, "no response");
+  // The user's own log-on may go to any server or proxy that asks for it.
+  SetDword(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW);
 
-  // The status is read before a byte is written: an error page never
-  // becomes the file.
-  DWORD status = 0, size = sizeof status;
-  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    FailWithError(url, "no status");
+  // One answer to a 401 and one to a 407, each with the user's credentials.
+  bool answeredServer = false, answeredProxy = false;
+  DWORD status = 0;
+  for (;;) {
+    if (!WinHttp().SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+      FailWithError(url, "cannot send the request");
+    }
+    if (!WinHttp().ReceiveResponse(request.get(), /*lpReserved=*/nullptr)) FailWithError(url, "no response");
+    status = StatusCode(request.get(), url);
+    bool& answered = status == HTTP_STATUS_PROXY_AUTH_REQ ? answeredProxy : answeredServer;
+    if ((status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) || answered) break;
+    answered = true;
+    if (!LogOnAsTheUser(request.get())) break;
   }
+
+  // The status and length are judged before a byte is written: an error
+  // page never becomes the file, and an oversized body is not even started.
+  // A 206 is a piece of the file, never the file.
   if (status < 200 || status > 299) Fail(url, "HTTP status " + std::to_string(status));
-  long long expected = -1;
-  wchar_t length[32] = {};
-  size = sizeof length;
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, length,
-                          &size, WINHTTP_NO_HEADER_INDEX)) {
-    expected = _wtoi64(length);
+  if (status == HTTP_STATUS_PARTIAL_CONTENT) Fail(url, "HTTP status 206, a part of the body");
+  const long long expected = AnnouncedLength(request.get());
+  if (expected > limits.maxBytes) {
+    Fail(url, "body of " + std::to_string(expected) + " bytes announced, more than the " +
+                  std::to_string(limits.maxBytes) + " allowed");
   }
 
   const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
                                       /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
   if (!file.valid()) FailWithError(url, "cannot create the file");
-  std::vector<char> piece(kPiece);
+  if (expected > 0) {
+    // Reserving the announced size up front keeps the file in few pieces;
+    // only a hint, so a file system that declines it changes nothing.
+    FILE_ALLOCATION_INFO reserve{};
+    reserve.AllocationSize.QuadPart = expected;
+    SetFileInformationByHandle(file.get(), FileAllocationInfo, &reserve, sizeof reserve);
+  }
+
+  const auto buffer = std::make_unique<char[]>(kPiece);
+  DWORD filled = 0;
   long long received = 0;
-  for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(request.get(), piece.data(), kPiece, &read)) FailWithError(url, "transfer broken");
-    if (read == 0) break;
+  const auto flush = [&] {
     DWORD written = 0;
-    if (!WriteFile(file.get(), piece.data(), read, &written, /*lpOverlapped=*/nullptr) || written != read) {
+    if (filled > 0 &&
+        (!WriteFile(file.get(), buffer.get(), filled, &written, /*lpOverlapped=*/nullptr) || written != filled)) {
       FailWithError(url, "cannot write the file");
     }
+    filled = 0;
+  };
+  TransferPace pace(static_cast<std::int64_t>(GetTickCount64()), stallMs, limits.minBytesPerSecond);
+  for (;;) {
+    // A read waits until its whole buffer is filled; asking what has
+    // arrived first keeps each read short, so a trickle is seen as one.
+    DWORD available = 0, read = 0;
+    if (!WinHttp().QueryDataAvailable(request.get(), &available)) FailWithError(url, "transfer broken");
+    if (available == 0) break;
+    if (available > kPiece - filled) available = kPiece - filled;
+    if (!WinHttp().ReadData(request.get(), buffer.get() + filled, available, &read)) {
+      FailWithError(url, "transfer broken");
+    }
+    if (read == 0) break;
+    filled += read;
     received += read;
+    if (received > limits.maxBytes) {
+      Fail(url, "body longer than the " + std::to_string(limits.maxBytes) + " bytes allowed");
+    }
+    if (filled == kPiece) flush();
+    if (pace.TooSlow(static_cast<std::int64_t>(GetTickCount64()), received)) {
+      Fail(url, "slower than " + std::to_string(limits.minBytesPerSecond) + " bytes a second for " +
+                    std::to_string(limits.stallSeconds) + " s");
+    }
   }
+  flush();
   // A body cut short ends the reads without an error: the length tells.
   if (expected >= 0 && received != expected) {
     Fail(url, "body of " + std::to_string(received) + " bytes, " + std::to_string(expected) + " announced");

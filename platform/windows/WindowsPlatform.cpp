@@ -6,11 +6,15 @@
 #include <chrono>
 
 #include <filesystem>
+#include <iterator>
 #include <vector>
 
 #include "platform/InstanceName.h"
 #include "platform/Platform.h"
+#include "platform/TemporaryFiles.h"
+#include "platform/windows/CngSignature.h"
 #include "platform/windows/Firewall.h"
+#include "platform/windows/PumpingWait.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/StatusWindow.h"
 #include "platform/windows/WinHttpDownload.h"
@@ -99,6 +103,17 @@ class HandleInput : public InputFile {
   std::string path_;
 };
 
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  return n > 0 && n < std::size(full) ? std::wstring(full, n) : path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                              /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
+}
+
 class WindowsPlatform : public Platform {
  public:
   WindowsPlatform() : exePath_(ModulePath()) {}
@@ -161,9 +176,21 @@ class WindowsPlatform : public Platform {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  // The copy is made beside the destination under a temporary name and moved
+  // in whole, so a copy cut off half way never stands as the destination.
   void CopyFileTo(const std::string& from, const std::string& to) override {
-    if (!CopyFileW(Wide(from).c_str(), Wide(to).c_str(), /*bFailIfExists=*/FALSE)) {
+    const std::wstring target = Wide(to);
+    std::wstring temp = target + Wide(kCopySuffix);
+    std::uint64_t seed = GetTickCount64() * 2654435761u + GetCurrentProcessId();
+    for (int i = 0; i < 6; ++i, seed /= 36) temp.push_back(L"0123456789abcdefghijklmnopqrstuvwxyz"[seed % 36]);
+    if (!CopyFileW(Wide(from).c_str(), temp.c_str(), /*bFailIfExists=*/TRUE)) {
       FailWithLastError("cannot copy to " + to + " from", from);
+    }
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = GetLastError();
+      DeleteFileW(temp.c_str());
+      SetLastError(error);
+      FailWithLastError("cannot replace", to);
     }
   }
 
@@ -183,7 +210,7 @@ class WindowsPlatform : public Platform {
       SetLastError(error);
       FailWithLastError("cannot move " + from + " onto", to);
     }
-    const std::wstring aside = target + L".old";
+    const std::wstring aside = target + Wide(kAsideSuffix);
     DeleteFileW(aside.c_str());  // left by an earlier swap; harmless when absent
     if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
       FailWithLastError("cannot move aside", to);
@@ -206,6 +233,18 @@ class WindowsPlatform : public Platform {
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((Wide(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) FailWithLastError("cannot list", folder);
+    std::vector<std::string> names;
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(Utf8(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+  }
+
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -223,13 +262,17 @@ class WindowsPlatform : public Platform {
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
   }
 
-  bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
-    throw PlatformError("no signature check in this build yet: " + path);
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return VerifyFileSignature(path, derSignature, spkiDer);
   }
 
+  // The transfer runs on a worker thread while this one keeps the window
+  // answering, so that Windows never marks it "Not Responding"; the run
+  // itself still waits here until the file is complete or the download failed.
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    WinHttpDownload(url, path, limits);
+    RunWhilePumping([&] { WinHttpDownload(url, path, limits); }, [this] { Pump(); });
   }
 
   // The program starts in its own folder, where it expects its files.
@@ -255,21 +298,55 @@ class WindowsPlatform : public Platform {
 
   // Toolhelp lists every process with its image name; under Wine it is also
   // the route that works (WMI's Terminate method is not implemented there).
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override {
+  // A process of that name is one of ours only when its executable's full
+  // path is the wanted file, compared without regard to case as Windows
+  // compares paths. One that cannot be opened to ask (another user's) could
+  // not be stopped either, and is left out.
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
+    const std::wstring wanted = FullPath(Wide(executablePath));
+    const std::wstring wantedName = wanted.substr(wanted.find_last_of(L"\\/") + 1);
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid()) FailWithLastError("cannot list processes", "");
-    const std::wstring wanted = Wide(imageName);
     const DWORD self = GetCurrentProcessId();
     std::vector<ProcessEntry> found;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ProcessID != self && lstrcmpiW(entry.szExeFile, wanted.c_str()) == 0) {
+      if (entry.th32ProcessID == self || !SamePath(entry.szExeFile, wantedName)) continue;
+      ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, /*bInheritHandle=*/FALSE,
+                                       entry.th32ProcessID));
+      if (!process.valid()) continue;
+      wchar_t image[MAX_PATH * 4];
+      DWORD size = static_cast<DWORD>(std::size(image));
+      if (!QueryFullProcessImageNameW(process.get(), /*dwFlags=*/0, image, &size)) continue;
+      if (SamePath(FullPath(std::wstring(image, size)), wanted)) {
         found.push_back({static_cast<std::int64_t>(entry.th32ProcessID), Utf8(entry.szExeFile)});
       }
     }
     return found;
+  }
+
+  // WM_CLOSE to each of the process's top-level windows, as the close button
+  // sends it: the application may save its work or ask the user first.
+  void RequestClose(std::int64_t id) override {
+    struct Search {
+      DWORD pid;
+      int asked = 0;
+    } search{static_cast<DWORD>(id)};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(param);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          if (owner == s->pid && GetWindow(window, GW_OWNER) == nullptr &&
+              PostMessageW(window, WM_CLOSE, 0, 0)) {
+            ++s->asked;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.asked == 0) throw PlatformError("no window to close in process " + std::to_string(id));
   }
 
   void TerminateProcessById(std::int64_t id) override {

@@ -59,6 +59,11 @@ void FakePlatform::CheckDrive(const std::string& path) const {
   }
 }
 
+void FakePlatform::Put(const std::string& path, FakeFile file) {
+  files_[Key(path)] = std::move(file);
+  paths_[Key(path)] = path;
+}
+
 const FakeFile& FakePlatform::Existing(const std::string& path) const {
   CheckDrive(path);
   const auto it = files_.find(Key(path));
@@ -68,7 +73,7 @@ const FakeFile& FakePlatform::Existing(const std::string& path) const {
 
 void FakePlatform::AddFile(const std::string& path, const std::string& contents,
                            const std::string& version) {
-  files_[Key(path)] = FakeFile{contents, version};
+  Put(path, FakeFile{contents, version});
 }
 
 void FakePlatform::AddFolder(const std::string& path) { folders_.insert(Key(path)); }
@@ -105,7 +110,7 @@ bool FakePlatform::FileExists(const std::string& path) {
 void FakePlatform::CopyFileTo(const std::string& from, const std::string& to) {
   const FakeFile copy = Existing(from);
   CheckDrive(to);
-  files_[Key(to)] = copy;
+  Put(to, copy);
   log.push_back("copy " + from + " -> " + to);
 }
 
@@ -119,12 +124,25 @@ void FakePlatform::MoveReplacing(const std::string& from, const std::string& to)
   const FakeFile moved = Existing(from);
   CheckDrive(to);
   files_.erase(Key(from));
-  files_[Key(to)] = moved;
+  Put(to, moved);
   log.push_back("replace " + from + " -> " + to);
 }
 
 std::int64_t FakePlatform::FileLength(const std::string& path) {
   return static_cast<std::int64_t>(Existing(path).Bytes().size());
+}
+
+std::vector<std::string> FakePlatform::ListFiles(const std::string& folder) {
+  CheckDrive(folder);
+  const std::string prefix = Key(folder) + "\\";
+  std::vector<std::string> names;
+  for (const auto& entry : files_) {
+    const std::string& key = entry.first;
+    if (key.rfind(prefix, 0) == 0 && key.find('\\', prefix.size()) == std::string::npos) {
+      names.push_back(paths_.at(key).substr(paths_.at(key).find_last_of('\\') + 1));
+    }
+  }
+  return names;
 }
 
 std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
@@ -152,12 +170,12 @@ void FakePlatform::DownloadToFile(const std::string& url, const std::string& pat
   log.push_back("download " + url + " -> " + path);
   CheckDrive(path);
   if (const auto partial = partialBodies.find(url); partial != partialBodies.end()) {
-    files_[Key(path)] = FakeFile{partial->second, ""};
+    Put(path, FakeFile{partial->second, ""});
     throw PlatformError("connection closed early: " + url);
   }
   const auto offered = server.find(url);
   if (offered == server.end()) throw PlatformError("404 Not Found: " + url);
-  files_[Key(path)] = offered->second;
+  Put(path, offered->second);
 }
 
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {
@@ -165,12 +183,22 @@ void FakePlatform::StartProgram(const std::string& path, WindowState state) {
   Existing(path);
 }
 
-std::vector<ProcessEntry> FakePlatform::ProcessQuery(const std::string& imageName) {
+std::vector<ProcessEntry> FakePlatform::ProcessQuery(const std::string& executablePath) {
   std::vector<ProcessEntry> found;
   for (const Process& p : processes) {
-    if (Key(p.imageName) == Key(imageName)) found.push_back({p.id, p.imageName});
+    if (Key(p.executable) == Key(executablePath)) {
+      found.push_back({p.id, p.executable.substr(p.executable.find_last_of('\\') + 1)});
+    }
   }
   return found;
+}
+
+void FakePlatform::RequestClose(std::int64_t id) {
+  log.push_back("close " + std::to_string(id));
+  const auto it = std::find_if(processes.begin(), processes.end(),
+                               [&](const Process& p) { return p.id == id; });
+  if (it == processes.end()) throw PlatformError("no such process");
+  if (it->closes) processes.erase(it);
 }
 
 void FakePlatform::TerminateProcessById(std::int64_t id) {
@@ -186,7 +214,9 @@ bool FakePlatform::WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, i
   std::string entry = "wait";
   for (const std::int64_t id : ids) entry += " " + std::to_string(id);
   log.push_back(entry + " " + std::to_string(milliseconds));
-  return true;
+  return std::none_of(processes.begin(), processes.end(), [&](const Process& p) {
+    return std::find(ids.begin(), ids.end(), p.id) != ids.end();
+  });
 }
 
 void FakePlatform::FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) {

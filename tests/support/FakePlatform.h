@@ -36,11 +36,14 @@ class FakePlatform : public Platform {
   // download; `partialBodies` leave part of the body before failing.
   std::map<std::string, FakeFile> server;
   std::map<std::string, std::string> partialBodies;
-  // Running processes in the order the system lists them; `refuses` stay.
+  // Running processes in the order the system lists them, with the full
+  // path of their executable. `refuses` stay when terminated; `closes` end
+  // when asked to close.
   struct Process {
     std::int64_t id;
-    std::string imageName;
+    std::string executable;
     bool refuses = false;
+    bool closes = false;
   };
   std::vector<Process> processes;
 
@@ -52,8 +55,8 @@ class FakePlatform : public Platform {
   bool HasFile(const std::string& path) const;
   const FakeFile& File(const std::string& path) const;
   bool HasFolder(const std::string& path) const;
-  // Ordered log: "copy A -> B", "delete P", "rename A -> B", "replace A -> B", "start P 2",
-  // "firewall current|standard NAME IMAGE", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
+  // Ordered log: "copy A -> B", "delete P", "replace A -> B", "start P 2",
+  // "firewall current|standard NAME IMAGE", "close ID", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
   // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P", "download URL -> P",
   // "mouse pointer", "end".
   std::vector<std::string> log;
@@ -74,6 +77,7 @@ class FakePlatform : public Platform {
   void RemoveFile(const std::string& path) override;
   void MoveReplacing(const std::string& from, const std::string& to) override;
   std::int64_t FileLength(const std::string& path) override;
+  std::vector<std::string> ListFiles(const std::string& folder) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
   // The fake's signature of `contents` by the key `spkiDer`: VerifySignature
@@ -84,7 +88,8 @@ class FakePlatform : public Platform {
   void DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override;
   void StartProgram(const std::string& path, WindowState state) override;
-  std::vector<ProcessEntry> ProcessQuery(const std::string& imageName) override;
+  std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override;
+  void RequestClose(std::int64_t id) override;
   void TerminateProcessById(std::int64_t id) override;
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override;
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override;
@@ -102,7 +107,10 @@ class FakePlatform : public Platform {
   void CheckDrive(const std::string& path) const;
   const FakeFile& Existing(const std::string& path) const;
 
+  void Put(const std::string& path, FakeFile file);
+
   std::map<std::string, FakeFile> files_;
+  std::map<std::string, std::string> paths_;  // the name each file was last written under
   std::set<std::string> folders_;
 };
 

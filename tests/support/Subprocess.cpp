@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -92,10 +93,15 @@ TempDir::~TempDir() {
 
 std::vector<int> ApplicationProcessesIn(const std::string& folder) {
   std::vector<int> found;
-  for (const auto& p : CreateSystemPlatform()->ProcessQuery("Pellarion.exe")) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(p.id) + "/exe", ec);
-    if (!ec && exe.string().rfind(folder + "/", 0) == 0) found.push_back(static_cast<int>(p.id));
+    const std::string exe = std::filesystem::read_symlink(entry.path() / "exe", ec).string();
+    if (ec || exe.rfind(folder + "/", 0) != 0) continue;
+    std::string name = exe.substr(exe.rfind('/') + 1);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == "pellarion.exe" || name == "pellarion.exe (deleted)") found.push_back(std::stoi(pid));
   }
   return found;
 }

@@ -5,11 +5,12 @@
 //   /status/<code>      that status with an HTML error page
 //   /truncated          Content-Length 100000, then 5000 bytes and a close
 //   /stall              headers (Content-Length 1000), then nothing
-//   /trickle            headers (Content-Length 1000000), then 200 bytes a second
 //   /redirect/<n>       302 to /redirect/<n-1>; /redirect/0 is /ok
 //   /big/<bytes>        that many bytes, generated
 //   /html               200 with an HTML page (a proxy's or portal's answer)
+//   /partial            206 Partial Content with the first bytes of /ok
 //   /unsized/<bytes>    that many bytes without a Content-Length, ended by the close
+//   /trickle/<bytes>/<ms>  Content-Length <bytes>, then one byte every <ms>
 //   /chunked-cut        a chunked body that stops before its last chunk
 //   /to/<url>           302 to that absolute URL
 // Everything else comes from the folder, or is 404. A request in absolute form

@@ -1,10 +1,14 @@
-// The Windows platform's contract, run under Wine: files, version records and
-// stopping real processes.
+// The Windows platform's contract, run under Wine: files, version records,
+// stopping real processes, downloads and signature checks.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -15,6 +19,8 @@
 #include "download/DownloadService.h"
 #include "platform/Platform.h"
 #include "platform/ProcessTermination.h"
+#include "platform/windows/CngSignature.h"
+#include "platform/windows/TransferPace.h"
 
 namespace pellarion {
 namespace {
@@ -87,36 +93,36 @@ PROCESS_INFORMATION Start(const std::string& path) {
   return process;
 }
 
-TEST_F(WindowsPlatformTest, KillRunningAppStopsEveryPellarionExe) {
+TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   const std::string sleeper = bin + "\\windows_sleeper.exe";
-  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\PELLARION.EXE", "\\b\\c\\pellarion.exe",
-                           "\\d\\Pellarion.exe.old"}) {
+  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\Pellarion.exe"}) {
     fs::create_directories(fs::path(dir + name).parent_path());
     fs::copy_file(sleeper, dir + name);
   }
-  std::vector<HANDLE> stopped;
-  for (const char* name : {"\\a\\Pellarion.exe", "\\b\\PELLARION.EXE", "\\b\\c\\pellarion.exe"}) {
-    stopped.push_back(Start(dir + name).hProcess);
-  }
-  const HANDLE survivor = Start(dir + "\\d\\Pellarion.exe.old").hProcess;
-  EXPECT_EQ(platform->ProcessQuery("Pellarion.exe").size(), 3u);
+  const HANDLE ours = Start(dir + "\\a\\Pellarion.exe").hProcess;
+  const HANDLE theirs = Start(dir + "\\b\\Pellarion.exe").hProcess;
+  // Its window must exist before it can be asked to close.
+  for (int i = 0; i < 100 && platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").empty(); ++i) Sleep(50);
+  Sleep(500);
+  EXPECT_EQ(platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").size(), 1u);
 
-  KillRunningApp(*platform);
-  for (const HANDLE process : stopped) {
-    EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_OBJECT_0) << "still running";
-    CloseHandle(process);
-  }
-  EXPECT_EQ(WaitForSingleObject(survivor, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  TerminateProcess(survivor, 0);
-  WaitForSingleObject(survivor, 5000);
-  CloseHandle(survivor);
+  EXPECT_EQ(KillRunningApp(*platform, dir + "\\a\\Pellarion.exe"), 1);
+  DWORD code = 0;
+  EXPECT_EQ(WaitForSingleObject(ours, 0), WAIT_OBJECT_0) << "still running";
+  EXPECT_TRUE(GetExitCodeProcess(ours, &code));
+  EXPECT_EQ(code, 7u) << "not closed through its window";
+  EXPECT_EQ(WaitForSingleObject(theirs, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "another folder's copy was stopped";
+  TerminateProcess(theirs, 0);
+  WaitForSingleObject(theirs, 5000);
+  CloseHandle(ours);
+  CloseHandle(theirs);
 }
 
 TEST_F(WindowsPlatformTest, StartProgramRunsInTheProgramsFolder) {
   EXPECT_THROW(platform->StartProgram(dir + "\\missing.exe", WindowState::Minimised), PlatformError);
   fs::copy_file(bin + "\\windows_sleeper.exe", dir + "\\Pellarion.exe");
   platform->StartProgram(dir + "\\Pellarion.exe", WindowState::Normal);
-  const auto running = platform->ProcessQuery("Pellarion.exe");
+  const auto running = platform->ProcessQuery(dir + "\\Pellarion.exe");
   ASSERT_EQ(running.size(), 1u);
   platform->TerminateProcessById(running[0].id);
   EXPECT_TRUE(platform->WaitForProcessesToEnd({running[0].id}, 5000));
@@ -169,6 +175,305 @@ TEST_F(WindowsDownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
     EXPECT_EQ(Download(c.url), !c.ok);
     EXPECT_EQ(Read(target), c.ok ? c.body : "the installed package");
     EXPECT_FALSE(fs::exists(target + ".part"));
+  }
+}
+
+}  // namespace
+}  // namespace pellarion
+
+namespace pellarion {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What the tests' server sends for /big/<bytes>: a repeating 1 MiB pattern.
+std::string BigBody(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>(i % (1 << 20) * 131 % 251);
+  return body;
+}
+
+// DownloadToFile itself, with limits set per case.
+class WindowsTransferTest : public WindowsDownloadTest {
+ protected:
+  // Seconds the download took; `ok` tells whether it succeeded.
+  double Fetch(const std::string& url, const DownloadLimits& limits, bool& ok) {
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      platform->DownloadToFile(url, target, limits);
+      ok = true;
+    } catch (const PlatformError& e) {
+      ok = false;
+      error = e.what();
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  std::string error;  // of the last failed Fetch
+};
+
+TEST_F(WindowsTransferTest, LimitsAndIncompleteAnswersFailTheDownload) {
+  ASSERT_NE(std::getenv("PELLARION_TEST_SERVER"), nullptr);
+  const DownloadLimits fast{.connectSeconds = 2, .stallSeconds = 2};
+  const DownloadLimits cap1000{.connectSeconds = 2, .stallSeconds = 2, .maxBytes = 1000};
+  struct Case {
+    std::string name, path;
+    DownloadLimits limits;
+    bool ok;
+    std::string body;  // the file after a success
+  } cases[] = {
+      {"announced above the cap", "/big/5000", cap1000, false, ""},
+      {"announced at the cap", "/big/1000", cap1000, true, BigBody(1000)},
+      {"no length, past the cap", "/unsized/3000", cap1000, false, ""},
+      {"no length, within the cap", "/unsized/3000", fast, true, std::string(3000, 'u')},
+      {"several 1 MiB pieces", "/big/3000000", fast, true, BigBody(3000000)},
+      {"206 Partial Content", "/partial", fast, false, ""},
+      {"401 offering no log-on the user has", "/status/401", fast, false, ""},
+      // /redirect/<n> takes n + 1 hops to /ok.
+      {"redirects within the limit", "/redirect/1", {.connectSeconds = 2, .maxRedirects = 2}, true,
+       "hello, updater"},
+      {"redirects past the limit", "/redirect/2", {.connectSeconds = 2, .maxRedirects = 2}, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(target);
+    bool ok = false;
+    Fetch(Url(c.path), c.limits, ok);
+    EXPECT_EQ(ok, c.ok) << error;
+    if (c.ok) {
+      EXPECT_TRUE(ReadAll(target) == c.body) << "file of " << fs::file_size(target) << " bytes";
+    }
+    // Refused on the headers: the file is not even created.
+    if (c.path == "/big/5000" || c.path == "/partial") {
+      EXPECT_FALSE(fs::exists(target));
+    }
+  }
+}
+
+TEST_F(WindowsTransferTest, ATrickleIsAbandonedAfterTheStallTime) {
+  ASSERT_NE(std::getenv("PELLARION_TEST_SERVER"), nullptr);
+  // 10 bytes a second for 10 s: too slow for 100 bytes a second, enough for 5.
+  bool ok = true;
+  const double seconds = Fetch(Url("/trickle/100/100"), {.connectSeconds = 2, .stallSeconds = 2,
+                                                         .minBytesPerSecond = 100}, ok);
+  EXPECT_FALSE(ok);
+  EXPECT_LT(seconds, 5.0);
+  const double whole = Fetch(Url("/trickle/20/100"), {.connectSeconds = 2, .stallSeconds = 1,
+                                                      .minBytesPerSecond = 5}, ok);
+  EXPECT_TRUE(ok);
+  EXPECT_GT(whole, 1.5);
+}
+
+// The user's Internet settings as Internet Options stores them: a version, a
+// counter, the flags (1 direct, 2 a fixed proxy, 4 a configuration script,
+// 8 automatic discovery), then the proxy, the bypass list and the script's
+// address, each with its length.
+struct UsersProxy {
+  std::string proxy = "", bypass = "", script = "";
+  bool discover = false;
+};
+
+void SetUsersProxy(const UsersProxy& settings) {
+  std::string blob;
+  const auto dword = [&](std::uint32_t value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
+  dword(0x46);
+  dword(1);
+  dword(1 | (settings.proxy.empty() ? 0 : 2) | (settings.script.empty() ? 0 : 4) | (settings.discover ? 8 : 0));
+  for (const std::string& text : {settings.proxy, settings.bypass, settings.script}) {
+    dword(static_cast<std::uint32_t>(text.size()));
+    blob += text;
+  }
+  blob.append(32, '\0');
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", 0,
+                            nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY,
+                           reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(WindowsTransferTest, GoesThroughTheProxyOfTheUsersSettings) {
+  const char* server = std::getenv("PELLARION_TEST_SERVER");
+  ASSERT_NE(server, nullptr);
+  // A host that no resolver knows: only a proxy (the tests' server, which
+  // serves requests in absolute form) can fetch it. /proxy.pac names that
+  // proxy; /nowhere.pac sends everything direct.
+  const std::string url = "http://updates.pellarion.invalid/ok";
+  struct Case {
+    std::string name;
+    UsersProxy settings;
+    bool ok;
+  } cases[] = {
+      {"fixed proxy", {.proxy = server}, true},
+      {"bypass list naming the host", {.proxy = server, .bypass = "*.invalid"}, false},
+      {"no proxy set", {}, false},
+      {"configuration script", {.script = Url("/proxy.pac")}, true},
+      {"script says direct, fixed proxy ignored", {.proxy = server, .script = Url("/nowhere.pac")}, false},
+      {"script missing: the fixed proxy", {.proxy = server, .script = Url("/status/404")}, true},
+      {"nothing discovered: the fixed proxy", {.proxy = server, .discover = true}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUsersProxy(c.settings);
+    fs::remove(target);
+    bool ok = false;
+    Fetch(url, {.connectSeconds = 2, .stallSeconds = 2}, ok);
+    EXPECT_EQ(ok, c.ok) << error;
+    if (c.ok) {
+      EXPECT_EQ(ReadAll(target), "hello, updater");
+    }
+  }
+  SetUsersProxy({});
+}
+
+TEST_F(WindowsTransferTest, TheWindowAnswersAndStaysOpenDuringADownload) {
+  ASSERT_NE(std::getenv("PELLARION_TEST_SERVER"), nullptr);
+  WindowDesign design;
+  design.caption = "download probe";
+  design.clientWidth = 4000;
+  design.clientHeight = 600;
+  platform->ShowStatusWindow(design, {"...", 0});
+  const HWND window = FindWindowW(L"OsmerinPellarionUpdaterStatus", L"download probe");
+  ASSERT_NE(window, nullptr);
+  // A thread that has not looked at its messages for 5 s counts as hung at
+  // once: the earlier tests of this process did not pump, the run does.
+  platform->Pump();
+
+  // A probe as Windows' hung-window test makes it, every 100 ms while the
+  // download runs; halfway it also asks the window to close.
+  // Once the download is over the test stops pumping: a probe unanswered
+  // then does not count.
+  std::atomic<bool> done{false};
+  int asked = 0, unanswered = 0;
+  std::thread probe([&] {
+    while (!done) {
+      DWORD_PTR result = 0;
+      const UINT message = asked == 10 ? WM_CLOSE : WM_NULL;
+      ++asked;
+      if (SendMessageTimeoutW(window, message, 0, 0, SMTO_ABORTIFHUNG, 500, &result) == 0 && !done) ++unanswered;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  bool ok = false;
+  Fetch(Url("/trickle/25/100"), {.connectSeconds = 2, .stallSeconds = 2, .minBytesPerSecond = 1}, ok);
+  done = true;
+  probe.join();
+  EXPECT_TRUE(ok);
+  EXPECT_GE(asked, 10);
+  EXPECT_EQ(unanswered, 0);
+  EXPECT_TRUE(IsWindow(window)) << "closed while the run worked";
+}
+
+// HTTPS against a TLS server (its port in PELLARION_TLS_PORT) whose
+// certificate for "localhost" nobody signed: it answers every request with a
+// page, but the download must fail before taking it.
+TEST_F(WindowsTransferTest, HttpsRefusesACertificateTheSystemDoesNotTrust) {
+  const char* port = std::getenv("PELLARION_TLS_PORT");
+  ASSERT_NE(port, nullptr);
+  fs::remove(target);
+  bool ok = true;
+  Fetch(std::string("https://localhost:") + port + "/", {.connectSeconds = 5, .stallSeconds = 5}, ok);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(fs::exists(target));
+}
+
+// The rate rule over made-up times: (milliseconds, bytes so far) pairs, the
+// last of which is judged. Window 2 s, at least 100 bytes a second.
+TEST(TransferPaceTest, TooSlowOnlyAfterAWholeWindowBelowTheRate) {
+  struct Case {
+    std::string name;
+    std::vector<std::pair<int, int>> samples;
+    bool tooSlow;
+  } cases[] = {
+      {"younger than the window", {{500, 0}, {1900, 0}}, false},
+      {"nothing for a whole window", {{1000, 0}, {2000, 0}}, true},
+      {"just enough", {{1000, 100}, {2000, 200}}, false},
+      {"just too little", {{1000, 100}, {2000, 199}}, true},
+      {"fast start, then a stall for a window", {{250, 100000}, {1000, 100000}, {2250, 100000}}, true},
+      {"slow start, then fast", {{1000, 0}, {1500, 0}, {3000, 400}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TransferPace pace(0, 2000, 100);
+    bool last = false;
+    for (const auto& [ms, bytes] : c.samples) last = pace.TooSlow(ms, bytes);
+    EXPECT_EQ(last, c.tooSlow);
+  }
+}
+
+// A DER signature around two INTEGERs given as their content bytes.
+std::string Der(const std::string& r, const std::string& s) {
+  const std::string body = std::string("\x02", 1) + static_cast<char>(r.size()) + r + "\x02" +
+                           static_cast<char>(s.size()) + s;
+  return std::string("\x30", 1) + static_cast<char>(body.size()) + body;
+}
+
+TEST(SignatureNumbersTest, TakesStrictDerOnlyAndRightAlignsTheNumbers) {
+  const std::string r32(32, '\x11'), high = "\x00\x80" + std::string(31, '\x22');
+  struct Case {
+    std::string name, der;
+    bool ok;
+    std::string r, s;  // expected 32-byte numbers
+  } cases[] = {
+      {"two 32-byte numbers", Der(r32, r32), true, r32, r32},
+      {"a high bit behind its zero byte", Der(std::string(1, '\x00') + "\x80" + std::string(31, '\x22'), r32), true,
+       "\x80" + std::string(31, '\x22'), r32},
+      {"short numbers", Der("\x01", "\x7f\x01"), true, std::string(31, '\0') + "\x01",
+       std::string(30, '\0') + "\x7f\x01"},
+      {"negative number", Der("\x80", r32), false, "", ""},
+      {"zero byte not needed", Der(std::string("\x00\x01", 2), r32), false, "", ""},
+      {"33 bytes without a zero", Der(std::string(33, '\x11'), r32), false, "", ""},
+      {"trailing byte", Der(r32, r32) + "x", false, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto numbers = SignatureNumbers(c.der);
+    ASSERT_EQ(numbers.has_value(), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(std::string(numbers->begin(), numbers->begin() + 32), c.r);
+    EXPECT_EQ(std::string(numbers->begin() + 32, numbers->end()), c.s);
+  }
+}
+
+// Key and signatures made by the openssl command line before the suite runs:
+// publisher.spki (DER), signed.bin (several MiB) with signed.sig, other.bin
+// with other.sig.
+TEST_F(WindowsPlatformTest, VerifySignatureAcceptsOnlyThePublishersSignatureOfThatFile) {
+  const std::string key = ReadAll(bin + "\\publisher.spki");
+  const std::string good = ReadAll(bin + "\\signed.sig"), other = ReadAll(bin + "\\other.sig");
+  ASSERT_EQ(key.size(), 91u);
+  ASSERT_FALSE(good.empty());
+  std::string tampered = ReadAll(bin + "\\signed.bin");
+  tampered[tampered.size() / 2] ^= 1;
+  Write(dir + "\\tampered.bin", tampered);
+
+  struct Case {
+    std::string name, file, signature;
+    bool valid;
+  } cases[] = {
+      {"good signature", bin + "\\signed.bin", good, true},
+      {"one byte changed", dir + "\\tampered.bin", good, false},
+      {"signature of another file", bin + "\\signed.bin", other, false},
+      {"other file, its own signature", bin + "\\other.bin", other, true},
+      {"signature cut short", bin + "\\signed.bin", good.substr(0, good.size() - 1), false},
+      {"no signature", bin + "\\signed.bin", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(platform->VerifySignature(c.file, c.signature, key), c.valid);
+  }
+
+  // Cannot check: no file, or a key that is not an uncompressed P-256 key.
+  EXPECT_THROW(platform->VerifySignature(dir + "\\missing.bin", good, key), PlatformError);
+  std::string compressed = key;
+  compressed[26] = 0x02;
+  for (const std::string& bad : {key.substr(0, 90), compressed, std::string()}) {
+    EXPECT_THROW(platform->VerifySignature(bin + "\\signed.bin", good, bad), PlatformError);
   }
 }
 

@@ -7,10 +7,35 @@ bin="$(c_drive)/platform-tests"
 rm -rf "$bin" && mkdir -p "$bin"
 cp "$WINDOWS_BIN"/{windows_platform_tests,update,windows_sleeper,fixture-1.0.0.1,fixture-3.1.0.12}.exe "$bin/"
 
+# A publisher key and signatures made the way a publisher makes them.
+openssl ecparam -name prime256v1 -genkey -noout -out "$WINE_WORK/publisher.pem"
+openssl pkey -in "$WINE_WORK/publisher.pem" -pubout -outform DER -out "$bin/publisher.spki"
+head -c 3000001 /dev/urandom >"$bin/signed.bin"
+head -c 1000 /dev/urandom >"$bin/other.bin"
+for name in signed other; do
+  openssl dgst -sha256 -sign "$WINE_WORK/publisher.pem" -out "$bin/$name.sig" "$bin/$name.bin"
+done
+
 rm -f "$WINE_WORK/port"
-"$HTTP_SERVER" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
+root="$WINE_WORK/platform-server"
+rm -rf "$root" && mkdir -p "$root"
+"$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
 export PELLARION_TEST_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+# Proxy configuration scripts: one naming the server as the proxy, one
+# sending everything direct.
+echo "function FindProxyForURL(url, host) { return \"PROXY $PELLARION_TEST_SERVER\"; }" >"$root/proxy.pac"
+echo 'function FindProxyForURL(url, host) { return "DIRECT"; }' >"$root/nowhere.pac"
+# An HTTPS server whose certificate nobody signed; it tells its port.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=localhost" \
+  -addext "subjectAltName=DNS:localhost" -keyout "$WINE_WORK/tls.key" -out "$WINE_WORK/tls.pem" 2>/dev/null
+timeout 300 openssl s_server -accept 127.0.0.1:0 -www -naccept 5 -cert "$WINE_WORK/tls.pem" \
+  -key "$WINE_WORK/tls.key" >"$WINE_WORK/tls.log" 2>&1 &
+tls_server=$!
+trap 'kill $server $tls_server 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do grep -q '^ACCEPT' "$WINE_WORK/tls.log" && break; sleep 0.05; done
+export PELLARION_TLS_PORT="$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$WINE_WORK/tls.log")"
+
 timeout 180 "$WINE" 'C:\platform-tests\windows_platform_tests.exe' 2>&1 | tr -d '\r'

@@ -1,0 +1,26 @@
+// Every temporary file the updater creates, one pattern per kind. Each sits
+// beside the file it becomes (its target) and carries the target's name:
+//
+//   <target>.part          a download in progress (clsDownload)
+//   <target>.copy-XXXXXX   a copy in progress (CopyFileTo; X a letter or digit)
+//   <target>.old           a replaced executable moved aside while it still
+//                          ran (MoveReplacing on Windows)
+//
+// A run that is cut off (killed, the machine switched off) leaves them
+// behind; the next run removes those of its own targets before it starts
+// work (IsTemporaryOf), and never any other file.
+#pragma once
+
+#include <string>
+
+namespace pellarion {
+
+inline constexpr const char* kDownloadSuffix = ".part";
+inline constexpr const char* kCopySuffix = ".copy-";
+inline constexpr const char* kAsideSuffix = ".old";
+
+// True when `fileName` is one of the temporary files of `target` (both plain
+// file names, compared without regard to case).
+bool IsTemporaryOf(const std::string& fileName, const std::string& target);
+
+}  // namespace pellarion

@@ -1,0 +1,14 @@
+// Long steps off the window's thread: the run waits for them as one step
+// while the window keeps answering (painting, moving, a hung-window probe).
+#pragma once
+
+#include <functional>
+
+namespace pellarion {
+
+// Runs `work` on a worker thread and returns once it has ended, rethrowing
+// what it threw. Until then this thread calls `pump` whenever a message
+// arrives for it.
+void RunWhilePumping(const std::function<void()>& work, const std::function<void()>& pump);
+
+}  // namespace pellarion

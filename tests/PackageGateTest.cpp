@@ -1,0 +1,238 @@
+// The acceptance gate over real executables built for the tests and damaged
+// copies of them, and the text forms of signatures and keys it reads.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/PackageGate.h"
+#include "tests/support/FakePlatform.h"
+#include "versions/SignatureText.h"
+#include "versions/Versions.h"
+
+namespace pellarion {
+namespace {
+
+using testing::FakePlatform;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in) << path;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Fixture(const std::string& name) { return ReadFile(std::string(FIXTURE_DIR) + "/" + name); }
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : bytes) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+
+std::uint32_t Le32At(const std::string& b, std::size_t at) {
+  return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
+         static_cast<unsigned char>(b[at + 2]) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// The executable with a certificate table of `length` bytes appended, as a
+// signing tool leaves it: the data directory entry holds its file offset.
+std::string WithCertificateTable(std::string pe, std::uint32_t length) {
+  const std::size_t optional = Le32At(pe, 0x3C) + 24;
+  const bool plus = static_cast<unsigned char>(pe[optional + 1]) == 0x02;  // magic 0x20B
+  const std::size_t entry = optional + (plus ? 112 : 96) + 4 * 8;
+  PutLe32(pe, entry, static_cast<std::uint32_t>(pe.size()));
+  PutLe32(pe, entry + 4, length);
+  return pe + std::string(length, '\x5A');
+}
+
+// The 64-bit ELF without its section header table, as `sstrip` leaves one:
+// only the segments say how long the file must be.
+std::string WithoutSectionHeaders(std::string elf) {
+  for (std::size_t at = 0x28; at < 0x30; ++at) elf[at] = 0;  // e_shoff
+  for (std::size_t at = 0x3C; at < 0x40; ++at) elf[at] = 0;  // e_shnum, e_shstrndx
+  return elf;
+}
+
+struct GateCase {
+  std::string name;
+  std::string contents;
+  std::string offered = "31012";
+  std::string key;                         // empty: a build without a key
+  std::optional<std::string> signature;    // the .sig text; nothing: none arrived
+  bool accepted = false;
+  std::string reasonHas;                   // refusals: a word of the reason
+};
+
+TEST(PackageGateTest, AcceptsOnlyWholeExecutablesOfTheOfferedVersionWithTheirSignature) {
+  const std::string pe = Fixture("pe-3.1.0.12.exe");
+  const std::string elf = Fixture("linux-app-3.1.0.12");
+  const std::string certified = WithCertificateTable(pe, 600);
+  ASSERT_GT(pe.size(), 4096u);
+  ASSERT_GT(elf.size(), 4096u);
+
+  const std::string key = "publisher-key";
+  const auto signatureOf = [&](const std::string& contents, const std::string& by) {
+    return EncodeBase64(FakePlatform::FakeSignature(contents, by));
+  };
+  std::string tampered = pe;
+  tampered[pe.size() / 2] ^= 0x01;  // inside a section: headers and version intact
+
+  std::vector<GateCase> cases = {
+      {"whole PE", pe, "31012", "", std::nullopt, true, ""},
+      {"whole ELF", elf, "31012", "", std::nullopt, true, ""},
+      {"PE with its certificate table", certified, "31012", "", std::nullopt, true, ""},
+      {"offer with blanks around it", pe, " 31012\n", "", std::nullopt, true, ""},
+      {"PE cut inside the headers", pe.substr(0, 0x100), "31012", "", std::nullopt, false, "cut off"},
+      {"PE cut after the headers", pe.substr(0, 0x400), "31012", "", std::nullopt, false, "cut off"},
+      {"PE cut inside the last section", pe.substr(0, pe.size() - 1), "31012", "", std::nullopt, false,
+       "section"},
+      {"PE cut inside the certificate table", certified.substr(0, certified.size() - 100), "31012", "",
+       std::nullopt, false, "certificate"},
+      {"ELF cut inside the program headers", elf.substr(0, 100), "31012", "", std::nullopt, false,
+       "cut off"},
+      {"ELF cut in the middle", elf.substr(0, elf.size() / 2), "31012", "", std::nullopt, false,
+       "cut off"},
+      {"ELF without section headers, cut in the middle", WithoutSectionHeaders(elf).substr(0, elf.size() / 2),
+       "31012", "", std::nullopt, false, "segment"},
+      {"ELF cut inside the section headers", elf.substr(0, elf.size() - 1), "31012", "", std::nullopt,
+       false, "section header"},
+      {"PE DLL", Fixture("pe-dll-3.1.0.12.dll"), "31012", "", std::nullopt, false, "DLL"},
+      {"ELF shared library", Fixture("linux-lib-3.1.0.12.so"), "31012", "", std::nullopt, false,
+       "shared library"},
+      {"HTML error page", "<html><body>404</body></html>", "31012", "", std::nullopt, false,
+       "not an executable"},
+      {"older version (a stale package)", Fixture("pe-1.0.0.1.exe"), "31012", "", std::nullopt, false,
+       "not the offered"},
+      {"another offer than the package", pe, "20055", "", std::nullopt, false, "not the offered"},
+      {"nothing offered", pe, "", "", std::nullopt, false, "offered"},
+      {"unreadable offer", pe, "abc", "", std::nullopt, false, "offered"},
+      // This very test program: a whole ELF executable without a version record.
+      {"no version record", ReadFile("/proc/self/exe"), "31012", "", std::nullopt, false,
+       "version record"},
+      // A build with a key.
+      {"signed", pe, "31012", key, signatureOf(pe, key) + "\r\n", true, ""},
+      {"no .sig", pe, "31012", key, std::nullopt, false, "no signature"},
+      {"empty .sig", pe, "31012", key, "\n", false, "base64"},
+      {"garbled .sig", pe, "31012", key, "not base64!", false, "base64"},
+      {"signature of another file", pe, "31012", key, signatureOf(Fixture("pe-1.0.0.1.exe"), key),
+       false, "not the publisher's"},
+      {"tampered package", tampered, "31012", key, signatureOf(pe, key), false, "not the publisher's"},
+      {"signed by another key", pe, "31012", key, signatureOf(pe, "another-key"), false,
+       "not the publisher's"},
+      {"signed but cut off", pe.substr(0, pe.size() - 1), "31012", key,
+       signatureOf(pe.substr(0, pe.size() - 1), key), false, "cut off"},
+  };
+
+  for (const GateCase& c : cases) {
+    FakePlatform platform;
+    platform.AddFile("C:\\Pellarion\\Pellarion.bin", c.contents);
+    const GateVerdict verdict =
+        CheckPackage(platform, "C:\\Pellarion\\Pellarion.bin", c.offered, c.key, c.signature);
+    EXPECT_EQ(verdict.accepted, c.accepted) << c.name << ": " << verdict.reason;
+    EXPECT_FALSE(verdict.reason.empty()) << c.name;
+    if (!c.accepted) {
+      EXPECT_NE(verdict.reason.find(c.reasonHas), std::string::npos) << c.name << ": " << verdict.reason;
+    }
+  }
+
+  // A package that is not there, or a system that cannot check signatures,
+  // is a refusal, not an exception.
+  struct NoCryptography : FakePlatform {
+    bool VerifySignature(const std::string&, const std::string&, const std::string&) override {
+      throw PlatformError("no signature provider");
+    }
+  } platform;
+  const std::string path = "C:\\Pellarion\\Pellarion.bin";
+  for (const std::string why : {"not found", "no signature provider"}) {
+    const GateVerdict verdict = CheckPackage(platform, path, "31012", key, signatureOf(pe, key));
+    EXPECT_FALSE(verdict.accepted) << why;
+    EXPECT_NE(verdict.reason.find(why), std::string::npos) << verdict.reason;
+    platform.AddFile(path, pe);
+  }
+}
+
+// Made with `openssl ecparam -name prime256v1 -genkey`, `openssl ec -pubout`
+// and `openssl dgst -sha256 -sign key.pem FILE | openssl base64 -A`.
+constexpr char kTestKeyPem[] =
+    "-----BEGIN PUBLIC KEY-----\n"
+    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE8HJw6hAHcwpMXJztG3gLtdNUEig2\n"
+    "uEU/+wIvf87HdrQTITPVWxtVwhN92mV3NoqO95zklKhF82epmYStHY01MA==\n"
+    "-----END PUBLIC KEY-----\n";
+constexpr char kTestKeyDerHex[] =
+    "3059301306072a8648ce3d020106082a8648ce3d03010703420004f07270ea1007730a4c5c9ced1b780bb5d35412"
+    "2836b8453ffb022f7fcec776b4132133d55b1b55c2137dda6577368a8ef79ce494a845f367a99984ad1d8d3530";
+constexpr char kOpensslSignatureText[] =
+    "MEYCIQCH250hn83R6Y0Z3G2KVLJEV3LvDemfjE2ooWJT1ENp5AIhAOPZykotRwcUqVn5mqYbdIL8+2n0Iq9ltugxmIjq2h0s";
+constexpr char kOpensslSignatureDerHex[] =
+    "304602210087db9d219fcdd1e98d19dc6d8a54b2445772ef0de99f8c4da8a16253d44369e4022100e3d9ca4a2d470714"
+    "a959f99aa61b7482fcfb69f422af65b6e8319888eada1d2c";
+
+TEST(SignatureTextTest, DecodesExactlyWhatOpensslWritesAndNothingLoose) {
+  const std::string sig = kOpensslSignatureText;
+  const std::vector<std::pair<std::string, std::optional<std::string>>> signatures = {
+      {sig, kOpensslSignatureDerHex},
+      {"  " + sig + "\r\n", kOpensslSignatureDerHex},
+      {sig + "\n\n", kOpensslSignatureDerHex},
+      {sig.substr(0, 40) + "\n" + sig.substr(40), std::nullopt},  // two lines
+      {sig.substr(0, 40) + " " + sig.substr(40), std::nullopt},
+      {sig.substr(0, sig.size() - 1), std::nullopt},  // length not a multiple of 4
+      {"", std::nullopt},
+      {" \r\n", std::nullopt},
+      {"QQ==", "41"},
+      {"QR==", std::nullopt},   // leftover bits set
+      {"QUI=", "4142"},
+      {"QUJ=", std::nullopt},
+      {"Q===", std::nullopt},
+      {"QQ=A", std::nullopt},   // data after padding
+      {"QQ==QUJD", std::nullopt},
+      {"QU-D", std::nullopt},   // the URL-safe alphabet is not this format
+      {"QU_D", std::nullopt},
+      {std::string(2000, 'A'), std::nullopt},
+  };
+  for (const auto& [text, hex] : signatures) {
+    const auto bytes = DecodeSignatureText(text);
+    EXPECT_EQ(bytes ? std::optional<std::string>(Hex(*bytes)) : std::nullopt, hex) << "\"" << text << "\"";
+  }
+  for (std::string bytes; bytes.size() < 7; bytes += static_cast<char>(0xF0 + bytes.size())) {
+    EXPECT_EQ(DecodeBase64(EncodeBase64(bytes)), bytes) << bytes.size() << " bytes";
+  }
+  EXPECT_EQ(EncodeBase64(*DecodeBase64(sig)), sig);
+}
+
+TEST(SignatureTextTest, DecodesThePublicKeyBlockToItsDer) {
+  const std::string pem = kTestKeyPem;
+  const auto crlf = [](std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, "\r");
+    return text;
+  };
+  const std::size_t secondLine = pem.find('\n', pem.find('\n') + 1) + 1;
+  const std::vector<std::pair<std::string, std::optional<std::string>>> keys = {
+      {pem, kTestKeyDerHex},
+      {crlf(pem), kTestKeyDerHex},
+      {"Publisher key of 2026\n" + pem + "\n", kTestKeyDerHex},
+      {pem.substr(0, secondLine) + pem.substr(pem.find('\n', secondLine) + 1), std::nullopt},  // a line lost
+      {pem.substr(0, pem.find("-----END")), std::nullopt},
+      {ReplaceText(pem, "PUBLIC KEY", "EC PRIVATE KEY"), std::nullopt},
+      {ReplaceText(pem, "MFkw", "MFgw"), std::nullopt},  // a SEQUENCE longer than the bytes
+      {"", std::nullopt},
+  };
+  for (const auto& [text, hex] : keys) {
+    const auto der = DecodePublicKeyPem(text);
+    EXPECT_EQ(der ? std::optional<std::string>(Hex(*der)) : std::nullopt, hex) << text;
+  }
+}
+
+}  // namespace
+}  // namespace pellarion
