@@ -19,6 +19,18 @@ std::string VersionDigitsOf(Platform& platform, const std::string& path) {
   return VersionDigits(FileVersionOf(platform, path));
 }
 
+std::string ReadSmallFile(Platform& platform, const std::string& path, std::size_t maxBytes) {
+  const std::unique_ptr<InputFile> file = platform.OpenInput(path);
+  std::string text(maxBytes + 1, '\0');
+  std::size_t size = 0;
+  for (std::size_t got; size < text.size() && (got = file->Read(text.data() + size, text.size() - size)) > 0;) {
+    size += got;
+  }
+  if (size > maxBytes) throw PlatformError(path + " is longer than " + std::to_string(maxBytes) + " bytes");
+  text.resize(size);
+  return text;
+}
+
 std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n) {
   const std::unique_ptr<InputFile> file = platform.OpenInput(path);
   LineFinder finder(n);

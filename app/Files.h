@@ -16,6 +16,10 @@ std::string FileVersionOf(Platform& platform, const std::string& path);
 // "2.0.0.55" -> "20055" for the executable at `path`; fails as FileVersionOf.
 std::string VersionDigitsOf(Platform& platform, const std::string& path);
 
+// The whole of a small file; fails when it cannot be read or is longer than
+// `maxBytes`.
+std::string ReadSmallFile(Platform& platform, const std::string& path, std::size_t maxBytes);
+
 // Line `n` of the text file at `path`, read in pieces (see LineFinder); fails
 // when the file cannot be read or has more than 32,767 lines.
 std::string ReadFileLine(Platform& platform, const std::string& path, std::int16_t n);

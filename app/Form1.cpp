@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#ifndef PELLARION_UPDATE_HOST
-#error "the build names the update server's host in PELLARION_UPDATE_HOST"
+#if !defined(PELLARION_UPDATE_HOST) || !defined(PELLARION_UPDATE_SCHEME)
+#error "the build names the update server in PELLARION_UPDATE_SCHEME and PELLARION_UPDATE_HOST"
 #endif
 
 namespace pellarion {
@@ -18,7 +18,8 @@ std::size_t Index(Field field) { return static_cast<std::size_t>(field); }
 }  // namespace
 
 DefaultUrls DefaultUrls::ForHost(const std::string& host) {
-  const std::string base = "http://" + host;
+  // A host that names its scheme keeps it; a bare one takes the build's.
+  const std::string base = host.find("://") != std::string::npos ? host : PELLARION_UPDATE_SCHEME "://" + host;
   return {base + "/update/update.txt", base + "/update/update.bin",
           base + "/update/Pellarion.bin"};
 }

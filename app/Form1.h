@@ -30,10 +30,12 @@ struct DefaultUrls {
   std::string updater;      // Upd
   std::string application;  // txtFrom
 
-  // "http://" + host + the three fixed paths.
+  // The build's scheme ("http" unless it says "https") + "://" + host + the
+  // three fixed paths; a `host` that starts with its own scheme
+  // ("https://host:port") keeps it.
   static DefaultUrls ForHost(const std::string& host);
-  // The build's host, unless `serverOverride` (host or host:port, from the
-  // environment) is non-empty.
+  // The build's host, unless `serverOverride` (host, host:port or
+  // scheme://host:port, from the environment) is non-empty.
   static DefaultUrls FromEnvironment(const char* serverOverride);
 };
 

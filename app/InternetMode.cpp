@@ -25,7 +25,7 @@ void UpdateRun::InternetMode() {
   Pump();
   form_.SetFieldText(Field::txtTo, InAppDir("\\Pellarion.exe"));
   Pump();
-  Download(Field::UL, manifest);
+  Download(Field::UL, manifest, {.maxBytes = kMaxManifestBytes});
   Pump();
   ReadOfferedVersion(kApplicationKey);
   // No manifest, or one that offers no version (an error page served as a
@@ -53,12 +53,11 @@ void UpdateRun::UpdateApplicationOnline() {
   SetStatus(kGreen, messages::kDownloading);
   // A package left by an earlier run must never be taken for this one's.
   Try([&] { platform_.RemoveFile(package); });
-  Download(Field::txtFrom, package);
+  DownloadPackage(Field::txtFrom, package);
   Pump();
-  // The running application is stopped only when there is a package to
-  // install, and started again when the swap fails.
-  if (!TestExists(package) || !AcceptPackage(package) ||
-      !InstallApplication(package, WindowState::Minimised)) {
+  // The running application is stopped only when there is an accepted
+  // package to install, and started again when the swap fails.
+  if (!TestExists(package) || !InstallApplication(package, WindowState::Minimised)) {
     Pause(2500);  // the window stays open with the last status
     return;
   }
@@ -82,11 +81,11 @@ void UpdateRun::CheckUpdaterOnline() {
   if (!OfferIsNewer()) return;
 
   SetStatus(messages::kDownloadingUpdater);
-  const bool fetched = Download(Field::Upd, staged);
+  const bool fetched = DownloadPackage(Field::Upd, staged);
   Pump();
-  // Success only for a staged file that is an executable; otherwise the
+  // Success only for a staged updater the gate accepted; otherwise the
   // failure text stays.
-  if (fetched && AcceptPackage(staged)) SetStatus(messages::kUpdated);
+  if (fetched) SetStatus(messages::kUpdated);
 }
 
 void UpdateRun::ReadOfferedVersion(int key) {

@@ -5,6 +5,7 @@
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
 #include "platform/ContinueOnError.h"
+#include "platform/TemporaryFiles.h"
 
 namespace pellarion {
 
@@ -22,7 +23,8 @@ void UpdateRun::ShareMode() {
     // The running application is stopped only once the new copy is here, and
     // only a copy this run made is installed (never one left by an earlier,
     // interrupted run).
-    if (TestExists(staged) && copied && InstallApplication(staged, WindowState::Normal)) {
+    if (TestExists(staged) && copied && AcceptCopy(staged, shareApp) &&
+        InstallApplication(staged, WindowState::Normal)) {
       Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
       Start(InAppDir("\\Pellarion.exe"), WindowState::Normal);
     }
@@ -37,7 +39,12 @@ void UpdateRun::ShareMode() {
     SetStatus(messages::kLoadingUpdater);
     Try([&] { platform_.RemoveFile(InAppDir("\\update.bin")); });
     Pump();
-    Try([&] { platform_.CopyFileTo(shareUpdater, InAppDir("\\update.bin")); });
+    // Staged only once the gate has accepted the copy.
+    const std::string arriving = InAppDir("\\update.bin") + kDownloadSuffix;
+    if (Try([&] { platform_.CopyFileTo(shareUpdater, arriving); }) && AcceptCopy(arriving, shareUpdater) &&
+        !Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {
+      Try([&] { platform_.RemoveFile(arriving); });
+    }
     Pump();
   } else {
     SetStatus(messages::kNoNewUpdater);

@@ -4,6 +4,7 @@
 
 #include "app/Files.h"
 #include "app/Messages.h"
+#include "app/PackageGate.h"
 #include "platform/ContinueOnError.h"
 #include "platform/ProcessTermination.h"
 #include "platform/TemporaryFiles.h"
@@ -11,8 +12,8 @@
 
 namespace pellarion {
 
-UpdateRun::UpdateRun(Platform& platform, Form1& form)
-    : platform_(platform), form_(form) {
+UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string publisherKey)
+    : platform_(platform), form_(form), publisherKey_(std::move(publisherKey)) {
   Try([&] { appDir_ = platform_.AppDir(); });
   Try([&] { exeName_ = platform_.ExeName(); });
 }
@@ -122,16 +123,34 @@ bool UpdateRun::OfferIsNewer() const {
   return IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU));
 }
 
-bool UpdateRun::AcceptPackage(const std::string& package) {
-  if (Try([&] {
-        if (platform_.FileLength(package) == 0) throw PlatformError("empty package");
-        FileVersionOf(platform_, package);
-      })) {
+std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const std::string& url) {
+  std::optional<std::string> signature;
+  if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", arrived + ".sig");
+  const GateVerdict verdict =
+      CheckPackage(platform_, arrived, form_.GetFieldText(Field::NU), publisherKey_, signature);
+  return verdict.accepted ? "" : verdict.reason;
+}
+
+bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
+  std::optional<std::string> signature;
+  if (!publisherKey_.empty()) {
+    Try([&] { signature = ReadSmallFile(platform_, source + ".sig", kMaxSignatureBytes); });
+  }
+  if (CheckPackage(platform_, copy, form_.GetFieldText(Field::NU), publisherKey_, signature).accepted) {
     return true;
   }
-  Try([&] { platform_.RemoveFile(package); });
+  Try([&] { platform_.RemoveFile(copy); });
   SetStatus(messages::kUpdateFailed);
   return false;
+}
+
+std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, const std::string& local) {
+  std::optional<std::string> text;
+  if (DownloadFile(platform_, form_, url, local, {.maxBytes = kMaxSignatureBytes}).fetched) {
+    Try([&] { text = ReadSmallFile(platform_, local, kMaxSignatureBytes); });
+  }
+  Try([&] { platform_.RemoveFile(local); });
+  return text;
 }
 
 bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
@@ -147,10 +166,19 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
   return false;
 }
 
-bool UpdateRun::Download(Field urlField, const std::string& path) {
-  const DownloadOutcome outcome = DownloadFile(platform_, form_, form_.GetFieldText(urlField), path);
+bool UpdateRun::Download(Field urlField, const std::string& path, const DownloadLimits& limits,
+                         const Acceptance& accept) {
+  const DownloadOutcome outcome =
+      DownloadFile(platform_, form_, form_.GetFieldText(urlField), path, limits, accept);
   if (!outcome.fetched) SetStatus(messages::kUpdateFailed);
   return outcome.fetched;
+}
+
+bool UpdateRun::DownloadPackage(Field urlField, const std::string& path) {
+  const std::string url = form_.GetFieldText(urlField);
+  return Download(urlField, path, {}, [&](const std::string& arrived) {
+    return CheckDownloadedPackage(arrived, url);
+  });
 }
 
 bool UpdateRun::TestExists(const std::string& path) {

@@ -3,9 +3,11 @@
 // takes; each statement runs under the continue-on-error rule (Try).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/Form1.h"
+#include "app/PublisherKey.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
@@ -15,7 +17,8 @@ enum class Mode { Share, Internet };
 
 class UpdateRun {
  public:
-  UpdateRun(Platform& platform, Form1& form);
+  // `publisherKey`: the key packages must be signed with (DER); empty, none.
+  UpdateRun(Platform& platform, Form1& form, std::string publisherKey = PublisherKey());
 
   // The whole run. Ends the process through EndRun, or returns where the run
   // leaves the window open for the user to close.
@@ -68,10 +71,16 @@ class UpdateRun {
   // empty. True when NU is newer.
   bool CompareVersions(const std::string& installed, const std::string& available);
   bool OfferIsNewer() const;
-  // True when a package is an executable: not empty, and with a version
-  // record. Anything else (an HTML page served with status 200, a cut-off
-  // file) is deleted and the failure text shown.
-  bool AcceptPackage(const std::string& package);
+  // The acceptance gate for a package that arrived at `arrived` from `url`,
+  // offered as NU: a whole executable of exactly that version and, in a
+  // build with a publisher key, with the publisher's signature (fetched from
+  // `url` + ".sig"). Empty when accepted, otherwise why not.
+  std::string CheckDownloadedPackage(const std::string& arrived, const std::string& url);
+  // The same gate for a copy of the share's `source` (its signature read from
+  // `source` + ".sig"). A refused copy is deleted and the failure shown.
+  bool AcceptCopy(const std::string& copy, const std::string& source);
+  // The text of the signature at `url`, fetched to `local` and removed again.
+  std::optional<std::string> FetchSignature(const std::string& url, const std::string& local);
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
   // stopped (in `restartState`) and shows the failure. True when the new
@@ -79,7 +88,11 @@ class UpdateRun {
   bool InstallApplication(const std::string& staged, WindowState restartState);
   // DownloadFile of the URL in `urlField` to `path`; shows the failure text
   // when it fails. True when the file was fetched.
-  bool Download(Field urlField, const std::string& path);
+  bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
+                const Acceptance& accept = {});
+  // Download of a package, which takes `path`'s place only once the gate
+  // accepted it.
+  bool DownloadPackage(Field urlField, const std::string& path);
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
@@ -98,6 +111,7 @@ class UpdateRun {
 
   Platform& platform_;
   Form1& form_;
+  std::string publisherKey_;
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;

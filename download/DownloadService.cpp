@@ -10,13 +10,13 @@ namespace {
 
 constexpr std::size_t kUserNameBuffer = 200;
 
+}  // namespace
+
 std::string TrimSpaces(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
-
-}  // namespace
 
 std::string GetCurrentUser(Platform& platform) {
   const std::string name = platform.UserName();
@@ -29,14 +29,15 @@ std::string CacheFolder(const std::string& userName) {
 }
 
 DownloadOutcome DownloadFile(Platform& platform, DownloadVariables& vars, const std::string& url,
-                             const std::string& path, const DownloadLimits& limits) {
+                             const std::string& path, const DownloadLimits& limits,
+                             const Acceptance& accept) {
   Try([&] { vars.UserName = GetCurrentUser(platform); });
   Try([&] { platform.Pump(); });
   Try([&] { platform.DeleteFolder(CacheFolder(vars.UserName)); });
   Try([&] { platform.Pump(); });
   DownloadOutcome outcome;
   clsDownload download(platform, limits);
-  outcome.fetched = download.Get_File(TrimSpaces(url), TrimSpaces(path));
+  outcome.fetched = download.Get_File(TrimSpaces(url), TrimSpaces(path), accept);
   if (!outcome.fetched) outcome.error = download.LastError();
   Try([&] { platform.ResetMousePointer(); });
   return outcome;

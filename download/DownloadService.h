@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "download/clsDownload.h"
 #include "platform/DownloadLimits.h"
 
 namespace pellarion {
@@ -27,12 +28,17 @@ struct DownloadOutcome {
 // more, which the system's 200-character buffer cannot hold.
 std::string GetCurrentUser(Platform& platform);
 
+// The text without its leading and trailing spaces.
+std::string TrimSpaces(const std::string& text);
+
 // The browser cache folder purged before each download.
 std::string CacheFolder(const std::string& userName);
 
 // Fetches `url` into `path` (both trimmed of surrounding spaces) and resets
-// the mouse pointer. Every step runs under the continue-on-error rule.
+// the mouse pointer; `path` gets the body only when it arrived whole and
+// `accept` accepted it. Every step runs under the continue-on-error rule.
 DownloadOutcome DownloadFile(Platform& platform, DownloadVariables& vars, const std::string& url,
-                             const std::string& path, const DownloadLimits& limits = {});
+                             const std::string& path, const DownloadLimits& limits = {},
+                             const Acceptance& accept = {});
 
 }  // namespace pellarion

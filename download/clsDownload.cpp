@@ -1,6 +1,7 @@
 #include "download/clsDownload.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "platform/ContinueOnError.h"
 #include "platform/Platform.h"
@@ -8,11 +9,17 @@
 
 namespace pellarion {
 
-bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& sSaveFileName) {
+bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& sSaveFileName,
+                           const Acceptance& accept) {
   const std::string partial = sSaveFileName + kDownloadSuffix;
   try {
     Try([&] { platform_.RemoveFile(partial); });  // left by an interrupted run
     platform_.DownloadToFile(sURLFileName, partial, limits_);
+    if (accept) {
+      if (const std::string refusal = accept(partial); !refusal.empty()) {
+        throw std::runtime_error("refused: " + refusal);
+      }
+    }
     platform_.MoveReplacing(partial, sSaveFileName);
     return true;
   } catch (const std::exception& failure) {

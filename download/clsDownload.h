@@ -1,6 +1,7 @@
 // One download: one URL into one file.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/DownloadLimits.h"
@@ -9,6 +10,10 @@ namespace pellarion {
 
 class Platform;
 
+// Looks at a download that arrived whole, before it takes its target's
+// place: empty when it is accepted, otherwise why not.
+using Acceptance = std::function<std::string(const std::string& arrived)>;
+
 class clsDownload {
  public:
   explicit clsDownload(Platform& platform, DownloadLimits limits = {})
@@ -16,9 +21,11 @@ class clsDownload {
 
   // Fetches sURLFileName into sSaveFileName. The body goes to a temporary
   // file beside the target and replaces the target in one step only when the
-  // whole transfer succeeded; on any failure the temporary file is removed,
-  // the target is left exactly as it was, and the result is false.
-  bool Get_File(const std::string& sURLFileName, const std::string& sSaveFileName);
+  // whole transfer succeeded and `accept` (when given) accepted it; on any
+  // failure or refusal the temporary file is removed, the target is left
+  // exactly as it was, and the result is false.
+  bool Get_File(const std::string& sURLFileName, const std::string& sSaveFileName,
+                const Acceptance& accept = {});
 
   // Why the last Get_File returned false.
   const std::string& LastError() const { return lastError_; }

@@ -1,7 +1,8 @@
 // Every temporary file the updater creates, one pattern per kind. Each sits
 // beside the file it becomes (its target) and carries the target's name:
 //
-//   <target>.part          a download in progress (clsDownload)
+//   <target>.part          a download or a copy of a package in progress,
+//                          not yet accepted (clsDownload, ShareMode)
 //   <target>.copy-XXXXXX   a copy in progress (CopyFileTo; X a letter or digit)
 //   <target>.old           a replaced executable moved aside while it still
 //                          ran (MoveReplacing on Windows)

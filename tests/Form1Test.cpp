@@ -13,13 +13,17 @@ using testing::FakePlatform;
 
 TEST(Form1Test, TheServerOverrideReplacesTheHostOfAllThreeUrls) {
   const DefaultUrls staging = DefaultUrls::FromEnvironment("127.0.0.1:8080");
-  EXPECT_EQ(staging.manifest, "http://127.0.0.1:8080/update/update.txt");
-  EXPECT_EQ(staging.updater, "http://127.0.0.1:8080/update/update.bin");
-  EXPECT_EQ(staging.application, "http://127.0.0.1:8080/update/Pellarion.bin");
+  EXPECT_EQ(staging.manifest, PELLARION_UPDATE_SCHEME "://127.0.0.1:8080/update/update.txt");
+  EXPECT_EQ(staging.updater, PELLARION_UPDATE_SCHEME "://127.0.0.1:8080/update/update.bin");
+  EXPECT_EQ(staging.application, PELLARION_UPDATE_SCHEME "://127.0.0.1:8080/update/Pellarion.bin");
+
+  // A server named with its scheme keeps it.
+  const DefaultUrls secure = DefaultUrls::FromEnvironment("https://127.0.0.1:8443");
+  EXPECT_EQ(secure.updater, "https://127.0.0.1:8443/update/update.bin");
 
   for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
     const DefaultUrls built = DefaultUrls::FromEnvironment(unset);
-    EXPECT_EQ(built.manifest, "http://" PELLARION_UPDATE_HOST "/update/update.txt");
+    EXPECT_EQ(built.manifest, PELLARION_UPDATE_SCHEME "://" PELLARION_UPDATE_HOST "/update/update.txt");
   }
 }
 

@@ -7,6 +7,7 @@
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
+#include "versions/SignatureText.h"
 
 namespace pellarion {
 namespace {
@@ -54,7 +55,7 @@ class InternetModeTest : public ::testing::Test {
   // stays open).
   bool Run() {
     Form1 form(faults, DefaultUrls::ForHost("u"));
-    UpdateRun run(faults, form);
+    UpdateRun run(faults, form, key);
     bool ended = false;
     try {
       run.Execute();
@@ -74,6 +75,7 @@ class InternetModeTest : public ::testing::Test {
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
+  std::string key;  // the build's publisher key; none by default
   StatusLine status;
   std::vector<std::string> after;
 };
@@ -145,6 +147,41 @@ TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
     EXPECT_EQ(status.colour, c.colour);
     // A failed check asks nothing more of the server.
     if (c.colour == kRed) EXPECT_EQ(fake.Logged("download").size(), 1u);
+  }
+}
+
+TEST_F(InternetModeTest, OnlyTheOfferedVersionWithThePublishersSignatureIsInstalled) {
+  key = "publisher key";
+  const auto sign = [&](const std::string& contents) {
+    return EncodeBase64(FakePlatform::FakeSignature(contents, key)) + "\n";
+  };
+  const struct Case {
+    const char* name;
+    testing::FakeFile package;
+    std::optional<std::string> signature;
+    bool installed;
+  } cases[] = {
+      {"signed and offered", {"app 3.1.0.12", "3.1.0.12"}, sign("app 3.1.0.12"), true},
+      {"no signature", {"app 3.1.0.12", "3.1.0.12"}, std::nullopt, false},
+      {"a tampered package", {"app 3.1.0.12 + evil", "3.1.0.12"}, sign("app 3.1.0.12"), false},
+      {"another file's signature", {"app 3.1.0.12", "3.1.0.12"}, sign("updater 3.1.0.12"), false},
+      {"signed, but an older build", {"app 3.1.0.11", "3.1.0.11"}, sign("app 3.1.0.11"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    fake.processes = {{10, kApp}};
+    fake.server.clear();
+    Offer("31012", "20055");
+    fake.server[kPackageUrl] = c.package;
+    if (c.signature) fake.server[kPackageUrl + ".sig"] = {*c.signature, ""};
+    EXPECT_EQ(Run(), c.installed);
+    EXPECT_EQ(fake.File(kApp).contents, c.installed ? c.package.contents : "app 1.0.0.1");
+    // A refused package stops nothing and leaves nothing behind.
+    EXPECT_EQ(fake.processes.empty(), c.installed);
+    EXPECT_FALSE(fake.HasFile(kPackage));
+    EXPECT_FALSE(fake.HasFile(kPackage + ".sig"));
+    if (!c.installed) EXPECT_EQ(status.text, messages::kUpdateFailed);
   }
 }
 

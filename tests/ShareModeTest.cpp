@@ -7,6 +7,7 @@
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
+#include "versions/SignatureText.h"
 
 namespace pellarion {
 namespace {
@@ -41,7 +42,7 @@ class ShareModeTest : public ::testing::Test {
 
   void Run() {
     Form1 form(faults, DefaultUrls::ForHost("updates.test"));
-    UpdateRun run(faults, form);
+    UpdateRun run(faults, form, key);
     EXPECT_THROW(run.Execute(), FakePlatform::Ended);
     cu = form.GetFieldText(Field::CU);
     nu = form.GetFieldText(Field::NU);
@@ -52,6 +53,7 @@ class ShareModeTest : public ::testing::Test {
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
+  std::string key;  // the build's publisher key; none by default
   std::string cu, nu;
   std::vector<std::string> after;
 };
@@ -90,7 +92,8 @@ TEST_F(ShareModeTest, ANewerUpdaterIsOnlyStagedAsUpdateBin) {
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kLoadingUpdater),
                                  "delete C:\\Pellarion\\update.bin",
-                                 "copy " + kShare + "update.exe -> C:\\Pellarion\\update.bin", "end"));
+                                 "copy " + kShare + "update.exe -> C:\\Pellarion\\update.bin.part",
+                                 "replace C:\\Pellarion\\update.bin.part -> C:\\Pellarion\\update.bin", "end"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File("C:\\Pellarion\\update.exe").contents, "updater 2.0.0.55");
   EXPECT_EQ(cu, "20055");
@@ -121,6 +124,20 @@ TEST_F(ShareModeTest, AHostFileSavedWithAByteOrderMarkNamesTheShare) {
   Share("3.1.0.12", "");
   Run();
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+}
+
+TEST_F(ShareModeTest, WithAPublisherKeyOnlySignedCopiesAreInstalledOrStaged) {
+  key = "publisher key";
+  Share("3.1.0.12", "3.1.0.12");
+  // The application's signature lies beside it on the share; the updater's
+  // is missing.
+  fake.AddFile(kShare + "pellarion.exe.sig",
+               EncodeBase64(FakePlatform::FakeSignature("app 3.1.0.12", key)) + "\r\n");
+  Run();
+  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+  EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin"));
+  EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin.part"));
+  EXPECT_THAT(fake.Logged("status").back(), Blue(messages::kUpdateFailed));
 }
 
 TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithStaleDigits) {

@@ -24,8 +24,8 @@ std::string StandInImage(const std::string& dottedVersion, const std::string& pa
                             ".shstrtab" + '\0';
   const std::size_t nameVersion = 1, nameText = nameVersion + std::strlen(kElfVersionSection) + 1,
                     nameNames = nameText + 6;
-  constexpr std::size_t kHeader = 64, kFixedInfo = 52, kSectionHeader = 64;
-  const std::size_t text = kHeader + kFixedInfo, strings = text + payload.size(),
+  constexpr std::size_t kHeader = 64, kProgramHeader = 56, kFixedInfo = 52, kSectionHeader = 64;
+  const std::size_t record = kHeader + kProgramHeader, text = record + kFixedInfo, strings = text + payload.size(),
                     table = strings + names.size();
   std::string image(table + 4 * kSectionHeader, '\0');
 
@@ -34,17 +34,27 @@ std::string StandInImage(const std::string& dottedVersion, const std::string& pa
   Put<std::uint16_t>(image, 0x10, 2);
   Put<std::uint16_t>(image, 0x12, 0x3E);
   Put<std::uint32_t>(image, 0x14, 1);
+  Put<std::uint64_t>(image, 0x20, kHeader);
   Put<std::uint64_t>(image, 0x28, table);
   Put<std::uint16_t>(image, 0x34, kHeader);
-  Put<std::uint16_t>(image, 0x36, 56);
+  Put<std::uint16_t>(image, 0x36, kProgramHeader);
+  Put<std::uint16_t>(image, 0x38, 1);
   Put<std::uint16_t>(image, 0x3A, kSectionHeader);
   Put<std::uint16_t>(image, 0x3C, 4);
   Put<std::uint16_t>(image, 0x3E, 3);
 
+  // One loadable segment: everything up to the section headers.
+  Put<std::uint32_t>(image, kHeader, 1 /* PT_LOAD */);
+  Put<std::uint32_t>(image, kHeader + 4, 5 /* read, execute */);
+  Put<std::uint64_t>(image, kHeader + 16, 0x400000);
+  Put<std::uint64_t>(image, kHeader + 32, table);
+  Put<std::uint64_t>(image, kHeader + 40, table);
+  Put<std::uint64_t>(image, kHeader + 48, 0x1000);
+
   // The fixed version record (VS_FIXEDFILEINFO).
   const std::uint32_t ms = (v[0] << 16) | v[1], ls = (v[2] << 16) | v[3];
   const std::uint32_t fixed[13] = {0xFEEF04BD, 0x00010000, ms, ls, ms, ls, 0x3F, 0, 0x40004, 1, 0, 0, 0};
-  std::memcpy(image.data() + kHeader, fixed, sizeof fixed);
+  std::memcpy(image.data() + record, fixed, sizeof fixed);
   image.replace(text, payload.size(), payload);
   image.replace(strings, names.size(), names);
 
@@ -56,7 +66,7 @@ std::string StandInImage(const std::string& dottedVersion, const std::string& pa
     Put<std::uint64_t>(image, at + 24, offset);
     Put<std::uint64_t>(image, at + 32, size);
   };
-  section(1, nameVersion, 1 /* PROGBITS */, kHeader, kFixedInfo);
+  section(1, nameVersion, 1 /* PROGBITS */, record, kFixedInfo);
   section(2, nameText, 1, text, payload.size());
   section(3, nameNames, 3 /* STRTAB */, strings, names.size());
   return image;
