@@ -30,7 +30,10 @@ void UpdateRun::InternetMode() {
   ReadOfferedVersion(kApplicationKey);
   // No manifest, or one that offers no version (an error page served as a
   // success, garbage): the check failed; it must not read as up to date.
-  if (!IsVersionDigits(form_.GetFieldText(Field::NU))) EndCheckFailed();
+  if (!IsVersionDigits(form_.GetFieldText(Field::NU))) {
+    Log("the manifest offers no version (\"" + form_.GetFieldText(Field::NU) + "\")");
+    EndCheckFailed();
+  }
 
   if (OfferIsNewer()) return UpdateApplicationOnline();
   CheckUpdaterOnline();
@@ -59,6 +62,7 @@ void UpdateRun::UpdateApplicationOnline() {
   // package to install, and started again when the swap fails.
   if (!TestExists(package) || !InstallApplication(package, WindowState::Minimised)) {
     Pause(2500);  // the window stays open with the last status
+    Log("the window stays open: " + form_.Status().text);
     return;
   }
   SetStatus(messages::kUpdated);

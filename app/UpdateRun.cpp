@@ -1,5 +1,7 @@
 #include "app/UpdateRun.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/Files.h"
@@ -13,9 +15,10 @@
 namespace pellarion {
 
 UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string publisherKey)
-    : platform_(platform), form_(form), publisherKey_(std::move(publisherKey)) {
+    : platform_(platform), form_(form), publisherKey_(std::move(publisherKey)), log_(platform) {
   Try([&] { appDir_ = platform_.AppDir(); });
   Try([&] { exeName_ = platform_.ExeName(); });
+  if (!appDir_.empty()) log_.Open(InAppDir("\\update.log"));
 }
 
 void UpdateRun::Execute() {
@@ -27,6 +30,9 @@ void UpdateRun::Execute() {
 }
 
 Mode UpdateRun::StartUp() {
+  std::string version = "without a version record";
+  Try([&] { version = FileVersionOf(platform_, RunningExecutable()); });
+  Log("start: " + exeName_ + ".exe " + version + " in " + appDir_);
   Try([&] { form_.SetStatusColour(kBlue); });
   TestExists(InAppDir("\\pellarion.exe"));
   Pump();
@@ -34,7 +40,10 @@ Mode UpdateRun::StartUp() {
 
   bool another = false;
   Try([&] { another = platform_.PreviousInstance(); });
-  if (another) EndRun();
+  if (another) {
+    Log("another updater runs from this folder");
+    EndRun();
+  }
   RemoveLeftovers();
 
   Try([&] { form_.ShowStatusWindow(); });
@@ -45,17 +54,22 @@ Mode UpdateRun::StartUp() {
   Pump();
   TestExists(InAppDir("\\format.dll"));
   Pump();
+  Log(lastExists_ ? "mode: from the update server (format.dll is here)"
+                  : "mode: from the host computer's share (no format.dll)");
   return lastExists_ ? Mode::Internet : Mode::Share;
 }
 
 void UpdateRun::PlaceUpdaterAndEnd() {
+  Log("no Pellarion.exe here: the updater goes where the application is installed");
   const std::string self = RunningExecutable();
-  if (TestExists("D:\\Pellarion\\pellarion.exe") && MayPlaceOver("D:\\Pellarion\\update.exe")) {
-    Try([&] { platform_.CopyFileTo(self, "D:\\Pellarion\\update.exe"); });
+  if (TestExists("D:\\Pellarion\\pellarion.exe") && MayPlaceOver("D:\\Pellarion\\update.exe") &&
+      Try([&] { platform_.CopyFileTo(self, "D:\\Pellarion\\update.exe"); })) {
+    Log("placed the updater as D:\\Pellarion\\update.exe");
   }
   Pump();
-  if (TestExists("E:\\Pellarion\\pellarion.exe") && MayPlaceOver("E:\\Pellarion\\update.exe")) {
-    Try([&] { platform_.CopyFileTo(self, "E:\\Pellarion\\update.exe"); });
+  if (TestExists("E:\\Pellarion\\pellarion.exe") && MayPlaceOver("E:\\Pellarion\\update.exe") &&
+      Try([&] { platform_.CopyFileTo(self, "E:\\Pellarion\\update.exe"); })) {
+    Log("placed the updater as E:\\Pellarion\\update.exe");
   }
   Pump();
   // Both starts are attempted whatever the tests found; a copy planted by an
@@ -72,7 +86,9 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
   std::string mine = "0", theirs = "0";
   Try([&] { mine = VersionDigitsOf(platform_, RunningExecutable()); });
   Try([&] { theirs = VersionDigitsOf(platform_, placed); });
-  return IsNewer(mine, theirs);
+  if (IsNewer(mine, theirs)) return true;
+  Log("kept " + placed + " (" + theirs + "): not older than this updater (" + mine + ")");
+  return false;
 }
 
 void UpdateRun::RemoveLeftovers() {
@@ -84,7 +100,9 @@ void UpdateRun::RemoveLeftovers() {
   Try([&] { names = platform_.ListFiles(appDir_); });
   for (const std::string& name : names) {
     for (const char* target : kTargets) {
-      if (IsTemporaryOf(name, target)) Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); });
+      if (IsTemporaryOf(name, target) && Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
+        Log("removed " + name + ", left by an earlier run");
+      }
     }
   }
 }
@@ -119,8 +137,11 @@ bool UpdateRun::CompareVersions(const std::string& installed, const std::string&
   return OfferIsNewer();
 }
 
-bool UpdateRun::OfferIsNewer() const {
-  return IsNewer(form_.GetFieldText(Field::NU), form_.GetFieldText(Field::CU));
+bool UpdateRun::OfferIsNewer() {
+  const std::string installed = form_.GetFieldText(Field::CU), offered = form_.GetFieldText(Field::NU);
+  const bool newer = IsNewer(offered, installed);
+  Log("compare: installed " + installed + ", offered \"" + offered + "\": " + (newer ? "newer" : "not newer"));
+  return newer;
 }
 
 std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const std::string& url) {
@@ -128,6 +149,7 @@ std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const 
   if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", arrived + ".sig");
   const GateVerdict verdict =
       CheckPackage(platform_, arrived, form_.GetFieldText(Field::NU), publisherKey_, signature);
+  Log("gate: " + url + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
   return verdict.accepted ? "" : verdict.reason;
 }
 
@@ -136,9 +158,10 @@ bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
   if (!publisherKey_.empty()) {
     Try([&] { signature = ReadSmallFile(platform_, source + ".sig", kMaxSignatureBytes); });
   }
-  if (CheckPackage(platform_, copy, form_.GetFieldText(Field::NU), publisherKey_, signature).accepted) {
-    return true;
-  }
+  const GateVerdict verdict =
+      CheckPackage(platform_, copy, form_.GetFieldText(Field::NU), publisherKey_, signature);
+  Log("gate: " + source + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
+  if (verdict.accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
   SetStatus(messages::kUpdateFailed);
   return false;
@@ -156,9 +179,14 @@ std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, con
 bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
   const std::string application = InAppDir("\\Pellarion.exe");
   const int stopped = KillRunningApp(platform_, application);
+  Log("stopped " + std::to_string(stopped) + " running Pellarion.exe of this folder");
   const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
   Pump();
-  if (installed) return true;
+  if (installed) {
+    Log("installed " + staged + " as " + application);
+    return true;
+  }
+  Log("could not install " + staged + "; the old application stays");
   SetStatus(messages::kUpdateFailed);
   Try([&] { platform_.RemoveFile(staged); });
   if (stopped > 0) Start(application, restartState);
@@ -168,9 +196,21 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
 
 bool UpdateRun::Download(Field urlField, const std::string& path, const DownloadLimits& limits,
                          const Acceptance& accept) {
-  const DownloadOutcome outcome =
-      DownloadFile(platform_, form_, form_.GetFieldText(urlField), path, limits, accept);
-  if (!outcome.fetched) SetStatus(messages::kUpdateFailed);
+  const std::string url = form_.GetFieldText(urlField);
+  const auto start = std::chrono::steady_clock::now();
+  const DownloadOutcome outcome = DownloadFile(platform_, form_, url, path, limits, accept);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f s",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  if (outcome.fetched) {
+    std::int64_t bytes = -1;
+    Try([&] { bytes = platform_.FileLength(path); });
+    const std::string status = outcome.status > 0 ? "HTTP " + std::to_string(outcome.status) + ", " : "";
+    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path);
+  } else {
+    Log("download " + url + " failed after " + seconds + ": " + outcome.error);
+    SetStatus(messages::kUpdateFailed);
+  }
   return outcome.fetched;
 }
 
@@ -187,7 +227,7 @@ bool UpdateRun::TestExists(const std::string& path) {
 }
 
 void UpdateRun::Start(const std::string& path, WindowState state) {
-  Try([&] { platform_.StartProgram(path, state); });
+  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + path);
 }
 
 void UpdateRun::Pause(int milliseconds) {
@@ -208,9 +248,12 @@ void UpdateRun::SetStatus(Colour colour, const char* text) {
 }
 
 void UpdateRun::EndRun() {
+  Log("end: " + form_.Status().text);
   platform_.EndRun();
   std::abort();  // unreachable: EndRun does not return
 }
+
+void UpdateRun::Log(const std::string& event) { log_.Write(event); }
 
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 

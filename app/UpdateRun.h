@@ -8,6 +8,7 @@
 
 #include "app/Form1.h"
 #include "app/PublisherKey.h"
+#include "app/RunLog.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
@@ -70,7 +71,8 @@ class UpdateRun {
   // ReadInstalledVersion, then NU = the digits of `available` unless it is
   // empty. True when NU is newer.
   bool CompareVersions(const std::string& installed, const std::string& available);
-  bool OfferIsNewer() const;
+  // IsNewer(NU, CU), written to the log.
+  bool OfferIsNewer();
   // The acceptance gate for a package that arrived at `arrived` from `url`,
   // offered as NU: a whole executable of exactly that version and, in a
   // build with a publisher key, with the publisher's signature (fetched from
@@ -105,6 +107,8 @@ class UpdateRun {
   void SetStatus(Colour colour, const char* text);
   // Ends the process; nothing after it runs.
   [[noreturn]] void EndRun();
+  // Writes one event to update.log.
+  void Log(const std::string& event);
   // AppDir followed by `name`, which begins with a backslash.
   std::string InAppDir(const std::string& name) const;
   std::string RunningExecutable() const;
@@ -115,6 +119,7 @@ class UpdateRun {
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;
+  RunLog log_;
 };
 
 }  // namespace pellarion

@@ -21,6 +21,7 @@ struct DownloadVariables {
 // How one download ended.
 struct DownloadOutcome {
   bool fetched = false;
+  int status = 0;     // the final HTTP status, once the server answered
   std::string error;  // why not, when not fetched
 };
 

@@ -6,7 +6,8 @@
 // next statement. Try says whether the statement completed, so a step that
 // depends on an earlier one asks it instead of keeping a flag. The user never
 // sees a failure as such: the run decides what to show by looking at files
-// afterwards.
+// afterwards. A failure observer, when one is set, hears of every failure
+// swallowed (the run's record writes them down).
 //
 // Only std::exception is swallowed. The end of the run in the test doubles is
 // signalled by an object of another type, so it passes through.
@@ -17,12 +18,26 @@
 
 namespace pellarion {
 
+// Hears of the failures Try swallows. It must not throw.
+class FailureObserver {
+ public:
+  virtual ~FailureObserver() = default;
+  virtual void Swallowed(const char* what) noexcept = 0;
+};
+
+// The observer of this process's run, or none.
+inline FailureObserver*& CurrentFailureObserver() {
+  static FailureObserver* observer = nullptr;
+  return observer;
+}
+
 template <typename Statement>
 bool Try(Statement&& statement) {
   try {
     std::forward<Statement>(statement)();
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
+    if (FailureObserver* observer = CurrentFailureObserver()) observer->Swallowed(failure.what());
     return false;
   }
 }

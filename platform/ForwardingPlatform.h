@@ -22,6 +22,7 @@ class ForwardingPlatform : public Platform {
   }
   void Pause(int milliseconds) override { target_.Pause(milliseconds); }
   std::string UserName() override { return target_.UserName(); }
+  std::string LocalTime() override { return target_.LocalTime(); }
   bool FileExists(const std::string& path) override { return target_.FileExists(path); }
   void CopyFileTo(const std::string& from, const std::string& to) override {
     target_.CopyFileTo(from, to);
@@ -31,6 +32,9 @@ class ForwardingPlatform : public Platform {
     target_.MoveReplacing(from, to);
   }
   std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+  void AppendToFile(const std::string& path, const std::string& text) override {
+    target_.AppendToFile(path, text);
+  }
   std::vector<std::string> ListFiles(const std::string& folder) override {
     return target_.ListFiles(folder);
   }

@@ -122,6 +122,9 @@ class Platform {
   virtual void Pause(int milliseconds) = 0;
   // Log-on name of the current user.
   virtual std::string UserName() = 0;
+  // The local date and time with its offset from UTC, to the second:
+  // "2026-12-08T10:35:13+02:00".
+  virtual std::string LocalTime() = 0;
 
   // --- Files ---
   // True when a file of that name exists, false when it does not; fails when
@@ -138,6 +141,9 @@ class Platform {
   virtual void MoveReplacing(const std::string& from, const std::string& to) = 0;
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
+  // Adds `text` at the end of a file, creating it when it is missing; fails
+  // when it cannot be written.
+  virtual void AppendToFile(const std::string& path, const std::string& text) = 0;
   // Names of the files (not folders) in a folder; fails if it is missing.
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
   // Opens a file for sequential reading; fails if it is missing.

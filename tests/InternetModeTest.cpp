@@ -4,6 +4,7 @@
 
 #include "app/Form1.h"
 #include "app/Messages.h"
+#include "app/RunLog.h"
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
@@ -183,6 +184,34 @@ TEST_F(InternetModeTest, OnlyTheOfferedVersionWithThePublishersSignatureIsInstal
     EXPECT_FALSE(fake.HasFile(kPackage + ".sig"));
     if (!c.installed) EXPECT_EQ(status.text, messages::kUpdateFailed);
   }
+}
+
+TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
+  // A log just short of its bound: the run's first line still goes in, then
+  // it moves aside and the run goes on in a new one.
+  const std::string older(kMaxLogBytes - 10, 'x');
+  fake.AddFile(kDir + "update.log", older);
+  EXPECT_TRUE(Run());  // the server has no manifest
+  const std::string rotated = fake.File(kDir + "update.log.1").contents;
+  EXPECT_EQ(rotated.substr(0, older.size()), older);
+  EXPECT_THAT(rotated.substr(older.size()), ::testing::StartsWith("2026-12-08T10:35:13+02:00 start: update.exe"));
+  const std::string log = fake.File(kDir + "update.log").contents;
+  for (const char* event : {"mode: from the update server",
+                            "skipped after a failure: file not found: C:\\Pellarion\\update.txt",
+                            "download http://u/update/update.txt failed after",
+                            "404 Not Found", "end: " /* and the status text */}) {
+    EXPECT_THAT(log, ::testing::HasSubstr(event));
+  }
+  for (std::size_t at = 0; at < log.size(); at = log.find("\r\n", at) + 2) {
+    EXPECT_EQ(log.compare(at, 26, "2026-12-08T10:35:13+02:00 "), 0) << "a line without its time at " << at;
+  }
+  // A log that cannot be written costs the run nothing.
+  fake.log.clear();
+  faults.Fail(Op::MoveReplacing, "update.log");
+  fake.AddFile(kDir + "update.log", std::string(kMaxLogBytes, 'x'));
+  Offer("1001", "20055");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpToDate);
 }
 
 TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalled) {

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -172,6 +173,17 @@ class LinuxPlatform : public Platform {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
+  std::string LocalTime() override {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) Fail("cannot read the local time", "");
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);  // ...+0200
+    std::string stamp = text;
+    if (stamp.size() >= 5) stamp.insert(stamp.size() - 2, ":");  // +02:00
+    return stamp;
+  }
+
   std::string UserName() override {
     if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr) {
       return pw->pw_name;
@@ -249,6 +261,17 @@ class LinuxPlatform : public Platform {
     if (::stat(MapWindowsPath(path).path.c_str(), &st) != 0) Fail("cannot read the length of", path);
     if (S_ISDIR(st.st_mode)) Fail("not a file:", path, EISDIR);
     return static_cast<std::int64_t>(st.st_size);
+  }
+
+  void AppendToFile(const std::string& path, const std::string& text) override {
+    Fd fd(::open(MapWindowsPath(path).path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.get() < 0) Fail("cannot open for appending", path);
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("cannot write", path);
+      done += static_cast<std::size_t>(n);
+    }
   }
 
   std::vector<std::string> ListFiles(const std::string& folder) override {

@@ -4,6 +4,8 @@
 #include <tlhelp32.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include <filesystem>
 #include <iterator>
@@ -158,6 +160,25 @@ class WindowsPlatform : public Platform {
     }
   }
 
+  std::string LocalTime() override {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    TIME_ZONE_INFORMATION zone{};
+    LONG bias = 0;  // minutes to add to local time to get UTC
+    switch (GetTimeZoneInformation(&zone)) {
+      case TIME_ZONE_ID_DAYLIGHT: bias = zone.Bias + zone.DaylightBias; break;
+      case TIME_ZONE_ID_STANDARD: bias = zone.Bias + zone.StandardBias; break;
+      case TIME_ZONE_ID_UNKNOWN: bias = zone.Bias; break;
+      default: FailWithLastError("cannot read the time zone", "");
+    }
+    const LONG offset = -bias;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", local.wYear, local.wMonth,
+                  local.wDay, local.wHour, local.wMinute, local.wSecond, offset < 0 ? '-' : '+',
+                  std::labs(offset) / 60, std::labs(offset) % 60);
+    return text;
+  }
+
   std::string UserName() override {
     wchar_t name[257];
     DWORD size = 257;
@@ -231,6 +252,19 @@ class WindowsPlatform : public Platform {
       FailWithLastError("cannot read the length of", path);
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  void AppendToFile(const std::string& path, const std::string& text) override {
+    ScopedHandle file(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  /*hTemplateFile=*/nullptr));
+    if (!file.valid()) FailWithLastError("cannot open for appending", path);
+    DWORD written = 0;
+    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, /*lpOverlapped=*/nullptr) ||
+        written != text.size()) {
+      FailWithLastError("cannot write", path);
+    }
   }
 
   std::vector<std::string> ListFiles(const std::string& folder) override {

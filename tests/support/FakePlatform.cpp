@@ -132,6 +132,12 @@ std::int64_t FakePlatform::FileLength(const std::string& path) {
   return static_cast<std::int64_t>(Existing(path).Bytes().size());
 }
 
+void FakePlatform::AppendToFile(const std::string& path, const std::string& text) {
+  CheckDrive(path);
+  const auto it = files_.find(Key(path));
+  Put(path, FakeFile{(it == files_.end() ? "" : it->second.contents) + text, ""});
+}
+
 std::vector<std::string> FakePlatform::ListFiles(const std::string& folder) {
   CheckDrive(folder);
   const std::string prefix = Key(folder) + "\\";

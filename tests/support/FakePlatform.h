@@ -72,11 +72,14 @@ class FakePlatform : public Platform {
   [[noreturn]] void EndRun() override;
   void Pause(int milliseconds) override;
   std::string UserName() override { return userName; }
+  std::string LocalTime() override { return "2026-12-08T10:35:13+02:00"; }
   bool FileExists(const std::string& path) override;
   void CopyFileTo(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
   void MoveReplacing(const std::string& from, const std::string& to) override;
   std::int64_t FileLength(const std::string& path) override;
+  // Appends leave no entry in `log`: what was written is in the file.
+  void AppendToFile(const std::string& path, const std::string& text) override;
   std::vector<std::string> ListFiles(const std::string& folder) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
