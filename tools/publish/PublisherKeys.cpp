@@ -1,0 +1,161 @@
+#include "tools/publish/PublisherKeys.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <openssl/bio.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+namespace pellarion::publish {
+
+namespace {
+
+// The newest error OpenSSL queued, for the message.
+std::string OpenSslError(const std::string& what) {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return what;
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return what + " (" + text + ")";
+}
+
+struct BioDeleter {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct KeyDeleter {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct DigestDeleter {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using Bio = std::unique_ptr<BIO, BioDeleter>;
+
+// The PEM text a writer puts into a memory BIO.
+template <typename Writer>
+std::string PemText(Writer write, const std::string& what) {
+  Bio bio(BIO_new(BIO_s_mem()));
+  if (!bio || write(bio.get()) != 1) throw PublishError(OpenSslError("cannot encode the " + what));
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+// Creates `path` with `mode` from the first byte on (never an existing file)
+// and writes `text` to it, flushed to disk.
+void WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) throw PublishError("cannot create " + path + ": " + std::strerror(errno));
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) break;
+    done += static_cast<std::size_t>(wrote);
+  }
+  const bool written = done == text.size() && ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (!written) {
+    ::unlink(path.c_str());
+    throw PublishError("cannot write " + path + ": " + std::strerror(error));
+  }
+}
+
+bool IsP256(EVP_PKEY* key) {
+  char group[64] = {};
+  return EVP_PKEY_is_a(key, "EC") &&
+         EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, nullptr) == 1 &&
+         std::strcmp(group, "prime256v1") == 0;
+}
+
+}  // namespace
+
+void GenerateKeyPair(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) throw PublishError("cannot create the folder " + dir + ": " + error.message());
+  const std::string privatePath = (fs::path(dir) / kPrivateKeyName).string();
+  const std::string publicPath = (fs::path(dir) / kPublicKeyName).string();
+  for (const auto& path : {privatePath, publicPath}) {
+    if (fs::exists(fs::symlink_status(path))) {
+      throw PublishError(path + " already exists; a key pair is never replaced (move it away first)");
+    }
+  }
+
+  const std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+  if (!key) throw PublishError(OpenSslError("cannot generate a P-256 key"));
+  const std::string privatePem = PemText(
+      [&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); },
+      "private key");
+  const std::string publicPem = PemText([&](BIO* bio) { return PEM_write_bio_PUBKEY(bio, key.get()); },
+                                        "public key");
+  WriteNewFile(privatePath, privatePem, 0600);
+  try {
+    WriteNewFile(publicPath, publicPem, 0644);
+  } catch (...) {
+    ::unlink(privatePath.c_str());
+    throw;
+  }
+}
+
+PrivateKey::PrivateKey(const std::string& pemPath) {
+  Bio bio(BIO_new_file(pemPath.c_str(), "r"));
+  if (!bio) throw PublishError(OpenSslError("cannot read the private key " + pemPath));
+  key_ = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
+  if (key_ == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
+  if (!IsP256(key_)) {
+    EVP_PKEY_free(key_);
+    throw PublishError(pemPath + " is not an ECDSA P-256 key, the only kind the updater accepts");
+  }
+}
+
+PrivateKey::~PrivateKey() { EVP_PKEY_free(key_); }
+
+std::string PrivateKey::SignFile(const std::string& path) const {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PublishError("cannot read " + path + " to sign it");
+  const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) {
+    throw PublishError(OpenSslError("cannot start a signature"));
+  }
+  std::string buffer(1 << 20, '\0');
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.gcount() > 0 &&
+        EVP_DigestSignUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount())) != 1) {
+      throw PublishError(OpenSslError("cannot sign " + path));
+    }
+  }
+  if (in.bad()) throw PublishError("cannot read " + path + " to sign it");
+  std::size_t size = 0;
+  if (EVP_DigestSignFinal(ctx.get(), nullptr, &size) != 1) throw PublishError(OpenSslError("cannot sign " + path));
+  std::string signature(size, '\0');
+  if (EVP_DigestSignFinal(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size) != 1) {
+    throw PublishError(OpenSslError("cannot sign " + path));
+  }
+  signature.resize(size);
+  return signature;
+}
+
+std::string PrivateKey::PublicKeySpki() const {
+  unsigned char* der = nullptr;
+  const int size = i2d_PUBKEY(key_, &der);
+  if (size <= 0) throw PublishError(OpenSslError("cannot encode the public key"));
+  std::string spki(reinterpret_cast<char*>(der), static_cast<std::size_t>(size));
+  OPENSSL_free(der);
+  return spki;
+}
+
+}  // namespace pellarion::publish

@@ -1,0 +1,168 @@
+#include "tools/publish/Stage.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "app/FileBytes.h"
+#include "app/Files.h"
+#include "app/PackageGate.h"
+#include "platform/ContinueOnError.h"
+#include "tools/publish/Fetch.h"
+#include "tools/publish/ManifestCheck.h"
+#include "tools/publish/PublisherKeys.h"
+#include "tools/publish/TreeWriter.h"
+#include "tools/publish/Verify.h"
+#include "tools/publish/VersionOrder.h"
+#include "versions/ExecutableImage.h"
+#include "versions/SignatureText.h"
+#include "versions/Versions.h"
+
+namespace pellarion::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Executable {
+  std::string path;
+  std::string dotted;  // "2.0.0.55"
+  std::string digits;  // "20055"
+};
+
+// The file as the updater's gate sees it when offered the file's own
+// version: a whole executable (no DLL, no cut file) with a version record.
+Executable CheckExecutable(Platform& platform, const std::string& what, const std::string& path,
+                           std::ostream& out) {
+  Executable file{fs::absolute(path).lexically_normal().string(), "", ""};
+  if (!fs::is_regular_file(file.path)) throw PublishError(what + " " + path + " is not a file");
+  Try([&] { file.dotted = FileVersionOf(platform, file.path); });
+  file.digits = VersionDigits(file.dotted);
+  const GateVerdict verdict = CheckPackage(platform, file.path, file.digits, "", std::nullopt);
+  if (!verdict.accepted) throw PublishError(what + " " + path + " is refused: " + verdict.reason);
+  const ImageVerdict image = CheckWholeExecutable(FileBytes(platform, file.path));
+  out << what << ": " << file.path << ": " << image.reason << ", version " << file.dotted << " (" << file.digits
+      << ")\n";
+  return file;
+}
+
+// The text of the live manifest, from its URL (a server's base URL names its
+// manifest) or a file.
+std::string PreviousManifestText(Platform& platform, const std::string& previous) {
+  std::string text;
+  if (IsUrl(previous)) {
+    const bool named = previous.size() > 4 && previous.compare(previous.size() - 4, 4, ".txt") == 0;
+    std::string url = previous;
+    if (!named) {
+      while (!url.empty() && url.back() == '/') url.pop_back();
+      url += "/update/update.txt";
+    }
+    std::string pattern = (fs::temp_directory_path() / "pellarion-previous-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw PublishError("cannot create a temporary folder");
+    const std::string path = pattern + "/update.txt";
+    const DownloadOutcome outcome = Fetch(platform, url, path, kMaxManifestBytes);
+    Try([&] { text = ReadSmallFile(platform, path, kMaxManifestBytes); });
+    std::error_code ignored;
+    fs::remove_all(pattern, ignored);
+    if (!outcome.fetched) throw PublishError("cannot fetch the previous manifest " + url + ": " + outcome.error);
+    return text;
+  }
+  if (!Try([&] { text = ReadSmallFile(platform, fs::absolute(previous).string(), kMaxManifestBytes); })) {
+    throw PublishError("cannot read the previous manifest " + previous);
+  }
+  return text;
+}
+
+// Refuses a file the updater would not take for newer than the live offer.
+// The application and the updater are released together, but often only one
+// of them changes: an unchanged version beside a newer one is allowed (its
+// workstations keep what they have); a lower one, or nothing newer at all,
+// is refused.
+void CompareWithPrevious(Platform& platform, const std::string& previous, const Executable& application,
+                         const Executable& updater, std::ostream& out) {
+  const ManifestReading live = ReadManifest(PreviousManifestText(platform, previous));
+  if (!IsVersionDigits(live.application) || !IsVersionDigits(live.updater)) {
+    std::string why;
+    for (const auto& problem : live.problems) why += "; " + problem;
+    throw PublishError("the previous manifest " + previous + " offers no version to compare with" + why);
+  }
+  out << "previous manifest: offers the application " << live.application << " and the updater "
+      << live.updater << "\n";
+  struct Pair {
+    const char* what;
+    const Executable& file;
+    const std::string& offered;
+  };
+  const Pair pairs[] = {{"the application", application, live.application},
+                        {"the updater", updater, live.updater}};
+  std::string refusals;
+  bool anyNewer = false;
+  for (const auto& pair : pairs) {
+    const std::string why = WhyNotOffered(pair.what, pair.file.dotted, pair.offered);
+    if (why.empty()) {
+      anyNewer = true;
+    } else if (NumericValue(pair.file.digits) < NumericValue(pair.offered)) {
+      refusals += "\n  " + why;
+    } else {
+      out << "note: " << pair.what << " keeps the version " << pair.offered
+          << " already offered; workstations will not download it again\n";
+    }
+  }
+  if (!anyNewer && refusals.empty()) {
+    for (const auto& pair : pairs) refusals += "\n  " + WhyNotOffered(pair.what, pair.file.dotted, pair.offered);
+  }
+  if (!refusals.empty()) throw PublishError("refused, nothing was staged:" + refusals);
+}
+
+}  // namespace
+
+int Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
+  const Executable application = CheckExecutable(platform, "application", request.application, out);
+  const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
+  if (!request.previous.empty()) CompareWithPrevious(platform, request.previous, application, updater, out);
+  std::unique_ptr<PrivateKey> key;
+  if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
+
+  // What goes where; the file that makes the others visible comes last.
+  struct Entry {
+    std::string relative;
+    const Executable* source;  // nothing for the manifest
+  };
+  std::vector<Entry> entries;
+  if (request.share) {
+    // The share has no manifest: the updater compares the share's files
+    // themselves, so each signature goes before its executable.
+    entries = {{"Pellarion/update.exe", &updater}, {"Pellarion/pellarion.exe", &application}};
+  } else {
+    entries = {{"update/Pellarion.bin", &application}, {"update/update.bin", &updater},
+               {"update/update.txt", nullptr}};
+  }
+
+  StagingTree tree(request.out);
+  std::vector<std::string> order, stale;
+  for (const auto& entry : entries) {
+    if (entry.source == nullptr) {
+      tree.WriteIn(entry.relative, ManifestText(application.digits, updater.digits));
+      order.push_back(entry.relative);
+      continue;
+    }
+    tree.CopyIn(entry.source->path, entry.relative);
+    const std::string signature = entry.relative + ".sig";
+    if (key) {
+      tree.WriteIn(signature, EncodeBase64(key->SignFile(entry.source->path)));
+      if (request.share) order.push_back(signature);
+    } else {
+      // A signature of the previous package would not match the new one.
+      stale.push_back(signature);
+    }
+    order.push_back(entry.relative);
+    if (key && !request.share) order.push_back(signature);
+  }
+  tree.MoveIntoPlace(order, stale);
+  out << "staged " << fs::absolute(request.out).lexically_normal().string() << ": the application "
+      << application.digits << ", the updater " << updater.digits
+      << (key ? ", signed" : ", unsigned") << "\n";
+  return VerifyTree(platform, request.out, key ? key->PublicKeySpki() : "", out);
+}
+
+}  // namespace pellarion::publish
