@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "app/Form1.h"
 #include "app/Messages.h"
@@ -25,7 +26,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::Exists;
 using testing::ReadFile;
+using testing::MakeTestCertificates;
 using testing::TempDir;
+using testing::TestCertificates;
 using testing::TestHttpServer;
 using testing::WriteFile;
 namespace fs = std::filesystem;
@@ -41,6 +44,29 @@ int ClosedPort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
   ::close(fd);
   return ntohs(address.sin_port);
+}
+
+// Sets an environment variable (or unsets it, for nullptr) for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The test authority and the loopback servers' certificate, made once.
+const TestCertificates& Certificates() {
+  static TempDir folder;
+  static const TestCertificates certificates = MakeTestCertificates(folder.path());
+  return certificates;
 }
 
 class DownloadTest : public ::testing::Test {
@@ -76,6 +102,8 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
       {"500 with an HTML page", server.Url("/status/500"), false, ""},
       {"missing file", server.Url("/update/Pellarion.bin"), false, ""},
       {"body shorter than its Content-Length", server.Url("/truncated"), false, ""},
+      {"chunked body without its last chunk", server.Url("/chunked-cut"), false, ""},
+      {"206 Partial Content", server.Url("/status/206"), false, ""},
       {"too many redirects", server.Url("/redirect/9"), false, ""},
       {"refused connection", "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ok", false, ""},
       {"not http", "ftp://127.0.0.1/ok", false, ""},
@@ -94,15 +122,19 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
   EXPECT_FALSE(Exists(target));
 }
 
-TEST_F(DownloadTest, AStalledTransferGivesUpAfterTheStallLimit) {
-  WriteFile(target, "the installed package");
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Download(server.Url("/stall"), {.connectSeconds = 2, .stallSeconds = 2}));
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(1500));
-  EXPECT_LT(took, std::chrono::seconds(10));
-  EXPECT_EQ(ReadFile(target), "the installed package");
-  EXPECT_FALSE(Exists(target + ".part"));
+// Nothing arriving, or less than minBytesPerSecond, for stallSeconds.
+TEST_F(DownloadTest, AStalledOrTricklingTransferGivesUpAfterTheStallLimit) {
+  for (const char* path : {"/stall", "/trickle/1000000/5"}) {
+    SCOPED_TRACE(path);
+    WriteFile(target, "the installed package");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Download(server.Url(path), {.connectSeconds = 2, .stallSeconds = 2}));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1500));
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(ReadFile(target), "the installed package");
+    EXPECT_FALSE(Exists(target + ".part"));
+  }
 }
 
 TEST_F(DownloadTest, TheBrowserCacheFolderIsPurgedBeforeEveryDownload) {
@@ -116,6 +148,110 @@ TEST_F(DownloadTest, TheBrowserCacheFolderIsPurgedBeforeEveryDownload) {
   // No cache folder: nothing to purge, the download goes on.
   EXPECT_FALSE(Download(server.Url("/ok")));
   EXPECT_EQ(server.Requests().size(), 3u);
+}
+
+// The cap holds whether the server announces the length or not; an announced
+// length above it is refused before a byte reaches the file. The cap is larger
+// than the pieces the body is written in, so a refusal that came late shows.
+TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
+  constexpr long long kCap = 3 * 1024 * 1024 + 7;
+  const std::string cap = std::to_string(kCap), over = std::to_string(kCap + 1);
+  struct Case {
+    std::string path;
+    bool ok;
+    long long maxFileSize;  // the file's size afterwards at most
+  } cases[] = {
+      {"/big/" + cap, true, kCap},        {"/unsized/" + cap, true, kCap},
+      {"/big/" + over, false, 0},         {"/big/1073741824", false, 0},
+      {"/unsized/" + over, false, kCap},
+  };
+  const DownloadLimits limits{.connectSeconds = 2, .stallSeconds = 2, .maxBytes = kCap};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    bool ok = true;
+    try {
+      platform->DownloadToFile(server.Url(c.path), target, limits);
+    } catch (const PlatformError&) {
+      ok = false;
+    }
+    EXPECT_EQ(ok, c.ok);
+    ASSERT_TRUE(Exists(target));
+    if (c.ok) {
+      EXPECT_EQ(static_cast<long long>(fs::file_size(target)), kCap);
+    } else {
+      EXPECT_LE(static_cast<long long>(fs::file_size(target)), c.maxFileSize);
+    }
+  }
+}
+
+// HTTPS against a test authority that only PELLARION_CA_FILE makes trusted.
+TEST_F(DownloadTest, HttpsTrustsTheSystemAndTheExtraAuthoritiesAndStaysOnHttps) {
+  const TestCertificates& certificates = Certificates();
+  TestHttpServer secure("", &certificates), secondSecure("", &certificates);
+  const std::string missing = dir / "missing.pem", notPem = dir / "not.pem";
+  WriteFile(notPem, "no certificate here\n");
+  struct Case {
+    const char* name;
+    std::string url;
+    const char* caFile;
+    bool ok;
+  } cases[] = {
+      {"trusted through the extra authority", secure.Url("/ok"), certificates.authority.c_str(), true},
+      {"by host name", "https://localhost:" + std::to_string(secure.port()) + "/ok",
+       certificates.authority.c_str(), true},
+      {"not trusted by the system alone", secure.Url("/ok"), nullptr, false},
+      {"redirect to another https server", secure.Url("/to/" + secondSecure.Url("/ok")),
+       certificates.authority.c_str(), true},
+      {"redirect from https to http", secure.Url("/to/" + server.Url("/ok")), certificates.authority.c_str(),
+       false},
+      // A broken setting fails every download, plain http too, and says so.
+      {"an extra authority file that is not there", server.Url("/ok"), missing.c_str(), false},
+      {"an extra authority file without a certificate", server.Url("/ok"), notPem.c_str(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedEnv ca("PELLARION_CA_FILE", c.caFile);
+    WriteFile(target, "the installed package");
+    EXPECT_EQ(Download(c.url), !c.ok);
+    EXPECT_EQ(ReadFile(target), c.ok ? "hello, updater" : "the installed package");
+  }
+  // Neither the redirect nor a download despite the broken setting reached it.
+  EXPECT_TRUE(server.Requests().empty()) << "the plain server was reached";
+  EXPECT_THAT(secondSecure.Requests(), ElementsAre("/ok"));
+}
+
+// libcurl's proxy variables: through the proxy unless no_proxy names the host;
+// https through the proxy's tunnel, the certificate checked end to end.
+TEST_F(DownloadTest, TheProxyOfTheEnvironmentIsUsed) {
+  TestHttpServer proxy, secure("", &Certificates());
+  ScopedEnv httpProxy("http_proxy", proxy.Url("").c_str());
+  ScopedEnv httpsProxy("https_proxy", proxy.Url("").c_str());
+  ScopedEnv upperHttpsProxy("HTTPS_PROXY", nullptr);
+  ScopedEnv allProxy("ALL_PROXY", nullptr);
+  ScopedEnv lowerAllProxy("all_proxy", nullptr);
+  {
+    ScopedEnv noProxy("no_proxy", nullptr);
+    ScopedEnv upperNoProxy("NO_PROXY", nullptr);
+    EXPECT_FALSE(Download("http://updates.pellarion.invalid/ok"));
+    EXPECT_EQ(ReadFile(target), "hello, updater");
+    EXPECT_THAT(proxy.Requests(), ElementsAre("http://updates.pellarion.invalid/ok"));
+  }
+  {
+    ScopedEnv noProxy("no_proxy", "127.0.0.1");
+    EXPECT_FALSE(Download(server.Url("/ok")));
+    EXPECT_THAT(server.Requests(), ElementsAre("/ok"));
+    EXPECT_EQ(proxy.Requests().size(), 1u);
+  }
+  {
+    ScopedEnv noProxy("no_proxy", nullptr);
+    ScopedEnv upperNoProxy("NO_PROXY", nullptr);
+    ScopedEnv ca("PELLARION_CA_FILE", Certificates().authority.c_str());
+    fs::remove(target);
+    EXPECT_FALSE(Download(secure.Url("/ok")));
+    EXPECT_EQ(ReadFile(target), "hello, updater");
+    EXPECT_EQ(proxy.Requests().back(), "CONNECT 127.0.0.1:" + std::to_string(secure.port()));
+    EXPECT_THAT(secure.Requests(), ElementsAre("/ok"));
+  }
 }
 
 TEST(DownloadServiceTest, StepsOnTheFakePlatform) {

@@ -24,6 +24,7 @@
 #include "platform/TemporaryFiles.h"
 #include "platform/linux/CurlDownload.h"
 #include "platform/linux/InstanceLock.h"
+#include "platform/linux/OpenSslSignature.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
 
@@ -303,8 +304,9 @@ class LinuxPlatform : public Platform {
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
   }
 
-  bool VerifySignature(const std::string& path, const std::string&, const std::string&) override {
-    throw PlatformError("no signature check in this build yet: " + path);
+  bool VerifySignature(const std::string& path, const std::string& derSignature,
+                       const std::string& spkiDer) override {
+    return VerifyFileSignature(MapWindowsPath(path).path, derSignature, spkiDer);
   }
 
   void DownloadToFile(const std::string& url, const std::string& path,

@@ -48,7 +48,7 @@ RunResult RunProgram(const std::vector<std::string>& argv,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   RunResult result;

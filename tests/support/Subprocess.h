@@ -12,8 +12,9 @@ struct RunResult {
   std::string output;     // standard output
 };
 
-// Runs `argv` with the environment plus `env` (an empty value unsets the
-// variable), standard input from /dev/null, and waits at most `timeoutMs`.
+// Runs `argv` (argv[0] looked up on PATH unless it holds a slash) with the
+// environment plus `env` (an empty value unsets the variable), standard input
+// from /dev/null, and waits at most `timeoutMs`.
 RunResult RunProgram(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 

@@ -11,9 +11,12 @@
 //   /partial            206 Partial Content with the first bytes of /ok
 //   /unsized/<bytes>    that many bytes without a Content-Length, ended by the close
 //   /trickle/<bytes>/<ms>  Content-Length <bytes>, then one byte every <ms>
-// Everything else comes from the folder, or is 404. A request in absolute
-// form (GET http://host:port/path, as sent to a proxy) is served for its
-// path and recorded whole: the server stands in for a proxy too.
+//   /chunked-cut        a chunked body that stops before its last chunk
+//   /to/<url>           302 to that absolute URL
+// Everything else comes from the folder, or is 404. A request in absolute form
+// ("GET http://host/path", as to a proxy) is served as its path and recorded
+// whole: the server doubles as the loopback proxy of the tests.
+// With TLS files it speaks HTTPS only.
 #pragma once
 
 #include <atomic>
@@ -21,28 +24,43 @@
 #include <thread>
 #include <vector>
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace pellarion::testing {
+
+class Connection;
+
+// A test certificate authority and a server certificate it signed for
+// 127.0.0.1 and localhost, made with the openssl command in `folder`.
+struct TestCertificates {
+  std::string authority;    // the CA's certificate (PEM), for PELLARION_CA_FILE
+  std::string certificate;  // the server's certificate (PEM)
+  std::string key;          // the server's private key (PEM)
+};
+TestCertificates MakeTestCertificates(const std::string& folder);
 
 class TestHttpServer {
  public:
-  explicit TestHttpServer(std::string documentRoot = "");
+  explicit TestHttpServer(std::string documentRoot = "", const TestCertificates* tls = nullptr);
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
 
   int port() const { return port_; }
+  // http:// (or https:// with TLS) and 127.0.0.1 with the server's port.
   std::string Url(const std::string& path) const;
   // Serves requests for `path` as if `servedAs` had been asked (for example
   // a package path as /truncated). Call before the requests it affects.
   void Alias(const std::string& path, const std::string& servedAs);
-  // Paths requested so far, in order.
+  // Paths requested so far, in order (absolute-form targets whole).
   std::vector<std::string> Requests() const;
 
  private:
   void Serve();
-  void Handle(int client);
+  void Handle(Connection& client);
 
   std::string root_;
+  SSL_CTX* tls_ = nullptr;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
