@@ -38,6 +38,7 @@ DownloadOutcome DownloadFile(Platform& platform, DownloadVariables& vars, const 
   DownloadOutcome outcome;
   clsDownload download(platform, limits);
   outcome.fetched = download.Get_File(TrimSpaces(url), TrimSpaces(path), accept);
+  outcome.status = download.LastStatus();
   if (!outcome.fetched) outcome.error = download.LastError();
   Try([&] { platform.ResetMousePointer(); });
   return outcome;

@@ -14,7 +14,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
   const std::string partial = sSaveFileName + kDownloadSuffix;
   try {
     Try([&] { platform_.RemoveFile(partial); });  // left by an interrupted run
-    platform_.DownloadToFile(sURLFileName, partial, limits_);
+    lastStatus_ = platform_.DownloadToFile(sURLFileName, partial, limits_);
     if (accept) {
       if (const std::string refusal = accept(partial); !refusal.empty()) {
         throw std::runtime_error("refused: " + refusal);

@@ -29,11 +29,14 @@ class clsDownload {
 
   // Why the last Get_File returned false.
   const std::string& LastError() const { return lastError_; }
+  // The final HTTP status of the last transfer that got an answer.
+  int LastStatus() const { return lastStatus_; }
 
  private:
   Platform& platform_;
   DownloadLimits limits_;
   std::string lastError_;
+  int lastStatus_ = 0;
 };
 
 }  // namespace pellarion

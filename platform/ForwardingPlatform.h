@@ -42,9 +42,9 @@ class ForwardingPlatform : public Platform {
     return target_.OpenInput(path);
   }
   void DeleteFolder(const std::string& path) override { target_.DeleteFolder(path); }
-  void DownloadToFile(const std::string& url, const std::string& path,
+  int DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    target_.DownloadToFile(url, path, limits);
+    return target_.DownloadToFile(url, path, limits);
   }
   bool VerifySignature(const std::string& path, const std::string& derSignature,
                        const std::string& spkiDer) override {

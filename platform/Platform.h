@@ -157,8 +157,9 @@ class Platform {
   // final status, the whole body (all of Content-Length when the server sent
   // one) and the file written and flushed; fails (PlatformError) otherwise,
   // and on the limits. The body streams to disk in fixed-size pieces. On
-  // failure `path` may hold part of the body: the caller removes it.
-  virtual void DownloadToFile(const std::string& url, const std::string& path,
+  // failure `path` may hold part of the body: the caller removes it. Returns
+  // the final HTTP status.
+  virtual int DownloadToFile(const std::string& url, const std::string& path,
                               const DownloadLimits& limits) = 0;
 
   // --- Signatures ---

@@ -104,7 +104,7 @@ TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
   // A newer application at the root of the current drive must not be taken.
   fake.AddFile("\\Pellarion\\pellarion.exe", "root app", "9.0.0.0");
   fake.AddFile("\\Pellarion\\update.exe", "root updater", "9.0.0.0");
-  for (const std::string hostDll : {std::string("missing"), std::string("\r\n\\\\HOST\\share")}) {
+  for (const std::string& hostDll : {std::string("missing"), std::string("\r\n\\\\HOST\\share")}) {
     SCOPED_TRACE(hostDll);
     fake.log.clear();
     if (hostDll == "missing") {

@@ -178,7 +178,7 @@ bool IsHttps(const std::string& url) { return url.size() >= 8 && strncasecmp(url
 
 }  // namespace
 
-void CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits) {
+int CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits) {
   static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   if (!initialised) Fail(url, "libcurl did not initialise");
   std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -247,6 +247,7 @@ void CurlDownload(const std::string& url, const std::string& localPath, const Do
     Fail(url, "body of " + std::to_string(sink.received) + " bytes, " + std::to_string(expected) + " announced");
   }
   if (!flushed || !closed) Fail(url, "cannot flush " + localPath);
+  return static_cast<int>(status);
 }
 
 }  // namespace pellarion

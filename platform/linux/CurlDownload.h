@@ -7,6 +7,7 @@
 namespace pellarion {
 
 // libcurl's side of DownloadToFile (see Platform): `localPath` is a Linux path.
-void CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits);
+// Returns the final HTTP status.
+int CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits);
 
 }  // namespace pellarion

@@ -309,9 +309,9 @@ class LinuxPlatform : public Platform {
     return VerifyFileSignature(MapWindowsPath(path).path, derSignature, spkiDer);
   }
 
-  void DownloadToFile(const std::string& url, const std::string& path,
+  int DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    CurlDownload(url, MapWindowsPath(path).path, limits);
+    return CurlDownload(url, MapWindowsPath(path).path, limits);
   }
 
   // posix_spawn, no shell. The program gets a session of its own and no share

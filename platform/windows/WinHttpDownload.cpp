@@ -190,7 +190,7 @@ DWORD StatusCode(HINTERNET request, const std::string& url) {
 
 }  // namespace
 
-void WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits) {
+int WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits) {
   const std::wstring wideUrl = Wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -325,6 +325,7 @@ void WinHttpDownload(const std::string& url, const std::string& path, const Down
     Fail(url, "body of " + std::to_string(received) + " bytes, " + std::to_string(expected) + " announced");
   }
   if (!FlushFileBuffers(file.get())) FailWithError(url, "cannot flush the file");
+  return static_cast<int>(status);
 }
 
 }  // namespace pellarion

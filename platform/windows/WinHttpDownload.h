@@ -7,6 +7,7 @@
 namespace pellarion {
 
 // WinHTTP's side of DownloadToFile (see Platform).
-void WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits);
+// Returns the final HTTP status.
+int WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits);
 
 }  // namespace pellarion

@@ -369,9 +369,11 @@ class WindowsPlatform : public Platform {
   // The transfer runs on a worker thread while this one keeps the window
   // answering, so that Windows never marks it "Not Responding"; the run
   // itself still waits here until the file is complete or the download failed.
-  void DownloadToFile(const std::string& url, const std::string& path,
+  int DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override {
-    RunWhilePumping([&] { WinHttpDownload(url, path, limits); }, [this] { Pump(); });
+    int status = 0;
+    RunWhilePumping([&] { status = WinHttpDownload(url, path, limits); }, [this] { Pump(); });
+    return status;
   }
 
   // The program starts in its own folder, where it expects its files.

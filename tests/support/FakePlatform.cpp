@@ -171,7 +171,7 @@ bool FakePlatform::VerifySignature(const std::string& path, const std::string& d
   return derSignature == FakeSignature(Existing(path).contents, spkiDer);
 }
 
-void FakePlatform::DownloadToFile(const std::string& url, const std::string& path,
+int FakePlatform::DownloadToFile(const std::string& url, const std::string& path,
                                   const DownloadLimits&) {
   log.push_back("download " + url + " -> " + path);
   CheckDrive(path);
@@ -182,6 +182,7 @@ void FakePlatform::DownloadToFile(const std::string& url, const std::string& pat
   const auto offered = server.find(url);
   if (offered == server.end()) throw PlatformError("404 Not Found: " + url);
   Put(path, offered->second);
+  return 200;
 }
 
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {

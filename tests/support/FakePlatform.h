@@ -88,7 +88,7 @@ class FakePlatform : public Platform {
   static std::string FakeSignature(const std::string& contents, const std::string& spkiDer);
   bool VerifySignature(const std::string& path, const std::string& derSignature,
                        const std::string& spkiDer) override;
-  void DownloadToFile(const std::string& url, const std::string& path,
+  int DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override;
   void StartProgram(const std::string& path, WindowState state) override;
   std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override;
