@@ -144,9 +144,10 @@ bool UpdateRun::OfferIsNewer() {
   return newer;
 }
 
-std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const std::string& url) {
+std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const std::string& url,
+                                              const std::string& target) {
   std::optional<std::string> signature;
-  if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", arrived + ".sig");
+  if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", target + ".sig");
   const GateVerdict verdict =
       CheckPackage(platform_, arrived, form_.GetFieldText(Field::NU), publisherKey_, signature);
   Log("gate: " + url + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
@@ -219,7 +220,7 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
 bool UpdateRun::DownloadPackage(Field urlField, const std::string& path) {
   const std::string url = form_.GetFieldText(urlField);
   return Download(urlField, path, {}, [&](const std::string& arrived) {
-    return CheckDownloadedPackage(arrived, url);
+    return CheckDownloadedPackage(arrived, url, path);
   });
 }
 

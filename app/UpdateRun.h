@@ -74,10 +74,12 @@ class UpdateRun {
   // IsNewer(NU, CU), written to the log.
   bool OfferIsNewer();
   // The acceptance gate for a package that arrived at `arrived` from `url`,
-  // offered as NU: a whole executable of exactly that version and, in a
-  // build with a publisher key, with the publisher's signature (fetched from
-  // `url` + ".sig"). Empty when accepted, otherwise why not.
-  std::string CheckDownloadedPackage(const std::string& arrived, const std::string& url);
+  // on its way to `target`, offered as NU: a whole executable of exactly that
+  // version and, in a build with a publisher key, with the publisher's
+  // signature (fetched from `url` + ".sig" to `target` + ".sig"). Empty when
+  // accepted, otherwise why not.
+  std::string CheckDownloadedPackage(const std::string& arrived, const std::string& url,
+                                     const std::string& target);
   // The same gate for a copy of the share's `source` (its signature read from
   // `source` + ".sig"). A refused copy is deleted and the failure shown.
   bool AcceptCopy(const std::string& copy, const std::string& source);

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The updater's main job on a local demo: an application folder with an old
-# Pellarion.exe (running) and the marker format.dll, and an update server on
-# 127.0.0.1 offering a newer application and a newer updater. The Linux
-# update.exe, pointed at that server, stops the running application, installs
-# the new one, starts it and stages the new updater. Installs what it needs
+# The updater's main job on a local demo, signed end to end: a publisher key
+# made on the fly, an updater built to trust it, a server tree staged and
+# signed with pellarion-publish and served over HTTPS on 127.0.0.1 (with a
+# test authority the updater is told to trust), and an application folder
+# with an old Pellarion.exe running and the marker format.dll. The Linux
+# update.exe checks the package (whole, the offered version, the publisher's
+# signature), stops the running application, installs the new one, starts it
+# and stages the new updater; its update.log is shown. Installs what it needs
 # with apt-get first. With Wine and Xvfb present (they are after
 # scripts/test.sh), the Windows build does the same and a screenshot of its
 # window is saved.
@@ -11,38 +14,60 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl
           g++-mingw-w64-x86-64-posix mingw-w64-tools python3)
 source scripts/install-packages.sh
-echo "building the Linux updater..."
+echo "building the Linux updater, its tools and the demo's stand-in applications..."
 cmake -S . -B build/linux -G Ninja >/dev/null
-cmake --build build/linux -j "$(nproc)" >/dev/null
+cmake --build build/linux -j "$(nproc)" --target pellarion_publish_tool test_http_server show_version \
+  linux_app_1_0_0_1 linux_app_3_1_0_12 >/dev/null
 fixtures=build/linux/fixtures
 tools=build/linux/tests
+publish=build/linux/bin/pellarion-publish
 
 demo="$root/build/demo"
-rm -rf "$demo" && mkdir -p "$demo/app" "$demo/server/update"
-cp build/linux/bin/update.exe "$demo/app/"
+rm -rf "$demo" && mkdir -p "$demo/app" "$demo/tls"
+
+echo "making a publisher key and an updater that trusts it..."
+"$publish" keygen "$demo/keys" | sed 's/^/  /'
+cmake -S . -B build/demo-signed -G Ninja -DPELLARION_BUILD_TESTS=OFF \
+  -DPELLARION_PUBLISHER_KEY="$demo/keys/publisher-public.pem" >/dev/null
+cmake --build build/demo-signed -j "$(nproc)" --target update >/dev/null
+
+echo "staging the signed server tree (application 3.1.0.12, updater 3.1.0.12)..."
+"$publish" stage --app "$fixtures/linux-app-3.1.0.12" --updater "$fixtures/linux-app-3.1.0.12" \
+  --key "$demo/keys/publisher-private.pem" "$demo/server" | sed 's/^/  /'
+
+cp build/demo-signed/bin/update.exe "$demo/app/"
 cp "$fixtures/linux-app-1.0.0.1" "$demo/app/Pellarion.exe"
 : >"$demo/app/format.dll"
-cp "$fixtures/linux-app-3.1.0.12" "$demo/server/update/Pellarion.bin"
-cp "$fixtures/linux-app-3.1.0.12" "$demo/server/update/update.bin"
-# Key 1 (line 1, field 1): the application's version digits; key 3 (line 3,
-# field 3): the updater's.
-printf '31012*31012*31012\r\n31012*31012*31012\r\n31012*31012*31012\r\n' >"$demo/server/update/update.txt"
 
-"$tools/test_http_server" --root "$demo/server" --port-file "$demo/port" --seconds 300 >/dev/null &
+"$tools/test_http_server" --root "$demo/server" --port-file "$demo/port" --seconds 300 \
+  --tls "$demo/tls" >/dev/null &
 server=$!
 "$demo/app/Pellarion.exe" &
 app=$!
 disown "$app"
-trap 'kill $server $app 2>/dev/null || true; pkill -f "$demo/app/Pellarion.exe" 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
-export PELLARION_UPDATE_SERVER="127.0.0.1:$(cat "$demo/port")"
+# Stops what the demo started: the server, the old application, and the new
+# one the updater started from the demo's own folder.
+cleanup() {
+  kill "$server" "$app" 2>/dev/null || true
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$demo/app/Pellarion.exe" ] && kill "$(basename "$(dirname "$exe")")" 2>/dev/null
+  done
+  true
+}
+trap cleanup EXIT
+for _ in $(seq 1 200); do [ -s "$demo/port" ] && break; sleep 0.05; done
+[ -s "$demo/port" ] || { echo "the demo's update server did not start" >&2; exit 1; }
+export PELLARION_UPDATE_SERVER="https://127.0.0.1:$(cat "$demo/port")"
+export PELLARION_CA_FILE="$demo/tls/ca.pem"
 
 echo
 echo "application folder: $demo/app"
-echo "update server:      http://$PELLARION_UPDATE_SERVER/update/ (manifest offers 3.1.0.12)"
+echo "update server:      $PELLARION_UPDATE_SERVER/update/ (test authority $PELLARION_CA_FILE)"
+echo "the server as the publisher's tool sees it:"
+"$publish" verify "$PELLARION_UPDATE_SERVER" --key "$demo/keys/publisher-public.pem" | sed 's/^/  /'
 echo "before:"
 "$tools/show_version" "$demo/app/Pellarion.exe" "$demo/app/update.exe" | sed 's/^/  /'
 echo "  running Pellarion.exe: process $app"
@@ -55,11 +80,16 @@ echo "after:"
 if kill -0 "$app" 2>/dev/null; then
   echo "  the old Pellarion.exe (process $app) still runs"
 else
-  echo "  the old Pellarion.exe (process $app) was stopped"
+  echo "  the old Pellarion.exe (process $app) was asked to close and has ended"
 fi
-if pgrep -f "$demo/app/Pellarion.exe" >/dev/null; then
-  echo "  the new Pellarion.exe runs: process $(pgrep -f "$demo/app/Pellarion.exe" | head -n 1)"
-fi
+for exe in /proc/[0-9]*/exe; do
+  if [ "$(readlink "$exe" 2>/dev/null)" = "$demo/app/Pellarion.exe" ]; then
+    echo "  the new Pellarion.exe runs: process $(basename "$(dirname "$exe")")"
+  fi
+done
+echo
+echo "update.log:"
+sed 's/^/  /' "$demo/app/update.log"
 
 if command -v Xvfb >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
   echo
