@@ -41,3 +41,30 @@ endfunction()
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   pellarion_publisher_key_header("${PELLARION_PUBLISHER_KEY}" "${OUT}")
 endif()
+
+# A static library `name` whose PublisherKey() returns the key of the PEM file
+# `key_path` (none when empty). The updater links the build's own; the tests
+# link updaters that trust a key of their own.
+function(pellarion_publisher_key_library name key_path)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  pellarion_publisher_key_header("${key_path}" ${dir}/PublisherKeyPem.h)
+  add_library(${name} STATIC ${PROJECT_SOURCE_DIR}/app/PublisherKey.cpp)
+  target_include_directories(${name} BEFORE PRIVATE ${dir})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC pellarion_versions)
+endfunction()
+
+# A key pair for signing in the tests, made once with the openssl command in
+# `dir` (publisher-private.pem, publisher-public.pem). Test use only.
+function(pellarion_test_signing_key dir)
+  if(NOT EXISTS ${dir}/publisher-public.pem)
+    file(MAKE_DIRECTORY ${dir})
+    execute_process(COMMAND openssl ecparam -name prime256v1 -genkey -noout -out ${dir}/publisher-private.pem
+                    RESULT_VARIABLE made1)
+    execute_process(COMMAND openssl ec -in ${dir}/publisher-private.pem -pubout -out ${dir}/publisher-public.pem
+                    RESULT_VARIABLE made2 ERROR_QUIET)
+    if(NOT made1 EQUAL 0 OR NOT made2 EQUAL 0)
+      message(FATAL_ERROR "cannot make the tests' signing key with openssl in ${dir}")
+    endif()
+  endif()
+endfunction()

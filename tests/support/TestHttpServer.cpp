@@ -324,6 +324,10 @@ void TestHttpServer::Handle(Connection& client) {
   } else if (path.rfind("/to/", 0) == 0) {
     SendAll(client, Head(302, "Found", 0, "Location: " + path.substr(4) + "\r\n"));
   } else {
+    // /close-delimited/<path>: the folder's file without a Content-Length.
+    static const std::string kUnsized = "/close-delimited";
+    const bool sized = path.rfind(kUnsized + "/", 0) != 0;
+    if (!sized) path = path.substr(kUnsized.size());
     const std::string file = root_.empty() || path.find("..") != std::string::npos ? "" : root_ + path;
     struct stat st {};
     const int fd = file.empty() ? -1 : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -333,7 +337,7 @@ void TestHttpServer::Handle(Connection& client) {
       SendAll(client, Head(404, "Not Found", static_cast<long long>(body.size()), "Content-Type: text/html\r\n") + body);
       return;
     }
-    if (SendAll(client, Head(200, "OK", st.st_size))) {
+    if (SendAll(client, Head(200, "OK", sized ? st.st_size : -1))) {
       for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
         if (!SendAll(client, buffer, static_cast<std::size_t>(n))) break;
       }

@@ -13,6 +13,7 @@
 //   /trickle/<bytes>/<ms>  Content-Length <bytes>, then one byte every <ms>
 //   /chunked-cut        a chunked body that stops before its last chunk
 //   /to/<url>           302 to that absolute URL
+//   /close-delimited/<path>  the folder's file without a Content-Length
 // Everything else comes from the folder, or is 404. A request in absolute form
 // ("GET http://host/path", as to a proxy) is served as its path and recorded
 // whole: the server doubles as the loopback proxy of the tests.
