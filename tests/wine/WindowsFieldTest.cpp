@@ -1,12 +1,14 @@
 // What the Windows program must keep in the field: the cache deletion that
-// never follows a junction, the machine-wide instance mutex and the C
-// runtime's reading of numbers.
+// never follows a junction, the machine-wide instance mutex, the C runtime's
+// reading of numbers and the messages of the library's exceptions.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "platform/Platform.h"
@@ -92,6 +94,43 @@ TEST(WindowsRuntimeTest, NumericValueAtTheLimitsOfADouble) {
   } cases[] = {{"1e400", HUGE_VAL}, {"-1e400", -HUGE_VAL}, {"1e-400", 0}, {"2e-1", 0.2},
                {"20055", 20055},    {"3.25", 3.25},       {"+7", 7}};
   for (const auto& c : cases) EXPECT_EQ(NumericValue(c.text), c.expected) << c.text;
+}
+
+// The strings behind the library's exception messages are the program's own
+// (ExceptionMessageStrings.cpp): a message, empty or long, survives copies,
+// assignment, a rethrow and the library's own throw, and every copy is freed
+// exactly once (a double free would corrupt the heap within these rounds).
+TEST(WindowsRuntimeTest, ExceptionMessagesSurviveCopiesAndRethrows) {
+  const std::string messages[] = {"", "x", "download failed: " + std::string(500, 'p')};
+  for (int round = 0; round < 200; ++round) {
+    for (const std::string& message : messages) {
+      const PlatformError original(message);
+      PlatformError assigned("to be replaced");
+      {
+        const PlatformError copy(original);
+        assigned = copy;
+      }
+      const std::length_error fromText(message.c_str());
+      std::exception_ptr caught;
+      try {
+        throw PlatformError(message);
+      } catch (...) {
+        caught = std::current_exception();
+      }
+      std::string rethrown;
+      try {
+        std::rethrow_exception(caught);
+      } catch (const std::exception& e) {
+        rethrown = e.what();
+      }
+      ASSERT_EQ(original.what(), message);
+      ASSERT_EQ(assigned.what(), message);
+      ASSERT_EQ(fromText.what(), message);
+      ASSERT_EQ(rethrown, message);
+    }
+  }
+  std::string text;
+  EXPECT_THROW(text.reserve(text.max_size() + 1), std::length_error);
 }
 
 }  // namespace
