@@ -148,10 +148,16 @@ std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const 
                                               const std::string& target) {
   std::optional<std::string> signature;
   if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", target + ".sig");
-  const GateVerdict verdict =
-      CheckPackage(platform_, arrived, form_.GetFieldText(Field::NU), publisherKey_, signature);
-  Log("gate: " + url + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
+  const GateVerdict verdict = Gate(arrived, url, signature);
   return verdict.accepted ? "" : verdict.reason;
+}
+
+GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origin,
+                            const std::optional<std::string>& signature) {
+  const GateVerdict verdict =
+      CheckPackage(platform_, package, form_.GetFieldText(Field::NU), publisherKey_, signature);
+  Log("gate: " + origin + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
+  return verdict;
 }
 
 bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
@@ -159,10 +165,7 @@ bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
   if (!publisherKey_.empty()) {
     Try([&] { signature = ReadSmallFile(platform_, source + ".sig", kMaxSignatureBytes); });
   }
-  const GateVerdict verdict =
-      CheckPackage(platform_, copy, form_.GetFieldText(Field::NU), publisherKey_, signature);
-  Log("gate: " + source + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
-  if (verdict.accepted) return true;
+  if (Gate(copy, source, signature).accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
   SetStatus(messages::kUpdateFailed);
   return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Form1.h"
+#include "app/PackageGate.h"
 #include "app/PublisherKey.h"
 #include "app/RunLog.h"
 #include "platform/Platform.h"
@@ -80,6 +81,10 @@ class UpdateRun {
   // accepted, otherwise why not.
   std::string CheckDownloadedPackage(const std::string& arrived, const std::string& url,
                                      const std::string& target);
+  // CheckPackage of `package`, offered as NU, written to the log under
+  // `origin` (where the package came from).
+  GateVerdict Gate(const std::string& package, const std::string& origin,
+                   const std::optional<std::string>& signature);
   // The same gate for a copy of the share's `source` (its signature read from
   // `source` + ".sig"). A refused copy is deleted and the failure shown.
   bool AcceptCopy(const std::string& copy, const std::string& source);

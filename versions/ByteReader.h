@@ -11,6 +11,11 @@
 
 namespace pellarion {
 
+// The most sections a Windows executable may have for the readers of this
+// project; no genuine program has more, and it bounds what a hostile count
+// can make them read.
+inline constexpr std::uint16_t kMaxPeSections = 96;
+
 class ByteReader {
  public:
   explicit ByteReader(const ByteSource& source, bool bigEndian = false)

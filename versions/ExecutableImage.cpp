@@ -15,8 +15,6 @@ constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::uint32_t kCertificateDirectory = 4;
 constexpr std::uint64_t kSectionHeaderSize = 40;
-// As many sections as the version reader accepts; no genuine program has more.
-constexpr std::uint16_t kMaxSections = 96;
 
 constexpr std::uint16_t kElfExec = 2;
 constexpr std::uint16_t kElfDyn = 3;
@@ -71,7 +69,7 @@ ImageVerdict CheckPe(const ByteReader& r) {
   if (!Within(optional, optionalSize, size)) return Refuse("cut off inside the optional header");
 
   if (sectionCount == 0) return Refuse("no sections");
-  if (sectionCount > kMaxSections) return Refuse("too many sections");
+  if (sectionCount > kMaxPeSections) return Refuse("too many sections");
   const std::uint64_t table = optional + optionalSize;
   if (!Within(table, sectionCount * kSectionHeaderSize, size)) {
     return Refuse("cut off inside the section table");

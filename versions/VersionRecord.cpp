@@ -16,7 +16,6 @@ constexpr std::uint32_t kVsVersionInfoId = 1;
 // No genuine version resource comes near this; it bounds what a hostile size
 // field can make us read.
 constexpr std::uint32_t kMaxVersionResource = 64 * 1024;
-constexpr std::uint16_t kMaxSections = 96;
 constexpr std::uint32_t kMaxDirectoryEntries = 4096;
 
 std::uint32_t Le32(const unsigned char* p) {
@@ -68,7 +67,7 @@ class PeImage {
     const std::uint64_t coff = std::uint64_t{peOffset} + 4;
     std::uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
     if (!r_.U16(coff + 2, sectionCount) || !r_.U16(coff + 16, optionalSize) ||
-        sectionCount > kMaxSections) {
+        sectionCount > kMaxPeSections) {
       return std::nullopt;
     }
     const std::uint64_t optional = coff + 20;
