@@ -22,12 +22,8 @@ for dll in "${planted[@]}"; do cp "$WINDOWS_BIN/planted.dll" "$app/$dll"; done
 cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$root/update/Pellarion.bin"
 printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$root/update/update.txt"
 
-rm -f "$WINE_WORK/port"
-"$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 120 >/dev/null &
-server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
-export PELLARION_UPDATE_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+start_http_server "$root" 120
+export PELLARION_UPDATE_SERVER="$server_address"
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winhttp,bcrypt=n,b"
 
 timeout 40 "$WINE" 'C:\planted-test\update.exe' 2>&1 | tr -d '\r' | head -n 20 || true

@@ -23,11 +23,8 @@ for case in signed tampered; do
     printf '\x5a' | dd of="$package" bs=1 seek="$middle" conv=notrunc status=none
   fi
 
-  rm -f "$WINE_WORK/port"
-  "$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 120 >/dev/null &
-  server=$!
-  for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
-  export PELLARION_UPDATE_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+  start_http_server "$root" 120
+  export PELLARION_UPDATE_SERVER="$server_address"
   "$WINE" 'C:\signed-test\update.exe' &
   updater=$!
   # A refused package leaves the window open: the test closes the program it

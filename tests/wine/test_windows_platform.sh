@@ -23,14 +23,10 @@ for name in signed other; do
   openssl dgst -sha256 -sign "$WINE_WORK/publisher.pem" -out "$bin/$name.sig" "$bin/$name.bin"
 done
 
-rm -f "$WINE_WORK/port"
 root="$WINE_WORK/platform-server"
 rm -rf "$root" && mkdir -p "$root"
-"$HTTP_SERVER" --root "$root" --port-file "$WINE_WORK/port" --seconds 300 >/dev/null &
-server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
-export PELLARION_TEST_SERVER="127.0.0.1:$(cat "$WINE_WORK/port")"
+start_http_server "$root" 300
+export PELLARION_TEST_SERVER="$server_address"
 # Proxy configuration scripts: one naming the server as the proxy, one
 # sending everything direct.
 echo "function FindProxyForURL(url, host) { return \"PROXY $PELLARION_TEST_SERVER\"; }" >"$root/proxy.pac"

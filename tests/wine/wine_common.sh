@@ -31,3 +31,15 @@ wait_for_window() {
   echo "no window named '$1' appeared" >&2
   return 1
 }
+
+# Starts the tests' HTTP server ($HTTP_SERVER) on the folder $1 for at most $2
+# seconds, and waits until it listens. Sets `server` (its process, stopped
+# when the script exits) and `server_address` (127.0.0.1:PORT).
+start_http_server() {
+  rm -f "$WINE_WORK/port"
+  "$HTTP_SERVER" --root "$1" --port-file "$WINE_WORK/port" --seconds "$2" >/dev/null &
+  server=$!
+  trap 'kill $server 2>/dev/null || true' EXIT
+  for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
+  server_address="127.0.0.1:$(cat "$WINE_WORK/port")"
+}
