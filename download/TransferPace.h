@@ -1,7 +1,8 @@
 // Whether a transfer has been too slow for too long: fewer than
 // `minBytesPerSecond` on average over the last `windowMs` milliseconds.
 // Pure arithmetic on the times and byte counts it is told, so that the rule
-// is the same whatever clock or socket feeds it.
+// is the same whatever clock or socket feeds it. A window that slides (rather
+// than a timer that any byte resets) also stops a trickle of bursts.
 #pragma once
 
 #include <cstdint>
@@ -27,8 +28,26 @@ class TransferPace {
     while (samples_.size() > 1 && samples_[1].ms <= nowMs - windowMs_) samples_.pop_front();
     const Sample& from = samples_.front();
     if (nowMs - from.ms < windowMs_) return false;
-    const std::int64_t elapsedMs = nowMs - from.ms;
-    return (totalBytes - from.bytes) * 1000 < minBytesPerSecond_ * elapsedMs;
+    return (totalBytes - from.bytes) * 1000 < minBytesPerSecond_ * (nowMs - from.ms);
+  }
+
+  // The first moment from `nowMs` on at which TooSlow would hold if no byte
+  // arrived after `totalBytes`: how long a transport may wait for more.
+  std::int64_t FailsAtMs(std::int64_t nowMs, std::int64_t totalBytes) const {
+    std::int64_t earliest = INT64_MAX;
+    for (std::size_t i = 0; i < samples_.size(); ++i) {
+      const Sample& s = samples_[i];
+      // Sample i is the window's start from s.ms + window until the next
+      // sample takes over; within that time the average falls below the
+      // rate once (totalBytes - s.bytes) / elapsed < rate.
+      const std::int64_t fromMs = s.ms + windowMs_;
+      const std::int64_t slowMs = s.ms + (totalBytes - s.bytes) * 1000 / minBytesPerSecond_ + 1;
+      std::int64_t at = fromMs > slowMs ? fromMs : slowMs;
+      if (at < nowMs) at = nowMs;
+      const bool last = i + 1 == samples_.size();
+      if ((last || at < samples_[i + 1].ms + windowMs_) && at < earliest) earliest = at;
+    }
+    return earliest;
   }
 
  private:

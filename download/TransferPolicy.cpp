@@ -1,0 +1,159 @@
+#include "download/TransferPolicy.h"
+
+namespace pellarion {
+
+namespace {
+
+std::string Bytes(std::int64_t n) { return std::to_string(n) + " bytes"; }
+
+// "bytes FIRST-LAST/TOTAL", exactly; false for anything else.
+bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total) {
+  static const std::string kUnit = "bytes ";
+  if (text.compare(0, kUnit.size(), kUnit) != 0) return false;
+  const std::size_t dash = text.find('-', kUnit.size());
+  const std::size_t slash = text.find('/', kUnit.size());
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+  first = ParseLength(text.substr(kUnit.size(), dash - kUnit.size()));
+  last = ParseLength(text.substr(dash + 1, slash - dash - 1));
+  total = ParseLength(text.substr(slash + 1));
+  return first >= 0 && last >= first && total > last;
+}
+
+// Only a strong ETag names one exact sequence of bytes; a weak one ("W/...")
+// may not be used to join ranges, so the date is taken instead.
+std::string ValidatorOf(const ResponseHead& head) {
+  if (!head.etag.empty() && head.etag.compare(0, 2, "W/") != 0) return head.etag;
+  return head.lastModified;
+}
+
+}  // namespace
+
+std::int64_t ParseLength(const std::string& text) {
+  if (text.empty() || text.size() > 18) return -1;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+TransferPolicy::TransferPolicy(const TransferRules& rules, std::int64_t startMs, const ResumeRange* asked)
+    : rules_(rules),
+      startMs_(startMs),
+      resuming_(asked != nullptr && asked->from > 0),
+      asked_(asked != nullptr ? *asked : ResumeRange{}),
+      pace_(startMs, rules.paceWindowMs, rules.minBytesPerSecond) {}
+
+bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
+  headSeen_ = true;
+  CheckTime(nowMs);
+  const int status = head.status;
+  if (status == 503 || status == 429) {
+    throw TransferFailure(TransferFault::Busy, "HTTP status " + std::to_string(status) + ", the server is busy",
+                          ParseLength(head.retryAfter));
+  }
+  if (status < 200 || status > 299) {
+    // A resumed request the server cannot serve from the kept bytes on.
+    if (status == 416 && resuming_) throw TransferFailure(TransferFault::Changed, "HTTP status 416 to a resume");
+    throw TransferFailure(TransferFault::Status, "HTTP status " + std::to_string(status));
+  }
+  announced_ = ParseLength(head.contentLength);
+  validator_ = ValidatorOf(head);
+  bool resumed = false;
+  if (status == 206) {
+    // A part of the file is taken only as the continuation asked for: the
+    // same version (validator), the same whole length, from the first byte
+    // not yet kept to the end.
+    if (!resuming_) throw TransferFailure(TransferFault::Refused, "HTTP status 206, a part that was not asked for");
+    std::int64_t first = 0, last = 0, total = 0;
+    if (!ParseContentRange(head.contentRange, first, last, total) || first != asked_.from ||
+        total != asked_.total || last != total - 1 || validator_ != asked_.validator ||
+        (announced_ >= 0 && announced_ != total - first)) {
+      throw TransferFailure(TransferFault::Changed, "a 206 answer that is not the range asked for (" +
+                                                        head.contentRange + ")");
+    }
+    offset_ = first;
+    total_ = total;
+    resumed = true;
+  } else {
+    // Any other success is the whole file: a resume starts over.
+    offset_ = 0;
+    total_ = announced_;
+  }
+  if (total_ > rules_.maxBytes) {
+    throw TransferFailure(TransferFault::Refused,
+                          "body of " + Bytes(total_) + " announced, more than the " + Bytes(rules_.maxBytes) + " allowed");
+  }
+  if (rules_.expectedBytes >= 0 && total_ >= 0 && total_ != rules_.expectedBytes) {
+    throw TransferFailure(TransferFault::Refused,
+                          "body of " + Bytes(total_) + " announced, " + Bytes(rules_.expectedBytes) + " expected");
+  }
+  return resumed;
+}
+
+void TransferPolicy::OnBody(std::int64_t size, std::int64_t nowMs) {
+  received_ += size;
+  const std::int64_t whole = offset_ + received_;
+  if (whole > rules_.maxBytes) {
+    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(rules_.maxBytes) + " allowed");
+  }
+  if (rules_.expectedBytes >= 0 && whole > rules_.expectedBytes) {
+    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(rules_.expectedBytes) + " expected");
+  }
+  if (announced_ >= 0 && received_ > announced_) {
+    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(announced_) + " announced");
+  }
+  CheckTime(nowMs);
+}
+
+void TransferPolicy::OnIdle(std::int64_t nowMs) { CheckTime(nowMs); }
+
+void TransferPolicy::OnEnd() const {
+  if (announced_ >= 0 && received_ != announced_) {
+    throw TransferFailure(TransferFault::Broken,
+                          "body of " + Bytes(received_) + ", " + Bytes(announced_) + " announced");
+  }
+  if (rules_.expectedBytes >= 0 && offset_ + received_ != rules_.expectedBytes) {
+    throw TransferFailure(TransferFault::Broken,
+                          "file of " + Bytes(offset_ + received_) + ", " + Bytes(rules_.expectedBytes) + " expected");
+  }
+}
+
+// The deadline allows the grace time plus the body at the slowest pace: the
+// length expected of this response (announced, else the caller's), or what
+// has arrived when nobody said.
+std::int64_t TransferPolicy::DeadlineMs() const {
+  std::int64_t length = received_;
+  if (announced_ >= 0) {
+    length = announced_;
+  } else if (rules_.expectedBytes >= 0 && rules_.expectedBytes - offset_ > length) {
+    length = rules_.expectedBytes - offset_;
+  }
+  return startMs_ + rules_.graceMs + length * 1000 / rules_.minBytesPerSecond;
+}
+
+void TransferPolicy::CheckTime(std::int64_t nowMs) {
+  if (rules_.runDeadlineMs >= 0 && nowMs >= rules_.runDeadlineMs) {
+    throw TransferFailure(TransferFault::RunOver, "the run's time is over");
+  }
+  if (nowMs > DeadlineMs()) {
+    throw TransferFailure(TransferFault::Deadline, "not done after " + std::to_string((nowMs - startMs_) / 1000) +
+                                                       " s, longer than the length allows at the slowest pace");
+  }
+  if (pace_.TooSlow(nowMs, received_)) {
+    throw TransferFailure(TransferFault::Slow, "slower than " + std::to_string(rules_.minBytesPerSecond) +
+                                                   " bytes a second over " +
+                                                   std::to_string(rules_.paceWindowMs / 1000) + " s");
+  }
+}
+
+std::int64_t TransferPolicy::WaitLimitMs(std::int64_t nowMs) const {
+  std::int64_t until = DeadlineMs() + 1;
+  if (rules_.runDeadlineMs >= 0 && rules_.runDeadlineMs < until) until = rules_.runDeadlineMs;
+  const std::int64_t slow = pace_.FailsAtMs(nowMs, received_);
+  if (slow < until) until = slow;
+  return until > nowMs ? until - nowMs : 0;
+}
+
+}  // namespace pellarion
