@@ -1,22 +1,37 @@
 #include "app/UpdateRun.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/ContinueOnError.h"
 #include "app/Files.h"
 #include "app/Messages.h"
 #include "app/PackageGate.h"
 #include "app/ProcessTermination.h"
+#include "download/DiskReserve.h"
+#include "download/ResumeRecord.h"
+#include "download/UserAgent.h"
 #include "platform/Digits.h"
 #include "platform/TemporaryFiles.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
 
+namespace {
+
+// How long one run may take (a build setting).
+#ifndef PELLARION_RUN_DEADLINE_SECONDS
+#define PELLARION_RUN_DEADLINE_SECONDS 7200
+#endif
+constexpr std::int64_t kRunDeadlineMs = PELLARION_RUN_DEADLINE_SECONDS * 1000LL;
+
+}  // namespace
+
 UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string publisherKey)
     : platform_(platform), form_(form), publisherKey_(std::move(publisherKey)), log_(platform) {
   Try([&] { appDir_ = platform_.AppDir(); });
   Try([&] { exeName_ = platform_.ExeName(); });
+  Try([&] { runDeadlineMs_ = platform_.MonotonicMs() + kRunDeadlineMs; });
   if (!appDir_.empty()) log_.Open(InAppDir("\\update.log"));
 }
 
@@ -30,9 +45,9 @@ ExitCode UpdateRun::Execute() {
 }
 
 Mode UpdateRun::StartUp() {
-  std::string version = "without a version record";
+  std::string version;
   Try([&] { version = FileVersionOf(platform_, RunningExecutable()); });
-  Log("start: " + exeName_ + ".exe " + version + " in " + appDir_);
+  Log("start: " + exeName_ + ".exe " + (version.empty() ? "without a version record" : version) + " in " + appDir_);
   Try([&] { form_.SetStatusColour(kBlue); });
   TestExists(InAppDir("\\pellarion.exe"));
   Pump();
@@ -47,6 +62,7 @@ Mode UpdateRun::StartUp() {
   }
   RemoveLeftovers();
   RestartAfterCutRun();
+  ComposeUserAgent(version);
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
@@ -99,14 +115,62 @@ void UpdateRun::RemoveLeftovers() {
   static const char* const kTargets[] = {"update.txt",     "Pellarion.bin",     "update.bin",
                                          "NewVersion.exe", "Pellarion.exe",     "update.exe",
                                          "Pellarion.bin.sig", "update.bin.sig"};
+  // A package's cut transfer stays, to be resumed, while its .part and the
+  // record of what it holds agree.
+  const auto resumable = [&](const std::string& name, const std::string& target) {
+    if (target != "Pellarion.bin" && target != "update.bin") return false;
+    // Of the temporary names of `target`, only its .part and .resume have
+    // these lengths (the others' suffixes are longer, shorter or composed).
+    const std::size_t suffix = name.size() - std::string(target).size();
+    if (suffix != std::strlen(kDownloadSuffix) && suffix != std::strlen(kResumeSuffix)) return false;
+    return ReadResumeRecord(platform_, InAppDir("\\" + target)).has_value();
+  };
   std::vector<std::string> names;
   Try([&] { names = platform_.ListFiles(appDir_); });
   for (const std::string& name : names) {
     for (const char* target : kTargets) {
-      if (IsTemporaryOf(name, target) && Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
+      if (!IsTemporaryOf(name, target)) continue;
+      if (resumable(name, target)) {
+        Log("kept " + name + " to resume its transfer");
+      } else if (Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
         Log("removed " + name + ", left by an earlier run");
       }
     }
+  }
+}
+
+void UpdateRun::ComposeUserAgent(const std::string& updaterVersion) {
+  std::string application = "none";
+  Try([&] { application = FileVersionOf(platform_, InAppDir("\\Pellarion.exe")); });
+  SystemDescription system;
+  Try([&] { system = platform_.DescribeSystem(); });
+  userAgent_ = pellarion::ComposeUserAgent(updaterVersion, application, system.system, system.architecture);
+}
+
+DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
+  DownloadLimits limits;
+  limits.maxBytes = maxBytes;
+  limits.userAgent = userAgent_;
+  limits.runDeadlineMs = runDeadlineMs_;
+  return limits;
+}
+
+void UpdateRun::EndIfOutOfTime() {
+  std::int64_t now = 0;
+  if (runDeadlineMs_ < 0 || !Try([&] { now = platform_.MonotonicMs(); }) || now < runDeadlineMs_) return;
+  Log("the run's time (" + std::to_string(kRunDeadlineMs / 1000) + " s) is over: it ends here");
+  ShowFailure(ExitCode::UpdateFailed);
+  Pump();
+  EndRun();
+}
+
+bool UpdateRun::HasRoomFor(const std::string& path, std::int64_t bytes) {
+  try {
+    EnsureRoom(platform_, path, bytes);
+    return true;
+  } catch (const std::exception& failure) {
+    Log(std::string("no room: ") + failure.what());
+    return false;
   }
 }
 
@@ -191,7 +255,7 @@ bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
 
 std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, const std::string& local) {
   std::optional<std::string> text;
-  if (Fetch(url, local, {.maxBytes = kMaxSignatureBytes}).fetched) {
+  if (Fetch(url, local, Limits(kMaxSignatureBytes)).fetched) {
     Try([&] { text = ReadSmallFile(platform_, local, kMaxSignatureBytes); });
   }
   Try([&] { platform_.RemoveFile(local); });
@@ -252,21 +316,30 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
   const auto elapsed = end - start;
   const auto hundredths = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed + 5) / 10;
   const std::string seconds = std::to_string(hundredths / 100) + "." + DecimalDigits(hundredths % 100, 2) + " s";
+  // What went before the end: busy answers waited out, cut transfers resumed.
+  const std::string history = outcome.history.empty() ? "" : " (" + outcome.history + std::to_string(outcome.transferred) + " bytes transferred in all)";
   if (outcome.fetched) {
     std::int64_t bytes = -1;
     Try([&] { bytes = platform_.FileLength(path); });
     const std::string status = outcome.status > 0 ? "HTTP " + std::to_string(outcome.status) + ", " : "";
-    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path);
+    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path +
+        history);
   } else {
-    Log("download " + url + " failed after " + seconds + ": " + outcome.error);
+    Log("download " + url + " failed after " + seconds + ": " + outcome.error + history);
     ShowFailure(ExitCode::UpdateFailed);
+    if (outcome.runOver) EndIfOutOfTime();
   }
   return outcome.fetched;
 }
 
 bool UpdateRun::DownloadPackage(Field urlField, const std::string& path) {
   const std::string url = form_.GetFieldText(urlField);
-  return Download(urlField, path, {}, [&](const std::string& arrived) {
+  DownloadLimits limits = Limits(kMaxPackageBytes);
+  // A cut transfer resumes, in this run and the next, while the same version
+  // is on offer.
+  limits.resumable = true;
+  limits.offer = form_.GetFieldText(Field::NU);
+  return Download(urlField, path, limits, [&](const std::string& arrived) {
     return CheckDownloadedPackage(arrived, url, path);
   });
 }

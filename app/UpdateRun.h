@@ -115,8 +115,20 @@ class UpdateRun {
   bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
                 const Acceptance& accept = {});
   // Download of a package, which takes `path`'s place only once the gate
-  // accepted it.
+  // accepted it. A cut transfer keeps what arrived, to resume.
   bool DownloadPackage(Field urlField, const std::string& path);
+  // The limits of every download of this run: `maxBytes`, the run's
+  // User-Agent and its deadline.
+  DownloadLimits Limits(std::int64_t maxBytes) const;
+  // The User-Agent of this run's requests: the updater's and the installed
+  // application's versions, the system and the machine.
+  void ComposeUserAgent(const std::string& updaterVersion);
+  // True while the run's time lasts; once it is over the run ends with the
+  // failure text, before anything else is stopped or changed.
+  void EndIfOutOfTime();
+  // Whether `bytes` more fit on the volume of `path`, leaving its reserve;
+  // logs why not.
+  bool HasRoomFor(const std::string& path, std::int64_t bytes);
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
@@ -147,6 +159,8 @@ class UpdateRun {
   std::string exeName_;
   bool lastExists_ = false;
   ExitCode outcome_ = ExitCode::UpToDate;
+  std::int64_t runDeadlineMs_ = -1;  // on the platform's MonotonicMs clock
+  std::string userAgent_;
   RunLog log_;
 };
 

@@ -33,6 +33,7 @@ class FileSink : public TransferSink {
   // returns how many bytes of the file it holds (0 when it cannot tell).
   std::int64_t Keep() noexcept;
 
+  const std::string& path() const { return path_; }
   int status() const { return status_; }
   bool resumed() const { return resumed_; }
   // Body bytes that came over the network.

@@ -30,12 +30,12 @@ bool CutShort(TransferFault fault) {
          fault == TransferFault::RunOver;
 }
 
-// A back-off of 1, 2 or 4 s plus as much again at random, so that updaters
+// A back-off of 2, 4 or 8 s plus as much again at random, so that updaters
 // turned away together do not come back together. The randomness comes from
 // the clock and from where this process's stack lies (different in each
 // process), mixed.
 std::int64_t Backoff(Platform& platform, int tries) {
-  const std::int64_t base = 1000LL << tries;
+  const std::int64_t base = 2000LL << tries;
   const char here = 0;
   std::uint64_t x = static_cast<std::uint64_t>(platform.MonotonicMs()) * 0x9E3779B97F4A7C15ULL ^
                     static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&here));

@@ -26,7 +26,7 @@ class clsDownload {
   // whole transfer succeeded and `accept` (when given) accepted it; on any
   // failure or refusal the target is left exactly as it was and the result
   // is false. A busy server (503, 429) is asked again up to 3 times, after
-  // its Retry-After (60 s at most) or a back-off of a few seconds. A
+  // its Retry-After (60 s at most) or a back-off of 2 to 16 s at random. A
   // resumable download that fails after some bytes keeps them and resumes
   // up to 3 times; what it kept then stays for the next run. Nothing waits
   // past the run's deadline.

@@ -208,7 +208,7 @@ TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
                             "compare: installed 1001, offered \"31012\": newer",
                             "skipped after a failure: file not found: C:\\Pellarion\\update.txt",
                             "download http://u/update/Pellarion.bin failed after ",
-                            "404 Not Found", "the window stays open: "}) {
+                            "HTTP status 404", "the window stays open: "}) {
     EXPECT_NE(log.find(event), std::string::npos) << event;
   }
   for (std::size_t at = 0; at < log.size(); at = log.find("\r\n", at) + 2) {
@@ -280,9 +280,17 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   EXPECT_EQ(fake.File(kDir + "update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File(kDir + "update.exe").contents, "updater");
 
+  // Staged already and accepted by the gate: not fetched again.
+  fake.log.clear();
+  EXPECT_TRUE(Run());
+  EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
+                                 Place("update.txt"), Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpToDate));
+
   // After an application update, an updater that does not arrive leaves the
   // failure text, not the success text.
   fake.log.clear();
+  fake.RemoveFile(kDir + "update.bin");
   fake.server.erase(kUpdaterUrl);
   Offer("31012", "31012");
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};

@@ -97,7 +97,7 @@ TEST_F(NginxEndToEndTest, APlainUpdateNamesTheFleetInItsUserAgent) {
   EXPECT_EQ(run.exitCode, kUpdated) << ReadFile(station + "/update.log");
   EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app);
   const std::string log = nginx.AccessLog();
-  EXPECT_EQ(Lines(log, {"200 ", "GET /update/Pellarion.bin"}), 1) << log;
+  EXPECT_EQ(Lines(log, {"200 ", "GET /update/Pellarion.bin HTTP"}), 1) << log;
   // Every request names the updater, the installed application, the
   // system and the machine.
   EXPECT_THAT(log, MatchesRegex("(200 [0-9]+ \"GET /update/[^\"]+\" \"OsmerinPellarionUpdater/2\\.0\\.0\\.55 "
@@ -147,16 +147,16 @@ TEST_F(NginxEndToEndTest, APackageReplacedBetweenTwoRunsIsNeverJoinedToTheOldOne
   EXPECT_EQ(Lines(log, {"206 "}), 0) << log;
 }
 
-// Twenty updaters started at once against a server that serves five
-// connections at a time: turned away with 503, each comes back later and
-// every one is updated within its single run.
+// Twelve updaters started at once against a server that serves three
+// connections at a time, each package for about a second: turned away with
+// 503, each comes back later and every one is updated within its single run.
 TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
-  const std::string app = LargeApplication(250000, 5);
+  const std::string app = LargeApplication(90000, 5);
   Stage(app);
   Nginx nginx(dir / "www", dir / "nginx",
-              {.serverExtra = "limit_conn fleet 5; limit_conn_status 503; limit_rate 500k;",
+              {.serverExtra = "limit_conn fleet 3; limit_conn_status 503; limit_rate 100k;",
                .httpExtra = "limit_conn_zone $server_name zone=fleet:1m;"});
-  constexpr int kFleet = 20;
+  constexpr int kFleet = 12;
   std::vector<pid_t> updaters;
   const std::string server = "PELLARION_UPDATE_SERVER=127.0.0.1:" + std::to_string(nginx.port());
   std::vector<char*> env;
@@ -166,8 +166,9 @@ TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
   posix_spawn_file_actions_t quiet;
   posix_spawn_file_actions_init(&quiet);
   posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  for (int i = 0; i < kFleet; ++i) {
-    const std::string program = Workstation("station" + std::to_string(i)) + "/update.exe";
+  std::vector<std::string> programs;
+  for (int i = 0; i < kFleet; ++i) programs.push_back(Workstation("station" + std::to_string(i)) + "/update.exe");
+  for (const std::string& program : programs) {
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv, env.data()), 0);
@@ -193,7 +194,7 @@ TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
     EXPECT_TRUE(ReadFile(dir / ("station" + std::to_string(i) + "/Pellarion.exe")) == app) << i;
   }
   // The limit was met, and answered with 503.
-  EXPECT_GT(Lines(nginx.AccessLog(), {"503 "}), 0);
+  EXPECT_GT(Lines(nginx.AccessLog(), {"503 "}), 0) << nginx.AccessLog();
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ struct Delivery {
     return header->value;
   }
 
-  // The final response's head, once: before its first body bytes, or after
-  // the transfer for a body that has none.
+  // The final response's head, once: at its end, else before its first body
+  // bytes, or after the transfer for a body that has none.
   void DeliverHead() {
     if (headDelivered) return;
     headDelivered = true;
@@ -51,6 +51,26 @@ struct Delivery {
     sink->Head(head);
   }
 };
+
+// The end of a response's head is a blank line. Heads that libcurl goes on
+// from (an interim 1xx, a proxy's CONNECT answer, a redirect it follows) are
+// not the final response's; the final one goes to the sink at once, before
+// any of its body arrives.
+std::size_t HeaderLine(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& delivery = *static_cast<Delivery*>(user);
+  const std::size_t length = size * count;
+  if (length > 2 || (length > 0 && data[0] != '\r' && data[0] != '\n')) return length;
+  long status = 0;
+  curl_easy_getinfo(delivery.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || (status >= 300 && status < 400 && !delivery.Header("Location").empty())) return length;
+  try {
+    delivery.DeliverHead();
+    return length;
+  } catch (...) {
+    delivery.failure = std::current_exception();
+    return 0;  // aborts the transfer
+  }
+}
 
 std::size_t Write(char* data, std::size_t size, std::size_t count, void* user) {
   auto& delivery = *static_cast<Delivery*>(user);
@@ -181,6 +201,8 @@ void CurlTransfer(const TransferRequest& request, TransferSink& sink) {
     headers.reset(curl_slist_append(nullptr, ("If-Range: " + request.ifRange).c_str()));
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   }
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &HeaderLine);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &delivery);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Write);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &delivery);
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);

@@ -9,6 +9,7 @@
 // 2. A 64 MiB package from nginx over a link that drops every 16 MiB: how
 //    many bytes crossed the link in all, against the package's length, and
 //    how many runs of the updater it took.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "download/DownloadService.h"
+#include "platform/Platform.h"
 #include "tests/support/CuttingRelay.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/Subprocess.h"

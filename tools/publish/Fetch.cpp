@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BuildVersion.h"
 #include "platform/TemporaryFiles.h"
 
 namespace pellarion::publish {
@@ -61,6 +62,11 @@ DownloadOutcome Fetch(Platform& platform, const std::string& url, const std::str
                       std::int64_t maxBytes) {
   DownloadLimits limits;
   limits.maxBytes = maxBytes;
+  // The tool names itself, so that a server's log keeps it apart from the
+  // updaters of the fleet.
+  limits.userAgent = "pellarion-publish/" + std::to_string(PELLARION_VERSION_MAJOR) + "." +
+                     std::to_string(PELLARION_VERSION_MINOR) + "." + std::to_string(PELLARION_VERSION_BUILD) + "." +
+                     std::to_string(PELLARION_VERSION_REVISION);
   const ProgressLine progress(url, path + kDownloadSuffix);
   return DownloadFile(platform, url, path, limits);
 }
