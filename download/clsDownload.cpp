@@ -49,6 +49,17 @@ std::string Seconds(std::int64_t ms) { return std::to_string((ms + 500) / 1000) 
 
 }  // namespace
 
+TransferRules RulesOf(const DownloadLimits& limits) {
+  TransferRules rules;
+  rules.maxBytes = limits.maxBytes;
+  rules.expectedBytes = limits.expectedBytes;
+  rules.minBytesPerSecond = limits.minBytesPerSecond;
+  rules.paceWindowMs = limits.stallSeconds * 1000LL;
+  rules.graceMs = limits.graceSeconds * 1000LL;
+  rules.runDeadlineMs = limits.runDeadlineMs;
+  return rules;
+}
+
 bool clsDownload::Wait(std::int64_t ms) {
   if (limits_.runDeadlineMs >= 0 && platform_.MonotonicMs() + ms >= limits_.runDeadlineMs) return false;
   if (ms > 0) platform_.Pause(static_cast<int>(ms));
@@ -80,13 +91,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
   }
   if (!resume) Discard(partial, record);
 
-  TransferRules rules;
-  rules.maxBytes = limits_.maxBytes;
-  rules.expectedBytes = limits_.expectedBytes;
-  rules.minBytesPerSecond = limits_.minBytesPerSecond;
-  rules.paceWindowMs = limits_.stallSeconds * 1000LL;
-  rules.graceMs = limits_.graceSeconds * 1000LL;
-  rules.runDeadlineMs = limits_.runDeadlineMs;
+  const TransferRules rules = RulesOf(limits_);
 
   int busyTries = 0, resumeTries = 0;
   bool fetchedWholeAgain = false;

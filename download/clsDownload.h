@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/DownloadLimits.h"
+#include "download/TransferPolicy.h"
 
 namespace pellarion {
 
@@ -15,6 +16,9 @@ class Platform;
 // Looks at a download that arrived whole, before it takes its target's
 // place: empty when it is accepted, otherwise why not.
 using Acceptance = std::function<std::string(const std::string& arrived)>;
+
+// The rules of one transfer under `limits`.
+TransferRules RulesOf(const DownloadLimits& limits);
 
 class clsDownload {
  public:

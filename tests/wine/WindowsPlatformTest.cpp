@@ -18,9 +18,9 @@
 #include "app/Messages.h"
 #include "app/ProcessTermination.h"
 #include "download/DownloadService.h"
+#include "download/FileSink.h"
 #include "platform/Platform.h"
 #include "platform/windows/CngSignature.h"
-#include "platform/windows/TransferPace.h"
 
 namespace pellarion {
 namespace {
@@ -195,18 +195,22 @@ std::string BigBody(std::size_t size) {
   return body;
 }
 
-// DownloadToFile itself, with limits set per case.
+// The transport and the transfer's rules alone, with limits set per case.
 class WindowsTransferTest : public WindowsDownloadTest {
  protected:
   // Seconds the download took; `ok` tells whether it succeeded.
   double Fetch(const std::string& url, const DownloadLimits& limits, bool& ok) {
     const auto start = std::chrono::steady_clock::now();
+    FileSink sink(*platform, target, RulesOf(limits), nullptr, "");
     try {
-      platform->DownloadToFile(url, target, limits);
+      platform->Transfer({.url = url, .connectSeconds = limits.connectSeconds, .maxRedirects = limits.maxRedirects},
+                         sink);
+      sink.Finish();
       ok = true;
-    } catch (const PlatformError& e) {
+    } catch (const std::exception& e) {
       ok = false;
       error = e.what();
+      sink.Keep();
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
@@ -379,30 +383,6 @@ TEST_F(WindowsTransferTest, HttpsRefusesACertificateTheSystemDoesNotTrust) {
   Fetch(std::string("https://localhost:") + port + "/", {.connectSeconds = 5, .stallSeconds = 5}, ok);
   EXPECT_FALSE(ok);
   EXPECT_FALSE(fs::exists(target));
-}
-
-// The rate rule over made-up times: (milliseconds, bytes so far) pairs, the
-// last of which is judged. Window 2 s, at least 100 bytes a second.
-TEST(TransferPaceTest, TooSlowOnlyAfterAWholeWindowBelowTheRate) {
-  struct Case {
-    std::string name;
-    std::vector<std::pair<int, int>> samples;
-    bool tooSlow;
-  } cases[] = {
-      {"younger than the window", {{500, 0}, {1900, 0}}, false},
-      {"nothing for a whole window", {{1000, 0}, {2000, 0}}, true},
-      {"just enough", {{1000, 100}, {2000, 200}}, false},
-      {"just too little", {{1000, 100}, {2000, 199}}, true},
-      {"fast start, then a stall for a window", {{250, 100000}, {1000, 100000}, {2250, 100000}}, true},
-      {"slow start, then fast", {{1000, 0}, {1500, 0}, {3000, 400}}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TransferPace pace(0, 2000, 100);
-    bool last = false;
-    for (const auto& [ms, bytes] : c.samples) last = pace.TooSlow(ms, bytes);
-    EXPECT_EQ(last, c.tooSlow);
-  }
 }
 
 // A DER signature around two INTEGERs given as their content bytes.
