@@ -15,10 +15,8 @@ void EnsureRoom(Platform& platform, const std::string& path, std::int64_t bytes)
   const VolumeSpace space = platform.SpaceOf(path);
   const std::int64_t reserve = VolumeReserve(space.totalBytes);
   if (space.freeBytes - bytes < reserve) {
-    throw TransferFailure(TransferFault::NoRoom, "writing " + std::to_string(bytes) + " bytes to " + path +
-                                                     " would leave less than " + std::to_string(reserve) +
-                                                     " bytes free on its volume (" +
-                                                     std::to_string(space.freeBytes) + " free)");
+    FailTransfer(TransferFault::NoRoom, "writing ", bytes, " bytes would leave less than ", reserve,
+                 " bytes free on the volume");
   }
 }
 

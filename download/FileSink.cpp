@@ -25,49 +25,36 @@ void FileSink::Head(const ResponseHead& head) {
   status_ = head.status;
   resumed_ = policy_.OnHead(head, platform_.MonotonicMs());
   const std::int64_t kept = policy_.offset();
-  try {
-    if (!expectedSha256_.empty()) {
-      sha_ = platform_.StartSha256();
-      // A resumed file's digest starts with the bytes kept from before.
-      if (kept > 0) {
-        const auto input = platform_.OpenInput(path_);
-        buffer_ = std::make_unique<char[]>(kPiece);
-        for (std::int64_t at = 0; at < kept;) {
-          const std::size_t want = kept - at < static_cast<std::int64_t>(kPiece) ? static_cast<std::size_t>(kept - at)
-                                                                                 : kPiece;
-          const std::size_t n = input->ReadAt(static_cast<std::uint64_t>(at), buffer_.get(), want);
-          if (n == 0) throw TransferFailure(TransferFault::Changed, "the kept bytes of " + path_ + " are gone");
-          sha_->Add(buffer_.get(), n);
-          at += static_cast<std::int64_t>(n);
-        }
+  buffer_ = std::make_unique<char[]>(kPiece);
+  if (!expectedSha256_.empty()) {
+    sha_ = platform_.StartSha256();
+    // A resumed file's digest starts with the bytes kept from before.
+    if (kept > 0) {
+      const auto input = platform_.OpenInput(path_);
+      for (std::int64_t at = 0; at < kept;) {
+        const std::size_t want =
+            kept - at < static_cast<std::int64_t>(kPiece) ? static_cast<std::size_t>(kept - at) : kPiece;
+        const std::size_t n = input->ReadAt(static_cast<std::uint64_t>(at), buffer_.get(), want);
+        if (n == 0) FailTransfer(TransferFault::Changed, "the kept bytes are gone");
+        sha_->Add(buffer_.get(), n);
+        at += static_cast<std::int64_t>(n);
       }
     }
-    file_ = platform_.OpenOutput(path_, kept);
-  } catch (const PlatformError& failure) {
-    throw TransferFailure(TransferFault::Storage, failure.what());
   }
+  file_ = platform_.OpenOutput(path_, kept);
   written_ = reserved_ = kept;
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kPiece);
   // An announced length is checked against the volume's room and reserved
   // at once, so a full disk shows before the transfer rather than at its end.
   if (const std::int64_t total = policy_.total(); total > kept) {
     EnsureRoom(platform_, path_, total - kept);
-    try {
-      file_->Reserve(total);
-    } catch (const PlatformError& failure) {
-      throw TransferFailure(TransferFault::NoRoom, failure.what());
-    }
+    file_->Reserve(total);
     reserved_ = total;
   }
 }
 
 void FileSink::Body(const char* data, std::size_t size) {
   policy_.OnBody(static_cast<std::int64_t>(size), platform_.MonotonicMs());
-  try {
-    if (sha_) sha_->Add(data, size);
-  } catch (const PlatformError& failure) {
-    throw TransferFailure(TransferFault::Storage, failure.what());
-  }
+  if (sha_) sha_->Add(data, size);
   while (size > 0) {
     const std::size_t n = size < kPiece - buffered_ ? size : kPiece - buffered_;
     std::memcpy(buffer_.get() + buffered_, data, n);
@@ -86,11 +73,7 @@ void FileSink::WriteBuffered() {
     EnsureRoom(platform_, path_, end - (reserved_ > written_ ? reserved_ : written_));
     reserved_ = end;
   }
-  try {
-    file_->Write(buffer_.get(), buffered_);
-  } catch (const PlatformError& failure) {
-    throw TransferFailure(TransferFault::Storage, failure.what());
-  }
+  file_->Write(buffer_.get(), buffered_);
   written_ = end;
   buffered_ = 0;
 }
@@ -100,17 +83,13 @@ void FileSink::Idle() { policy_.OnIdle(platform_.MonotonicMs()); }
 std::int64_t FileSink::WaitLimitMs() { return policy_.WaitLimitMs(platform_.MonotonicMs()); }
 
 void FileSink::Finish() {
-  if (!file_) throw TransferFailure(TransferFault::Broken, "no answer");
+  if (!file_) FailTransfer(TransferFault::Broken, "no answer");
   policy_.OnEnd();
   WriteBuffered();
-  try {
-    file_->Flush();
-    file_.reset();
-  } catch (const PlatformError& failure) {
-    throw TransferFailure(TransferFault::Storage, failure.what());
-  }
+  file_->Flush();
+  file_.reset();
   if (sha_ && sha_->Finish() != expectedSha256_) {
-    throw TransferFailure(TransferFault::Mismatch, "the file's SHA-256 is not the one expected");
+    FailTransfer(TransferFault::Mismatch, "the file's SHA-256 is not the one expected");
   }
 }
 

@@ -27,7 +27,8 @@ class FileSink : public TransferSink {
   std::int64_t WaitLimitMs() override;
 
   // The transport ended without a failure: the body must be whole, is put on
-  // the disk and matches the expected digest. Throws TransferFailure.
+  // the disk and matches the expected digest. Throws TransferFailure, or
+  // PlatformError when the file cannot be written.
   void Finish();
   // After a failure: puts on the disk what arrived and closes the file;
   // returns how many bytes of the file it holds (0 when it cannot tell).

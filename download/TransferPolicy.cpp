@@ -4,8 +4,6 @@ namespace pellarion {
 
 namespace {
 
-std::string Bytes(std::int64_t n) { return std::to_string(n) + " bytes"; }
-
 // "bytes FIRST-LAST/TOTAL", exactly; false for anything else.
 bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total) {
   static const std::string kUnit = "bytes ";
@@ -27,6 +25,16 @@ std::string ValidatorOf(const ResponseHead& head) {
 }
 
 }  // namespace
+
+void FailTransfer(TransferFault fault, const char* a, std::int64_t n1, const char* b, std::int64_t n2, const char* c,
+                  std::int64_t retryAfterSeconds) {
+  std::string why = a;
+  if (n1 != kNoNumber) why += std::to_string(n1);
+  why += b;
+  if (n2 != kNoNumber) why += std::to_string(n2);
+  why += c;
+  throw TransferFailure(fault, why, retryAfterSeconds);
+}
 
 std::int64_t ParseLength(const std::string& text) {
   if (text.empty() || text.size() > 18) return -1;
@@ -50,13 +58,12 @@ bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
   CheckTime(nowMs);
   const int status = head.status;
   if (status == 503 || status == 429) {
-    throw TransferFailure(TransferFault::Busy, "HTTP status " + std::to_string(status) + ", the server is busy",
-                          ParseLength(head.retryAfter));
+    FailTransfer(TransferFault::Busy, "HTTP status ", status, ", the server is busy", kNoNumber, "",
+                 ParseLength(head.retryAfter));
   }
   if (status < 200 || status > 299) {
     // A resumed request the server cannot serve from the kept bytes on.
-    if (status == 416 && resuming_) throw TransferFailure(TransferFault::Changed, "HTTP status 416 to a resume");
-    throw TransferFailure(TransferFault::Status, "HTTP status " + std::to_string(status));
+    FailTransfer(status == 416 && resuming_ ? TransferFault::Changed : TransferFault::Status, "HTTP status ", status);
   }
   announced_ = ParseLength(head.contentLength);
   validator_ = ValidatorOf(head);
@@ -65,13 +72,12 @@ bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
     // A part of the file is taken only as the continuation asked for: the
     // same version (validator), the same whole length, from the first byte
     // not yet kept to the end.
-    if (!resuming_) throw TransferFailure(TransferFault::Refused, "HTTP status 206, a part that was not asked for");
+    if (!resuming_) FailTransfer(TransferFault::Refused, "HTTP status 206, a part that was not asked for");
     std::int64_t first = 0, last = 0, total = 0;
     if (!ParseContentRange(head.contentRange, first, last, total) || first != asked_.from ||
         total != asked_.total || last != total - 1 || validator_ != asked_.validator ||
         (announced_ >= 0 && announced_ != total - first)) {
-      throw TransferFailure(TransferFault::Changed, "a 206 answer that is not the range asked for (" +
-                                                        head.contentRange + ")");
+      FailTransfer(TransferFault::Changed, "a 206 answer that is not the range asked for");
     }
     offset_ = first;
     total_ = total;
@@ -82,12 +88,12 @@ bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
     total_ = announced_;
   }
   if (total_ > rules_.maxBytes) {
-    throw TransferFailure(TransferFault::Refused,
-                          "body of " + Bytes(total_) + " announced, more than the " + Bytes(rules_.maxBytes) + " allowed");
+    FailTransfer(TransferFault::Refused, "body of ", total_, " bytes announced, more than the ", rules_.maxBytes,
+                 " bytes allowed");
   }
   if (rules_.expectedBytes >= 0 && total_ >= 0 && total_ != rules_.expectedBytes) {
-    throw TransferFailure(TransferFault::Refused,
-                          "body of " + Bytes(total_) + " announced, " + Bytes(rules_.expectedBytes) + " expected");
+    FailTransfer(TransferFault::Refused, "body of ", total_, " bytes announced, ", rules_.expectedBytes,
+                 " bytes expected");
   }
   return resumed;
 }
@@ -96,13 +102,13 @@ void TransferPolicy::OnBody(std::int64_t size, std::int64_t nowMs) {
   received_ += size;
   const std::int64_t whole = offset_ + received_;
   if (whole > rules_.maxBytes) {
-    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(rules_.maxBytes) + " allowed");
+    FailTransfer(TransferFault::Refused, "body longer than the ", rules_.maxBytes, " bytes allowed");
   }
   if (rules_.expectedBytes >= 0 && whole > rules_.expectedBytes) {
-    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(rules_.expectedBytes) + " expected");
+    FailTransfer(TransferFault::Refused, "body longer than the ", rules_.expectedBytes, " bytes expected");
   }
   if (announced_ >= 0 && received_ > announced_) {
-    throw TransferFailure(TransferFault::Refused, "body longer than the " + Bytes(announced_) + " announced");
+    FailTransfer(TransferFault::Refused, "body longer than the ", announced_, " bytes announced");
   }
   CheckTime(nowMs);
 }
@@ -111,12 +117,11 @@ void TransferPolicy::OnIdle(std::int64_t nowMs) { CheckTime(nowMs); }
 
 void TransferPolicy::OnEnd() const {
   if (announced_ >= 0 && received_ != announced_) {
-    throw TransferFailure(TransferFault::Broken,
-                          "body of " + Bytes(received_) + ", " + Bytes(announced_) + " announced");
+    FailTransfer(TransferFault::Broken, "body of ", received_, " bytes, ", announced_, " bytes announced");
   }
   if (rules_.expectedBytes >= 0 && offset_ + received_ != rules_.expectedBytes) {
-    throw TransferFailure(TransferFault::Broken,
-                          "file of " + Bytes(offset_ + received_) + ", " + Bytes(rules_.expectedBytes) + " expected");
+    FailTransfer(TransferFault::Broken, "file of ", offset_ + received_, " bytes, ", rules_.expectedBytes,
+                 " bytes expected");
   }
 }
 
@@ -135,16 +140,15 @@ std::int64_t TransferPolicy::DeadlineMs() const {
 
 void TransferPolicy::CheckTime(std::int64_t nowMs) {
   if (rules_.runDeadlineMs >= 0 && nowMs >= rules_.runDeadlineMs) {
-    throw TransferFailure(TransferFault::RunOver, "the run's time is over");
+    FailTransfer(TransferFault::RunOver, "the run's time is over");
   }
   if (nowMs > DeadlineMs()) {
-    throw TransferFailure(TransferFault::Deadline, "not done after " + std::to_string((nowMs - startMs_) / 1000) +
-                                                       " s, longer than the length allows at the slowest pace");
+    FailTransfer(TransferFault::Deadline, "not done after ", (nowMs - startMs_) / 1000,
+                 " s, longer than the length allows at the slowest pace");
   }
   if (pace_.TooSlow(nowMs, received_)) {
-    throw TransferFailure(TransferFault::Slow, "slower than " + std::to_string(rules_.minBytesPerSecond) +
-                                                   " bytes a second over " +
-                                                   std::to_string(rules_.paceWindowMs / 1000) + " s");
+    FailTransfer(TransferFault::Slow, "slower than ", rules_.minBytesPerSecond, " bytes a second over ",
+                 rules_.paceWindowMs / 1000, " s");
   }
 }
 

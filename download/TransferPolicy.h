@@ -25,7 +25,6 @@ enum class TransferFault {
   Changed,   // asked to resume, answered with other bytes than the ones kept
   RunOver,   // the run's time ran out
   NoRoom,    // the volume would fall below its reserve
-  Storage,   // the file could not be written
   Mismatch,  // the whole file is not the expected one (its SHA-256)
 };
 
@@ -41,6 +40,13 @@ class TransferFailure : public std::runtime_error {
   TransferFault fault_;
   std::int64_t retryAfterSeconds_;
 };
+
+// Throws TransferFailure(`fault`) saying `a`, `n1`, `b`, `n2`, `c`: text
+// and decimal numbers in turn, a number left out when it is kNoNumber. One
+// place builds every message of a transfer, which keeps the program small.
+inline constexpr std::int64_t kNoNumber = INT64_MIN;
+[[noreturn]] void FailTransfer(TransferFault fault, const char* a, std::int64_t n1 = kNoNumber, const char* b = "",
+                               std::int64_t n2 = kNoNumber, const char* c = "", std::int64_t retryAfterSeconds = -1);
 
 struct TransferRules {
   std::int64_t maxBytes = 0;          // the whole file at most

@@ -192,7 +192,9 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
     if (c.limits) c.limits(limits);
     const DownloadOutcome outcome = DownloadFile(fake, kUrl, kTarget, limits);
     EXPECT_EQ(outcome.fetched, c.fetched) << outcome.error;
-    if (!c.fetched) EXPECT_THAT(outcome.error, HasSubstr(c.error));
+    if (!c.fetched) {
+      EXPECT_THAT(outcome.error, HasSubstr(c.error));
+    }
     EXPECT_THAT(requests, ElementsAreArray(c.requests));
     EXPECT_EQ(fake.HasFile(kTarget) ? fake.File(kTarget).contents : "", c.file);
     EXPECT_EQ(fake.HasFile(kTarget + ".part"), c.keptAfter);

@@ -30,7 +30,7 @@ for case in signed tampered; do
   # A refused package leaves the window open: the test closes the program it
   # started once the log says so; an installed one ends the run by itself.
   for _ in $(seq 1 240); do
-    grep -q "the window stays open\|end: " "$app/update.log" 2>/dev/null && break
+    grep -q "the window stays open\|end (exit code" "$app/update.log" 2>/dev/null && break
     sleep 0.25
   done
   if grep -q "the window stays open" "$app/update.log" 2>/dev/null; then kill "$updater" 2>/dev/null || true; fi
