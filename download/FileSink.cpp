@@ -82,7 +82,7 @@ void FileSink::Idle() { policy_.OnIdle(platform_.MonotonicMs()); }
 
 std::int64_t FileSink::WaitLimitMs() { return policy_.WaitLimitMs(platform_.MonotonicMs()); }
 
-void FileSink::Finish() {
+void FileSink::End() {
   if (!file_) FailTransfer(TransferFault::Broken, "no answer");
   policy_.OnEnd();
   WriteBuffered();

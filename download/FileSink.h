@@ -26,10 +26,10 @@ class FileSink : public TransferSink {
   void Idle() override;
   std::int64_t WaitLimitMs() override;
 
-  // The transport ended without a failure: the body must be whole, is put on
-  // the disk and matches the expected digest. Throws TransferFailure, or
-  // PlatformError when the file cannot be written.
-  void Finish();
+  // The body must be whole; it is put on the disk and must match the
+  // expected digest. Throws TransferFailure, or PlatformError when the file
+  // cannot be written.
+  void End() override;
   // After a failure: puts on the disk what arrived and closes the file;
   // returns how many bytes of the file it holds (0 when it cannot tell).
   std::int64_t Keep() noexcept;

@@ -117,7 +117,6 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
     std::int64_t retryAfter = -1;
     try {
       platform_.Transfer(request, sink);
-      sink.Finish();
       transferred_ += sink.received();
       lastStatus_ = sink.status();
       break;

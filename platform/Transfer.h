@@ -1,10 +1,11 @@
 // The seam between a transport (libcurl, WinHTTP) and the rules of a
 // transfer. A transport does what is its own: the request, proxies, TLS,
 // redirects, log-on. Everything it receives it hands to a TransferSink
-// (the head of the final response, the body piece by piece, and regular
-// ticks while it waits), which judges the transfer and stores the body. The
-// sink ends the transfer by throwing; the transport stops at once and lets
-// that exception through unchanged.
+// (the head of the final response, the body piece by piece, regular ticks
+// while it waits, and the body's end), which judges the transfer and stores
+// the body. The sink ends the transfer by throwing; the transport stops at
+// once and lets that exception through unchanged. All of it happens on the
+// transport's thread, so that storing and flushing never hold up a window.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +47,8 @@ class TransferSink {
   // the body before the rules are broken. A transport that cannot be woken
   // bounds each blocking wait by it, then calls Idle.
   virtual std::int64_t WaitLimitMs() = 0;
+  // The body ended without a failure the transport could see.
+  virtual void End() = 0;
 };
 
 // A file written in order, in large pieces.

@@ -15,6 +15,7 @@
 #include "app/Messages.h"
 #include "download/DownloadService.h"
 #include "download/FileSink.h"
+#include "download/ResumeRecord.h"
 #include "download/clsDownload.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/Subprocess.h"
@@ -159,7 +160,6 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
     bool ok = true;
     try {
       platform->Transfer({.url = server.Url(c.path), .connectSeconds = 2}, sink);
-      sink.Finish();
     } catch (const std::exception&) {
       ok = false;
       sink.Keep();
@@ -173,6 +173,29 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
     }
     fs::remove(target);
   }
+}
+
+// What the transport hands on from the head, as the retries and resumes use
+// it: a busy server's Retry-After, a range asked with its validator, and a
+// 206 for another range than asked, which is never joined to the kept bytes.
+TEST_F(DownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
+  const auto start = std::chrono::steady_clock::now();
+  const DownloadOutcome busy = DownloadFile(*platform, server.Url("/busy/2/1"), target);
+  EXPECT_TRUE(busy.fetched) << busy.error;
+  EXPECT_EQ(ReadFile(target), "hello, updater");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // twice Retry-After: 1
+  EXPECT_THAT(busy.history, HasSubstr("503, the server is busy; again in 1 s. HTTP status 503"));
+
+  const std::string url = server.Url("/wrong-range");
+  WriteFile(target + ".part", std::string(60, 'k'));
+  WriteFile(target + ".resume", ResumeRecordText({url, "\"w\"", "", 100, 60}));
+  const DownloadOutcome resumed = DownloadFile(*platform, url, target, {.resumable = true});
+  EXPECT_TRUE(resumed.fetched) << resumed.error;
+  EXPECT_EQ(ReadFile(target).substr(0, 12), "012345678901");
+  EXPECT_THAT(server.Requests(), ElementsAre("/busy/2/1", "/busy/2/1", "/busy/2/1", "/wrong-range [bytes=60-]",
+                                             "/wrong-range"));
+  EXPECT_FALSE(Exists(target + ".part"));
+  EXPECT_FALSE(Exists(target + ".resume"));
 }
 
 // HTTPS against a test authority that only PELLARION_CA_FILE makes trusted.

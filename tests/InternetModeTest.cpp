@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "app/RunLog.h"
 #include "app/UpdateRun.h"
+#include "download/ResumeRecord.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "versions/SignatureText.h"
@@ -250,6 +251,52 @@ TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalle
     EXPECT_EQ(after.back(), "pause 2500");
     EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
     EXPECT_FALSE(fake.HasFile(kPackage));
+  }
+}
+
+// Two hours into the run a package still trickles in: the transfer ends, the
+// run ends with the failure text, and the application was never stopped.
+TEST_F(InternetModeTest, TheRunsDeadlineEndsTheTransferAndTheRunLeavingTheApplicationAlone) {
+  Offer("31012", "20055");
+  const std::int64_t start = fake.monotonicMs;
+  const std::string manifest = fake.server[kManifestUrl].Bytes();
+  fake.transport = [&](const TransferRequest& request, TransferSink& sink) {
+    if (request.url == kManifestUrl) {
+      sink.Head({200, std::to_string(manifest.size())});
+      return sink.Body(manifest.data(), manifest.size());
+    }
+    // 2 KB a second, forever: fast enough for the pace, never done.
+    sink.Head({200, "500000000"});
+    for (;;) {
+      fake.monotonicMs += std::min<std::int64_t>(1000, std::max<std::int64_t>(1, sink.WaitLimitMs()));
+      sink.Body(std::string(2048, 'x').data(), 2048);
+    }
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(status.colour, kRed);
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+  EXPECT_THAT(after, Not(Contains("close 10")));
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_GE(fake.monotonicMs - start, 7200 * 1000);
+  EXPECT_LT(fake.monotonicMs - start, 7201 * 1000);
+}
+
+// The start-up removes what cut-off runs left, composed names too, but keeps
+// a package's cut transfer whose record still matches it, to resume.
+TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
+  fake.AddFile(kPackage + ".part", std::string(60, 'o'));
+  fake.AddFile(kPackage + ".resume", ResumeRecordText({kPackageUrl, "\"a\"", "31012", 100, 60}));
+  fake.AddFile(kDir + "update.bin.part", std::string(40, 'u'));  // fewer bytes than its record says
+  fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "\"b\"", "", 100, 50}));
+  fake.AddFile(kDir + "update.bin.part.copy-Ab12Cd", "a share copy cut off");
+  fake.AddFile(kDir + "update.txt.resume", "not a package's");
+  Offer("1001", "20055");
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(fake.HasFile(kPackage + ".part"));
+  EXPECT_TRUE(fake.HasFile(kPackage + ".resume"));
+  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume"}) {
+    EXPECT_FALSE(fake.HasFile(kDir + gone)) << gone;
   }
 }
 

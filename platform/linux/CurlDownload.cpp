@@ -218,6 +218,7 @@ void CurlTransfer(const TransferRequest& request, TransferSink& sink) {
   // last chunk.
   if (result != CURLE_OK) Fail(url, error[0] != '\0' ? error : curl_easy_strerror(result));
   delivery.DeliverHead();  // a response without a body
+  sink.End();
 }
 
 }  // namespace pellarion

@@ -319,6 +319,7 @@ void WinHttpTransfer(const TransferRequest& request, TransferSink& sink) {
     if (read == 0) break;
     sink.Body(buffer.get(), read);
   }
+  sink.End();
 }
 
 }  // namespace pellarion

@@ -227,17 +227,24 @@ void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) 
   const auto* file = dynamic_cast<const FileSink*>(&sink);
   log.push_back("download " + request.url + (file != nullptr ? " -> " + file->path() : ""));
   requests.push_back(request);
-  if (transport) return transport(request, sink);
+  if (transport) {
+    transport(request, sink);
+    return sink.End();
+  }
   if (const auto partial = partialBodies.find(request.url); partial != partialBodies.end()) {
     sink.Head({200});
     sink.Body(partial->second.data(), partial->second.size());
     throw PlatformError("connection closed early: " + request.url);
   }
   const auto offered = server.find(request.url);
-  if (offered == server.end()) return sink.Head({404});
+  if (offered == server.end()) {
+    sink.Head({404});
+    return sink.End();
+  }
   const std::string bytes = offered->second.Bytes();
   sink.Head({200, std::to_string(bytes.size())});
   sink.Body(bytes.data(), bytes.size());
+  sink.End();
 }
 
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {

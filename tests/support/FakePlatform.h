@@ -107,7 +107,8 @@ class FakePlatform : public Platform {
   // there is one, so that tests can name it by its contents.
   std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override;
   VolumeSpace SpaceOf(const std::string& path) override;
-  // Logs "download URL -> PATH" (the file the download writes).
+  // Logs "download URL -> PATH" (the file the download writes); a body that
+  // was sent whole is ended (TransferSink::End).
   void Transfer(const TransferRequest& request, TransferSink& sink) override;
   SystemDescription DescribeSystem() override { return system; }
   void StartProgram(const std::string& path, WindowState state) override;
