@@ -5,28 +5,34 @@
 // than a timer that any byte resets) also stops a trickle of bursts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 
 namespace pellarion {
 
 class TransferPace {
  public:
   TransferPace(std::int64_t startMs, std::int64_t windowMs, std::int64_t minBytesPerSecond)
-      : windowMs_(windowMs), minBytesPerSecond_(minBytesPerSecond) {
-    samples_.push_back({startMs, 0});
+      : windowMs_(windowMs),
+        minBytesPerSecond_(minBytesPerSecond),
+        spacingMs_(windowMs / (kSlots - 2) > kMinSpacingMs ? windowMs / (kSlots - 2) : kMinSpacingMs) {
+    samples_[0] = {startMs, 0};
   }
 
   // Records that `totalBytes` have arrived by `nowMs`; true when the last
   // window's worth of time carried too few of them. A transfer younger than
   // one window is never too slow.
   bool TooSlow(std::int64_t nowMs, std::int64_t totalBytes) {
-    // Samples at least a quarter second apart keep the history short
-    // however many small reads a fast transfer makes.
-    if (nowMs - samples_.back().ms >= kSampleSpacingMs) samples_.push_back({nowMs, totalBytes});
+    // Samples spaced out (a quarter second at least, and so that one window
+    // holds fewer than the slots) keep the history short however many small
+    // reads a fast transfer makes.
+    if (nowMs - At(count_ - 1).ms >= spacingMs_) {
+      if (count_ == kSlots) Drop();
+      At(count_++) = {nowMs, totalBytes};
+    }
     // The oldest sample kept is the last one at or before the window's start.
-    while (samples_.size() > 1 && samples_[1].ms <= nowMs - windowMs_) samples_.pop_front();
-    const Sample& from = samples_.front();
+    while (count_ > 1 && At(1).ms <= nowMs - windowMs_) Drop();
+    const Sample& from = At(0);
     if (nowMs - from.ms < windowMs_) return false;
     return (totalBytes - from.bytes) * 1000 < minBytesPerSecond_ * (nowMs - from.ms);
   }
@@ -35,8 +41,8 @@ class TransferPace {
   // arrived after `totalBytes`: how long a transport may wait for more.
   std::int64_t FailsAtMs(std::int64_t nowMs, std::int64_t totalBytes) const {
     std::int64_t earliest = INT64_MAX;
-    for (std::size_t i = 0; i < samples_.size(); ++i) {
-      const Sample& s = samples_[i];
+    for (std::size_t i = 0; i < count_; ++i) {
+      const Sample& s = At(i);
       // Sample i is the window's start from s.ms + window until the next
       // sample takes over; within that time the average falls below the
       // rate once (totalBytes - s.bytes) / elapsed < rate.
@@ -44,19 +50,28 @@ class TransferPace {
       const std::int64_t slowMs = s.ms + (totalBytes - s.bytes) * 1000 / minBytesPerSecond_ + 1;
       std::int64_t at = fromMs > slowMs ? fromMs : slowMs;
       if (at < nowMs) at = nowMs;
-      const bool last = i + 1 == samples_.size();
-      if ((last || at < samples_[i + 1].ms + windowMs_) && at < earliest) earliest = at;
+      const bool last = i + 1 == count_;
+      if ((last || at < At(i + 1).ms + windowMs_) && at < earliest) earliest = at;
     }
     return earliest;
   }
 
  private:
-  static constexpr std::int64_t kSampleSpacingMs = 250;
+  static constexpr std::size_t kSlots = 64;
+  static constexpr std::int64_t kMinSpacingMs = 250;
   struct Sample {
     std::int64_t ms, bytes;
   };
-  std::int64_t windowMs_, minBytesPerSecond_;
-  std::deque<Sample> samples_;
+  Sample& At(std::size_t i) { return samples_[(first_ + i) % kSlots]; }
+  const Sample& At(std::size_t i) const { return samples_[(first_ + i) % kSlots]; }
+  void Drop() {
+    first_ = (first_ + 1) % kSlots;
+    --count_;
+  }
+
+  std::int64_t windowMs_, minBytesPerSecond_, spacingMs_;
+  Sample samples_[kSlots] = {};
+  std::size_t first_ = 0, count_ = 1;
 };
 
 }  // namespace pellarion

@@ -6,12 +6,12 @@ namespace {
 
 // "bytes FIRST-LAST/TOTAL", exactly; false for anything else.
 bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total) {
-  static const std::string kUnit = "bytes ";
-  if (text.compare(0, kUnit.size(), kUnit) != 0) return false;
-  const std::size_t dash = text.find('-', kUnit.size());
-  const std::size_t slash = text.find('/', kUnit.size());
+  constexpr std::size_t kUnit = 6;  // "bytes "
+  if (text.compare(0, kUnit, "bytes ") != 0) return false;
+  const std::size_t dash = text.find('-', kUnit);
+  const std::size_t slash = text.find('/', kUnit);
   if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
-  first = ParseLength(text.substr(kUnit.size(), dash - kUnit.size()));
+  first = ParseLength(text.substr(kUnit, dash - kUnit));
   last = ParseLength(text.substr(dash + 1, slash - dash - 1));
   total = ParseLength(text.substr(slash + 1));
   return first >= 0 && last >= first && total > last;
