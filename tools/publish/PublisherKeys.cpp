@@ -149,6 +149,23 @@ std::string PrivateKey::SignFile(const std::string& path) const {
   return signature;
 }
 
+std::string PrivateKey::Sign(const std::string& bytes) const {
+  const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
+  std::size_t size = 0;
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     bytes.size()) != 1) {
+    throw PublishError(OpenSslError("cannot sign"));
+  }
+  std::string signature(size, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                     reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1) {
+    throw PublishError(OpenSslError("cannot sign"));
+  }
+  signature.resize(size);
+  return signature;
+}
+
 std::string PrivateKey::PublicKeySpki() const {
   unsigned char* der = nullptr;
   const int size = i2d_PUBKEY(key_, &der);

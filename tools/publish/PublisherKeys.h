@@ -38,6 +38,8 @@ class PrivateKey {
 
   // The DER signature over SHA-256 of the file's bytes, read in pieces.
   std::string SignFile(const std::string& path) const;
+  // The DER signature over SHA-256 of `bytes`.
+  std::string Sign(const std::string& bytes) const;
   // The public half as SubjectPublicKeyInfo DER, as the updater carries it.
   std::string PublicKeySpki() const;
 
