@@ -76,7 +76,7 @@ std::optional<PackageEntry> ReadPackageLine(std::string_view line, std::string_v
   const auto version = DottedVersion(fields[1]);
   const auto length = Decimal(fields[2]);
   auto sha256 = ParseHexDigest(fields[3]);
-  if (!version || !length || !sha256) return std::nullopt;
+  if (!version || !length || *length == 0 || !sha256) return std::nullopt;
   return PackageEntry{*version, *length, std::move(*sha256)};
 }
 
