@@ -97,13 +97,12 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
 }
 
 void UpdateRun::StartPlaced(const std::string& placed) {
-  std::string mine, theirs;
-  if (!publisherKey_.empty() && !(Try([&] { mine = FileSha256(platform_, RunningExecutable()); }) &&
-                                  Try([&] { theirs = FileSha256(platform_, placed); }) && mine == theirs)) {
-    Log("not started: " + placed + " is missing or not this updater");
-    return;
+  std::string mine = "self", theirs;
+  if (!publisherKey_.empty()) {
+    Try([&] { mine = FileSha256(platform_, RunningExecutable()); });
+    Try([&] { theirs = FileSha256(platform_, placed); });
   }
-  Start(placed, WindowState::Minimised);
+  if (publisherKey_.empty() || mine == theirs) Start(placed, WindowState::Minimised);
 }
 
 void UpdateRun::RemoveLeftovers() {
@@ -173,24 +172,18 @@ bool UpdateRun::OfferIsNewer() {
 }
 
 bool UpdateRun::AcceptRelease(const std::string& path) {
-  std::string text;
-  if (!Try([&] { text = ReadSmallFile(platform_, path, kMaxManifestBytes); })) {
-    Log("no signed release: cannot read " + path);
-    return false;
-  }
+  std::string text;  // a file that cannot be read holds no release
+  Try([&] { text = ReadSmallFile(platform_, path, kMaxManifestBytes); });
   const std::string record = InAppDir("\\update.release");
   const std::uint64_t seen = ReadReleaseRecord(platform_, record);
   TrustedRelease trusted = TrustRelease(platform_, text, publisherKey_, seen);
   if (!trusted.description) {
-    Log("the release in " + path + " is refused: " + trusted.reason);
+    Log("release refused: " + trusted.reason);
     return false;
   }
   release_ = std::move(trusted.description);
-  const std::string release = "release " + std::to_string(release_->release);
-  Log(release + " signed by the publisher" + (release_->expires.empty() ? "" : ", valid until " + release_->expires));
-  if (release_->release > seen && !Try([&] { WriteReleaseRecord(platform_, record, release_->release); })) {
-    Log("could not record " + release + " in " + record);
-  }
+  Log("release " + std::to_string(release_->release) + " signed by the publisher");
+  if (release_->release > seen) Try([&] { WriteReleaseRecord(platform_, record, release_->release); });
   return true;
 }
 

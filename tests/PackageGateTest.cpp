@@ -127,7 +127,7 @@ TEST(PackageGateTest, AcceptsOnlyWholeNewerExecutablesOfTheOfferedVersionAndTheS
       // A build with a key.
       {"the signed package", pe, "31012", none, true, pe, true, ""},
       {"no signed release", pe, "31012", none, true, none, false, "no signed release"},
-      {"another file of the same version", certified, "31012", none, true, pe, false, "bytes, not the"},
+      {"another file of the same version", certified, "31012", none, true, pe, false, "its length"},
       {"changed after signing", tampered, "31012", none, true, pe, false, "SHA-256"},
       {"signed but cut off", pe.substr(0, pe.size() - 1), "31012", none, true, pe.substr(0, pe.size() - 1), false,
        "cut off"},

@@ -25,15 +25,15 @@ std::optional<std::uint64_t> EntryOffset(std::uint64_t base, std::uint64_t i, st
 }  // namespace
 
 ImageFormat FormatOf(const ByteSource& file) {
-  std::vector<unsigned char> magic;
-  if (!ByteReader(file).Bytes(0, 4, magic)) return ImageFormat::Unknown;
+  unsigned char magic[4];
+  if (!file.ReadAt(0, magic, sizeof magic)) return ImageFormat::Unknown;
   if (magic[0] == 'M' && magic[1] == 'Z') return ImageFormat::Pe;
   if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F') return ImageFormat::Elf;
   return ImageFormat::Unknown;
 }
 
 std::optional<PeDirectory> PeHeaders::Directory(std::uint32_t index) const {
-  if (index >= directories.size()) return std::nullopt;
+  if (index >= directoryCount) return std::nullopt;
   return directories[index];
 }
 
@@ -69,7 +69,7 @@ std::string ReadPeHeaders(const ByteReader& r, PeHeaders& h) {
   const std::uint64_t room = (optionalSize - directories) / 8;
   std::uint64_t count = directoryCount < room ? directoryCount : room;
   if (count > kPeMaxDirectories) count = kPeMaxDirectories;
-  h.directories.assign(count, PeDirectory{});
+  h.directoryCount = static_cast<std::uint32_t>(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::uint64_t at = optional + directories + i * 8;
     if (!r.U32(at, h.directories[i].address) || !r.U32(at + 4, h.directories[i].size)) {
@@ -80,7 +80,7 @@ std::string ReadPeHeaders(const ByteReader& r, PeHeaders& h) {
   if (sectionCount > kMaxPeSections) return "too many sections";
   const std::uint64_t table = optional + optionalSize;
   if (!Within(table, sectionCount * kPeSectionHeaderSize, r.Size())) return "cut off inside the section table";
-  h.sections.assign(sectionCount, PeSection{});
+  h.sectionCount = sectionCount;
   for (std::uint16_t i = 0; i < sectionCount; ++i) {
     const std::uint64_t at = table + std::uint64_t{i} * kPeSectionHeaderSize;
     PeSection& s = h.sections[i];
@@ -92,8 +92,8 @@ std::string ReadPeHeaders(const ByteReader& r, PeHeaders& h) {
 }
 
 std::string ElfHeaders::Read() {
-  std::vector<unsigned char> ident;
-  if (!ByteReader(file_).Bytes(0, 16, ident)) return "cut off inside the ELF header";
+  unsigned char ident[16];
+  if (!file_.ReadAt(0, ident, sizeof ident)) return "cut off inside the ELF header";
   if (ident[4] != 1 && ident[4] != 2) return "unknown ELF class";
   if (ident[5] != 1 && ident[5] != 2) return "unknown ELF byte order";
   is64_ = ident[4] == 2;

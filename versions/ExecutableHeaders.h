@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "versions/ByteReader.h"
 
@@ -38,8 +37,10 @@ struct PeDirectory {
 struct PeHeaders {
   const char* kind = "";  // "PE32" or "PE32+"
   std::uint16_t characteristics = 0;
-  std::vector<PeSection> sections;      // at most kMaxPeSections
-  std::vector<PeDirectory> directories;  // as many as the optional header holds, at most 16
+  std::uint16_t sectionCount = 0;  // at most kMaxPeSections
+  PeSection sections[kMaxPeSections];
+  std::uint32_t directoryCount = 0;  // as many as the optional header holds, at most 16
+  PeDirectory directories[16];
 
   // The data directory `index`; nothing when the header has none there.
   std::optional<PeDirectory> Directory(std::uint32_t index) const;

@@ -29,8 +29,9 @@ ImageVerdict CheckPe(const ByteSource& file) {
   if (std::string why = ReadPeHeaders(r, h); !why.empty()) return Refuse(why);
   if ((h.characteristics & kPeDll) != 0) return Refuse("a DLL, not an executable");
   if ((h.characteristics & kPeExecutableImage) == 0) return Refuse("not an executable image (an object file?)");
-  if (h.sections.empty()) return Refuse("no sections");
-  for (const PeSection& s : h.sections) {
+  if (h.sectionCount == 0) return Refuse("no sections");
+  for (std::uint16_t i = 0; i < h.sectionCount; ++i) {
+    const PeSection& s = h.sections[i];
     // A section without raw data (uninitialised data) occupies no bytes of
     // the file, whatever its offset says.
     if (s.rawSize != 0 && !Within(s.rawOffset, s.rawSize, size)) {

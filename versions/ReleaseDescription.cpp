@@ -1,7 +1,7 @@
 #include "versions/ReleaseDescription.h"
 
 #include <chrono>
-#include <vector>
+#include <cstdint>
 
 #include "versions/SignatureText.h"
 #include "versions/Versions.h"
@@ -12,45 +12,50 @@ namespace {
 
 constexpr std::string_view kFormatLine = "pellarion-release 1";
 constexpr std::string_view kLineEnd = "\r\n";
+// Three manifest lines, the format, the release, the expiry, two packages
+// and the signature.
+constexpr std::size_t kMaxLines = 9;
 // A P-256 signature in DER is at most 72 bytes.
 constexpr std::size_t kMaxSignatureBase64 = 256;
+// What Decimal gives for a text that is not a number: beyond 18 digits.
+constexpr std::uint64_t kNoNumber = UINT64_MAX;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The fields of a line, separated by single spaces (an empty field, from two
-// spaces or one at an end, stays and makes the line wrong).
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (std::size_t at = 0;;) {
-    const std::size_t space = line.find(' ', at);
-    fields.push_back(line.substr(at, space - at));
-    if (space == std::string_view::npos) return fields;
-    at = space + 1;
+// Splits `line` at single spaces into exactly `count` fields; false for
+// another number of fields or an empty one.
+bool Split(std::string_view line, std::string_view* fields, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t space = i + 1 < count ? line.find(' ') : std::string_view::npos;
+    fields[i] = line.substr(0, space);
+    if (fields[i].empty() || fields[i].find(' ') != std::string_view::npos) return false;
+    line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
   }
+  return true;
 }
 
 // A decimal number of at most 18 digits without leading zeros.
-std::optional<std::uint64_t> Decimal(std::string_view text) {
-  if (text.empty() || text.size() > 18 || (text[0] == '0' && text.size() > 1)) return std::nullopt;
+std::uint64_t Decimal(std::string_view text) {
+  if (text.empty() || text.size() > 18 || (text[0] == '0' && text.size() > 1)) return kNoNumber;
   std::uint64_t value = 0;
   for (const char c : text) {
-    if (!IsDigit(c)) return std::nullopt;
+    if (!IsDigit(c)) return kNoNumber;
     value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
   return value;
 }
 
 // "3.1.0.12", exactly as FileVersionNumbers::Dotted writes it.
-std::optional<FileVersionNumbers> DottedVersion(std::string_view text) {
-  std::uint16_t parts[4] = {};
+bool ReadVersion(std::string_view text, FileVersionNumbers& version) {
+  std::uint16_t* const parts[] = {&version.major, &version.minor, &version.build, &version.revision};
   for (int i = 0; i < 4; ++i) {
     const std::size_t dot = i < 3 ? text.find('.') : text.size();
-    const auto part = dot == std::string_view::npos ? std::nullopt : Decimal(text.substr(0, dot));
-    if (!part || *part > 0xFFFF) return std::nullopt;
-    parts[i] = static_cast<std::uint16_t>(*part);
+    const std::uint64_t part = dot == std::string_view::npos ? kNoNumber : Decimal(text.substr(0, dot));
+    if (part > 0xFFFF) return false;
+    *parts[i] = static_cast<std::uint16_t>(part);
     text.remove_prefix(i < 3 ? dot + 1 : dot);
   }
-  return FileVersionNumbers{parts[0], parts[1], parts[2], parts[3]};
+  return true;
 }
 
 int HexValue(char c) {
@@ -64,20 +69,15 @@ std::string ManifestLine(const ReleaseDescription& d) {
   return app + "*" + app + "*" + VersionDigits(d.updater.version.Dotted());
 }
 
-std::string PackageLine(const char* role, const PackageEntry& entry) {
-  return std::string(role) + " " + entry.version.Dotted() + " " + std::to_string(entry.length) + " " +
-         HexDigest(entry.sha256);
-}
-
 // "application 3.1.0.12 183296 <hex>" for `role`.
-std::optional<PackageEntry> ReadPackageLine(std::string_view line, std::string_view role) {
-  const auto fields = Fields(line);
-  if (fields.size() != 4 || fields[0] != role) return std::nullopt;
-  const auto version = DottedVersion(fields[1]);
-  const auto length = Decimal(fields[2]);
+bool ReadPackageLine(std::string_view line, std::string_view role, PackageEntry& entry) {
+  std::string_view fields[4];
+  if (!Split(line, fields, 4) || fields[0] != role || !ReadVersion(fields[1], entry.version)) return false;
+  entry.length = Decimal(fields[2]);
   auto sha256 = ParseHexDigest(fields[3]);
-  if (!version || !length || *length == 0 || !sha256) return std::nullopt;
-  return PackageEntry{*version, *length, std::move(*sha256)};
+  if (entry.length == kNoNumber || entry.length == 0 || !sha256) return false;
+  entry.sha256 = std::move(*sha256);
+  return true;
 }
 
 ReleaseReading Problem(std::string why) {
@@ -89,75 +89,69 @@ ReleaseReading Problem(std::string why) {
 }  // namespace
 
 ReleaseReading ReadReleaseDescription(std::string_view text) {
-  // The lines, each with the offset where it starts.
-  std::vector<std::pair<std::string_view, std::size_t>> lines;
-  for (std::size_t at = 0; at < text.size();) {
+  std::string_view lines[kMaxLines];
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    if (count == kMaxLines) return Problem("more lines than a release description has");
     const std::size_t end = text.find(kLineEnd, at);
-    if (end == std::string_view::npos) return Problem("the last line does not end in CR LF");
-    const std::string_view line = text.substr(at, end - at);
-    if (line.find_first_of("\r\n") != std::string_view::npos) return Problem("a line holds a lone CR or LF");
-    lines.emplace_back(line, at);
+    lines[count] = text.substr(at, end - at);
+    if (end == std::string_view::npos || lines[count].find_first_of(kLineEnd) != std::string_view::npos) {
+      return Problem("a line does not end in CR LF");
+    }
     at = end + kLineEnd.size();
   }
-  if (lines.size() < 3) return Problem("fewer than the three manifest lines");
-  if (lines.size() == 3) {
-    ReleaseReading reading = Problem("no signed release description after the manifest");
-    reading.absent = true;
+  if (count <= 3) {
+    ReleaseReading reading = Problem(count == 3 ? "no signed release description after the manifest"
+                                                : "fewer than the three manifest lines");
+    reading.absent = count == 3;
     return reading;
   }
 
-  ReleaseDescription d;
-  std::size_t next = 3;
-  const auto line = [&]() -> std::string_view { return next < lines.size() ? lines[next].first : ""; };
-  if (line() != kFormatLine) return Problem("line 4 is not \"pellarion-release 1\"");
-  ++next;
-  const auto release = Fields(line());
-  const auto number = release.size() == 2 && release[0] == "release" ? Decimal(release[1]) : std::nullopt;
-  if (!number || *number == 0) return Problem("no release number (\"release N\", N from 1) in line 5");
-  d.release = *number;
-  ++next;
-  if (const auto expires = Fields(line()); expires[0] == "expires") {
-    if (expires.size() != 2 || !ParseUtcTime(expires[1])) return Problem("the expiry is not YYYY-MM-DDThh:mm:ssZ");
-    d.expires = expires[1];
-    ++next;
+  ReleaseReading reading;
+  ReleaseDescription& d = reading.description.emplace();
+  std::size_t i = 3;
+  const auto wrong = [&] {
+    return Problem(std::string("line ") + static_cast<char>('1' + i) + " does not follow the release format");
+  };
+  std::string_view fields[2];
+  if (lines[i] != kFormatLine) return wrong();
+  if (!Split(lines[++i], fields, 2) || fields[0] != "release" || (d.release = Decimal(fields[1])) == kNoNumber ||
+      d.release == 0) {
+    return wrong();
   }
-  const auto application = ReadPackageLine(line(), "application");
-  if (!application) return Problem("line " + std::to_string(next + 1) + " is not \"application VERSION LENGTH SHA-256\"");
-  d.application = *application;
-  ++next;
-  const auto updater = ReadPackageLine(line(), "updater");
-  if (!updater) return Problem("line " + std::to_string(next + 1) + " is not \"updater VERSION LENGTH SHA-256\"");
-  d.updater = *updater;
-  ++next;
-
-  const auto signature = Fields(line());
-  if (signature.size() != 2 || signature[0] != "signature" || signature[1].size() > kMaxSignatureBase64) {
-    return Problem("line " + std::to_string(next + 1) + " is not \"signature BASE64\"");
+  if (Split(lines[++i], fields, 2) && fields[0] == "expires") {
+    if (!ParseUtcTime(fields[1])) return wrong();
+    d.expires = fields[1];
+    ++i;
   }
-  auto der = DecodeBase64(signature[1]);
-  if (!der || der->empty()) return Problem("the signature is not base64");
-  if (next + 1 != lines.size()) return Problem("lines follow the signature");
+  if (!ReadPackageLine(lines[i], "application", d.application)) return wrong();
+  if (!ReadPackageLine(lines[++i], "updater", d.updater)) return wrong();
+  auto der = Split(lines[++i], fields, 2) && fields[0] == "signature" && fields[1].size() <= kMaxSignatureBase64
+                 ? DecodeBase64(fields[1])
+                 : std::nullopt;
+  if (!der || der->empty()) return wrong();
+  if (i + 1 != count) return Problem("lines follow the signature");
   d.signature = std::move(*der);
-  d.signedLength = lines[next].second;
+  d.signedLength = static_cast<std::size_t>(lines[i].data() - text.data());
 
   const std::string offer = ManifestLine(d);
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (lines[i].first != offer) {
-      return Problem("manifest line " + std::to_string(i + 1) + " is not \"" + offer + "\", as the description says");
-    }
+  for (std::size_t m = 0; m < 3; ++m) {
+    if (lines[m] != offer) return Problem("the manifest lines are not the release's offers");
   }
-  ReleaseReading reading;
-  reading.description = std::move(d);
   return reading;
 }
 
 std::string SignedReleaseText(const ReleaseDescription& d) {
+  const auto package = [](const char* role, const PackageEntry& entry) {
+    return std::string(role) + " " + entry.version.Dotted() + " " + std::to_string(entry.length) + " " +
+           HexDigest(entry.sha256) + std::string(kLineEnd);
+  };
   const std::string end(kLineEnd);
   const std::string manifest = ManifestLine(d) + end;
   std::string text = manifest + manifest + manifest + std::string(kFormatLine) + end + "release " +
                      std::to_string(d.release) + end;
   if (!d.expires.empty()) text += "expires " + d.expires + end;
-  return text + PackageLine("application", d.application) + end + PackageLine("updater", d.updater) + end;
+  return text + package("application", d.application) + package("updater", d.updater);
 }
 
 std::string SignatureLine(const std::string& derSignature) {
@@ -185,26 +179,17 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
 }
 
 std::string CheckReleaseCurrent(const ReleaseDescription& d, std::uint64_t highestSeen, std::int64_t nowUtc) {
-  if (d.release < highestSeen) {
-    return "release " + std::to_string(d.release) + " is older than release " + std::to_string(highestSeen) +
-           ", already seen here";
-  }
-  if (!d.expires.empty()) {
-    const auto expires = ParseUtcTime(d.expires);
-    if (!expires || nowUtc > *expires) return "release " + std::to_string(d.release) + " expired at " + d.expires;
-  }
+  if (d.release < highestSeen) return "older than release " + std::to_string(highestSeen) + ", seen before";
+  const auto expires = ParseUtcTime(d.expires);
+  if (!d.expires.empty() && (!expires || nowUtc > *expires)) return "expired at " + d.expires;
   return "";
 }
 
 std::string CheckPackageEntry(const PackageEntry& entry, std::uint64_t length, const std::string& sha256,
                               const std::optional<FileVersionNumbers>& version) {
-  if (length != entry.length) {
-    return std::to_string(length) + " bytes, not the " + std::to_string(entry.length) + " of the signed release";
-  }
-  if (sha256 != entry.sha256) return "its SHA-256 is not the signed release's";
-  if (!version || *version != entry.version) {
-    return "its version is not the signed release's " + entry.version.Dotted();
-  }
+  if (length != entry.length) return "its length is not the signed one";
+  if (sha256 != entry.sha256) return "its SHA-256 is not the signed one";
+  if (!version || *version != entry.version) return "its version is not the signed one";
   return "";
 }
 

@@ -67,7 +67,8 @@ class PeImage {
   // The file offset of `size` bytes at `rva`, when they lie in one section's
   // raw data.
   std::optional<std::uint64_t> Offset(std::uint64_t rva, std::uint64_t size) const {
-    for (const PeSection& s : headers_.sections) {
+    for (std::uint16_t i = 0; i < headers_.sectionCount; ++i) {
+      const PeSection& s = headers_.sections[i];
       if (rva >= s.virtualAddress && rva - s.virtualAddress + size <= s.rawSize) {
         return std::uint64_t{s.rawOffset} + (rva - s.virtualAddress);
       }
