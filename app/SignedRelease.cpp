@@ -29,8 +29,8 @@ TrustedRelease TrustRelease(Platform& platform, const std::string& text, const s
 }
 
 std::uint64_t ReadReleaseRecord(Platform& platform, const std::string& path) {
-  std::string text;
-  Try([&] { text = ReadSmallFile(platform, path, 64); });
+  std::string text;  // none before the first valid release
+  Try([&] { text = platform.FileExists(path) ? ReadSmallFile(platform, path, 64) : ""; });
   std::uint64_t release = 0;
   for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 18; ++i) {
     release = release * 10 + static_cast<std::uint64_t>(text[i] - '0');
@@ -40,7 +40,7 @@ std::uint64_t ReadReleaseRecord(Platform& platform, const std::string& path) {
 
 void WriteReleaseRecord(Platform& platform, const std::string& path, std::uint64_t release) {
   const std::string next = path + kDownloadSuffix;
-  Try([&] { platform.RemoveFile(next); });
+  if (platform.FileExists(next)) platform.RemoveFile(next);
   platform.AppendToFile(next, std::to_string(release) + "\r\n");
   platform.MoveReplacing(next, path);
 }
