@@ -34,6 +34,8 @@ void UpdateRun::InternetMode() {
     Log("the manifest offers no version (\"" + form_.GetFieldText(Field::NU) + "\")");
     EndCheckFailed();
   }
+  // A keyed updater trusts the offer only through the signed release.
+  if (!publisherKey_.empty() && !AcceptRelease(manifest)) EndCheckFailed();
 
   if (OfferIsNewer()) return UpdateApplicationOnline();
   CheckUpdaterOnline();
@@ -57,7 +59,7 @@ void UpdateRun::UpdateApplicationOnline() {
   SetStatus(kGreen, messages::kDownloading);
   // A package left by an earlier run must never be taken for this one's.
   Try([&] { platform_.RemoveFile(package); });
-  DownloadPackage(Field::txtFrom, package);
+  DownloadPackage(Field::txtFrom, package, PackageRole::Application, InAppDir("\\Pellarion.exe"));
   Pump();
   // The running application is stopped only when there is an accepted
   // package to install, and started again when the swap fails.
@@ -90,7 +92,7 @@ void UpdateRun::CheckUpdaterOnline() {
   // no refusal of this run's offer: it is simply replaced.
   if (TestExists(staged)) {
     const ExitCode before = outcome_;
-    const bool ready = CheckDownloadedPackage(staged, form_.GetFieldText(Field::Upd), staged).empty();
+    const bool ready = Gate(staged, staged, PackageRole::Updater, InAppDir("\\update.exe")).accepted;
     outcome_ = before;
     if (ready) {
       Log("update.bin is already the offered updater: not downloaded again");
@@ -99,7 +101,7 @@ void UpdateRun::CheckUpdaterOnline() {
   }
 
   SetStatus(messages::kDownloadingUpdater);
-  const bool fetched = DownloadPackage(Field::Upd, staged);
+  const bool fetched = DownloadPackage(Field::Upd, staged, PackageRole::Updater, InAppDir("\\update.exe"));
   Pump();
   // Success only for a staged updater the gate accepted; otherwise the
   // failure text stays.

@@ -26,9 +26,9 @@ class FileSink : public TransferSink {
   void Idle() override;
   std::int64_t WaitLimitMs() override;
 
-  // The body must be whole; it is put on the disk and must match the
-  // expected digest. Throws TransferFailure, or PlatformError when the file
-  // cannot be written.
+  // The body must be whole; it is put on the disk and, when it continued
+  // kept bytes, must make the expected digest. Throws TransferFailure, or
+  // PlatformError when the file cannot be written.
   void End() override;
   // After a failure: puts on the disk what arrived and closes the file;
   // returns how many bytes of the file it holds (0 when it cannot tell).

@@ -6,10 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "download/TransferPace.h"
+#include "platform/Platform.h"
 #include "platform/Transfer.h"
 
 namespace pellarion {
@@ -28,10 +29,12 @@ enum class TransferFault {
   Mismatch,  // the whole file is not the expected one (its SHA-256)
 };
 
-class TransferFailure : public std::runtime_error {
+// A transfer that broke a rule: a platform failure of its own kind, so that
+// whatever handles those handles this.
+class TransferFailure : public PlatformError {
  public:
-  TransferFailure(TransferFault fault, const std::string& why, std::int64_t retryAfterSeconds = -1)
-      : std::runtime_error(why), fault_(fault), retryAfterSeconds_(retryAfterSeconds) {}
+  TransferFailure(TransferFault fault, std::string why, std::int64_t retryAfterSeconds = -1)
+      : PlatformError(std::move(why)), fault_(fault), retryAfterSeconds_(retryAfterSeconds) {}
   TransferFault fault() const { return fault_; }
   // What a busy server's Retry-After asked for, in seconds; -1 when nothing.
   std::int64_t retryAfterSeconds() const { return retryAfterSeconds_; }

@@ -63,19 +63,21 @@ int Lines(const std::string& log, std::initializer_list<const char*> parts) {
 class NginxEndToEndTest : public ::testing::Test {
  protected:
   // Stages the release (with `app` as the application) into the server's
-  // tree, signed, as a publisher does.
-  void Stage(const std::string& app) {
+  // tree as a publisher does, signed unless `keyed` is false.
+  void Stage(const std::string& app, bool keyed = true) {
     WriteFile(dir / "release/Pellarion.exe", app, 0755);
-    const auto staged = RunProgram({PUBLISH_EXE, "stage", "--app", dir / "release/Pellarion.exe", "--updater",
-                                    SIGNED_UPDATE_EXE, "--key", SIGNING_KEY, dir / "www"},
-                                   {}, 60000);
+    std::vector<std::string> command = {PUBLISH_EXE, "stage", "--app", dir / "release/Pellarion.exe", "--updater",
+                                        keyed ? SIGNED_UPDATE_EXE : UPDATE_EXE, dir / "www"};
+    if (keyed) command.insert(command.end() - 1, {"--key", SIGNING_KEY});
+    const auto staged = RunProgram(command, {}, 60000);
     ASSERT_EQ(staged.exitCode, 0) << staged.output;
   }
-  // A workstation with the application 1.0.0.1 and the keyed updater.
-  std::string Workstation(const std::string& name) {
+  // A workstation with the application 1.0.0.1 and the updater, keyed
+  // unless `keyed` is false.
+  std::string Workstation(const std::string& name, bool keyed = true) {
     const std::string folder = dir / name;
     fs::create_directories(folder);
-    fs::copy_file(SIGNED_UPDATE_EXE, folder + "/update.exe");
+    fs::copy_file(keyed ? SIGNED_UPDATE_EXE : UPDATE_EXE, folder + "/update.exe");
     fs::copy_file(kApp1, folder + "/Pellarion.exe");
     WriteFile(folder + "/format.dll", "");
     return folder;
@@ -122,11 +124,13 @@ TEST_F(NginxEndToEndTest, APackageCutMidwayResumesWhereItStopped) {
   EXPECT_LT(relay.BytesRelayed(), static_cast<std::int64_t>(app.size() + 200000));
 }
 
+// Without a key the server's validator alone tells the versions apart (a
+// keyed updater also knows the signed length and digest of each package).
 TEST_F(NginxEndToEndTest, APackageReplacedBetweenTwoRunsIsNeverJoinedToTheOldOne) {
   const std::string first = LargeApplication(1500000, 3), second = LargeApplication(1400000, 4);
-  Stage(first);
+  Stage(first, /*keyed=*/false);
   Nginx nginx(dir / "www", dir / "nginx");
-  const std::string station = Workstation("station");
+  const std::string station = Workstation("station", /*keyed=*/false);
   // The link drops mid-package and stays down for the rest of the run.
   CuttingRelay relay(nginx.port(), {.cutAfter = 700000, .cuts = 1, .refuseAfterCuts = true});
   const auto cut = Run(station, relay.port());
@@ -136,7 +140,7 @@ TEST_F(NginxEndToEndTest, APackageReplacedBetweenTwoRunsIsNeverJoinedToTheOldOne
   ASSERT_TRUE(fs::exists(station + "/Pellarion.bin.resume"));
   // A new build of the same version replaces the package before the next
   // run, over a link that holds again.
-  Stage(second);
+  Stage(second, /*keyed=*/false);
   relay.Heal();
   const auto run = Run(station, relay.port());
   EXPECT_EQ(run.exitCode, kUpdated) << ReadFile(station + "/update.log");
