@@ -95,7 +95,7 @@ void UpdateRun::CheckUpdaterOnline() {
     const bool ready = Gate(staged, staged, PackageRole::Updater, InAppDir("\\update.exe")).accepted;
     outcome_ = before;
     if (ready) {
-      Log("update.bin is already the offered updater: not downloaded again");
+      Log("update.bin is the offered updater already");
       return;
     }
   }

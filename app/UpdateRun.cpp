@@ -133,7 +133,8 @@ void UpdateRun::RemoveLeftovers() {
     // these lengths (the others' suffixes are longer, shorter or composed).
     const std::size_t suffix = name.size() - std::string(target).size();
     if (suffix != std::strlen(kDownloadSuffix) && suffix != std::strlen(kResumeSuffix)) return false;
-    return ReadResumeRecord(platform_, InAppDir("\\" + target)).has_value();
+    ResumeRecord record;
+    return ReadResumeRecord(platform_, InAppDir("\\" + target), record);
   };
   std::vector<std::string> names;
   Try([&] { names = platform_.ListFiles(appDir_); });
@@ -160,7 +161,7 @@ void UpdateRun::ComposeUserAgent(const std::string& updaterVersion) {
 DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
   DownloadLimits limits;
   limits.maxBytes = maxBytes;
-  limits.userAgent = userAgent_;
+  limits.userAgent = userAgent_.c_str();
   limits.runDeadlineMs = runDeadlineMs_;
   return limits;
 }
@@ -168,20 +169,14 @@ DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
 void UpdateRun::EndIfOutOfTime() {
   std::int64_t now = 0;
   if (runDeadlineMs_ < 0 || !Try([&] { now = platform_.MonotonicMs(); }) || now < runDeadlineMs_) return;
-  Log("the run's time (" + std::to_string(kRunDeadlineMs / 1000) + " s) is over: it ends here");
+  Log("the run's time is over");
   ShowFailure(ExitCode::UpdateFailed);
   Pump();
   EndRun();
 }
 
 bool UpdateRun::HasRoomFor(const std::string& path, std::int64_t bytes) {
-  try {
-    EnsureRoom(platform_, path, bytes);
-    return true;
-  } catch (const std::exception& failure) {
-    Log(std::string("no room: ") + failure.what());
-    return false;
-  }
+  return Try([&] { EnsureRoom(platform_, path, bytes); });  // the log says why not
 }
 
 void UpdateRun::RestartAfterCutRun() {
@@ -323,16 +318,38 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
   const auto elapsed = end - start;
   const auto hundredths = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed + 5) / 10;
   const std::string seconds = std::to_string(hundredths / 100) + "." + DecimalDigits(hundredths % 100, 2) + " s";
-  // What went before the end: busy answers waited out, cut transfers resumed.
-  const std::string history = outcome.history.empty() ? "" : " (" + outcome.history + std::to_string(outcome.transferred) + " bytes transferred in all)";
+  // One line, appended piece by piece.
+  std::string line = "download ";
+  line += url;
   if (outcome.fetched) {
     std::int64_t bytes = -1;
     Try([&] { bytes = platform_.FileLength(path); });
-    const std::string status = outcome.status > 0 ? "HTTP " + std::to_string(outcome.status) + ", " : "";
-    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path +
-        history);
+    line += ": ";
+    if (outcome.status > 0) {
+      line += "HTTP ";
+      line += std::to_string(outcome.status);
+      line += ", ";
+    }
+    line += std::to_string(bytes);
+    line += " bytes in ";
+    line += seconds;
+    line += ", saved as ";
+    line += path;
   } else {
-    Log("download " + url + " failed after " + seconds + ": " + outcome.error + history);
+    line += " failed after ";
+    line += seconds;
+    line += ": ";
+    line += outcome.error;
+  }
+  // What went before the end: busy answers waited out, cut transfers resumed.
+  if (!outcome.history.empty()) {
+    line += " (";
+    line += outcome.history;
+    line += std::to_string(outcome.transferred);
+    line += " bytes in all)";
+  }
+  Log(line);
+  if (!outcome.fetched) {
     ShowFailure(ExitCode::UpdateFailed);
     if (outcome.runOver) EndIfOutOfTime();
   }

@@ -123,8 +123,8 @@ class UpdateRun {
   // True while the run's time lasts; once it is over the run ends with the
   // failure text, before anything else is stopped or changed.
   void EndIfOutOfTime();
-  // Whether `bytes` more fit on the volume of `path`, leaving its reserve;
-  // logs why not.
+  // Whether `bytes` more fit on the volume of `path`, leaving its reserve
+  // (a failure the log records when not).
   bool HasRoomFor(const std::string& path, std::int64_t bytes);
   // Download of the package for `role`, which takes `path`'s place only once
   // the gate accepted it; in a keyed build no more than its signed length is

@@ -15,8 +15,7 @@ void EnsureRoom(Platform& platform, const std::string& path, std::int64_t bytes)
   const VolumeSpace space = platform.SpaceOf(path);
   const std::int64_t reserve = VolumeReserve(space.totalBytes);
   if (space.freeBytes - bytes < reserve) {
-    FailTransfer(TransferFault::NoRoom, "writing ", bytes, " bytes would leave less than ", reserve,
-                 " bytes free on the volume");
+    FailTransfer(TransferFault::NoRoom, "writing ", bytes, " bytes leaves less than ", reserve, " bytes free");
   }
 }
 

@@ -41,7 +41,7 @@ struct DownloadLimits {
   std::string offer;
 
   // --- The run's ---
-  std::string userAgent;            // sent with every request
+  const char* userAgent = "";       // sent with every request; outlives the download
   std::int64_t runDeadlineMs = -1;  // on the platform's MonotonicMs clock; -1: none
 };
 

@@ -91,7 +91,7 @@ void FileSink::End() {
   // Bytes joined to kept ones must make the expected file; a whole file is
   // judged by the caller's acceptance, which says what it is instead.
   if (sha_ && sha_->Finish() != expectedSha256_ && resumed_) {
-    FailTransfer(TransferFault::Mismatch, "the resumed file's SHA-256 is not the one expected");
+    FailTransfer(TransferFault::Mismatch, "resumed file: not the expected SHA-256");
   }
 }
 

@@ -4,23 +4,35 @@ namespace pellarion {
 
 namespace {
 
+// The decimal number of at most 18 digits that `text` holds from `begin` to
+// `end`, and nothing else; -1 otherwise.
+std::int64_t ParseDigits(const std::string& text, std::size_t begin, std::size_t end) {
+  if (end <= begin || end - begin > 18 || end > text.size()) return -1;
+  std::int64_t value = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
 // "bytes FIRST-LAST/TOTAL", exactly; false for anything else.
 bool ParseContentRange(const std::string& text, std::int64_t& first, std::int64_t& last, std::int64_t& total) {
   constexpr std::size_t kUnit = 6;  // "bytes "
-  if (text.compare(0, kUnit, "bytes ") != 0) return false;
+  if (text.rfind("bytes ", 0) != 0) return false;
   const std::size_t dash = text.find('-', kUnit);
   const std::size_t slash = text.find('/', kUnit);
   if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
-  first = ParseLength(text.substr(kUnit, dash - kUnit));
-  last = ParseLength(text.substr(dash + 1, slash - dash - 1));
-  total = ParseLength(text.substr(slash + 1));
+  first = ParseDigits(text, kUnit, dash);
+  last = ParseDigits(text, dash + 1, slash);
+  total = ParseDigits(text, slash + 1, text.size());
   return first >= 0 && last >= first && total > last;
 }
 
 // Only a strong ETag names one exact sequence of bytes; a weak one ("W/...")
 // may not be used to join ranges, so the date is taken instead.
 std::string ValidatorOf(const ResponseHead& head) {
-  if (!head.etag.empty() && head.etag.compare(0, 2, "W/") != 0) return head.etag;
+  if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
   return head.lastModified;
 }
 
@@ -36,21 +48,12 @@ void FailTransfer(TransferFault fault, const char* a, std::int64_t n1, const cha
   throw TransferFailure(fault, why, retryAfterSeconds);
 }
 
-std::int64_t ParseLength(const std::string& text) {
-  if (text.empty() || text.size() > 18) return -1;
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
+std::int64_t ParseLength(const std::string& text) { return ParseDigits(text, 0, text.size()); }
 
 TransferPolicy::TransferPolicy(const TransferRules& rules, std::int64_t startMs, const ResumeRange* asked)
     : rules_(rules),
       startMs_(startMs),
-      resuming_(asked != nullptr && asked->from > 0),
-      asked_(asked != nullptr ? *asked : ResumeRange{}),
+      asked_(asked != nullptr && asked->from > 0 ? asked : nullptr),
       pace_(startMs, rules.paceWindowMs, rules.minBytesPerSecond) {}
 
 bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
@@ -63,7 +66,8 @@ bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
   }
   if (status < 200 || status > 299) {
     // A resumed request the server cannot serve from the kept bytes on.
-    FailTransfer(status == 416 && resuming_ ? TransferFault::Changed : TransferFault::Status, "HTTP status ", status);
+    FailTransfer(status == 416 && asked_ != nullptr ? TransferFault::Changed : TransferFault::Status, "HTTP status ",
+                 status);
   }
   announced_ = ParseLength(head.contentLength);
   validator_ = ValidatorOf(head);
@@ -72,12 +76,12 @@ bool TransferPolicy::OnHead(const ResponseHead& head, std::int64_t nowMs) {
     // A part of the file is taken only as the continuation asked for: the
     // same version (validator), the same whole length, from the first byte
     // not yet kept to the end.
-    if (!resuming_) FailTransfer(TransferFault::Refused, "HTTP status 206, a part that was not asked for");
+    if (asked_ == nullptr) FailTransfer(TransferFault::Refused, "a 206 not asked for");
     std::int64_t first = 0, last = 0, total = 0;
-    if (!ParseContentRange(head.contentRange, first, last, total) || first != asked_.from ||
-        total != asked_.total || last != total - 1 || validator_ != asked_.validator ||
+    if (!ParseContentRange(head.contentRange, first, last, total) || first != asked_->from ||
+        total != asked_->total || last != total - 1 || validator_ != asked_->validator ||
         (announced_ >= 0 && announced_ != total - first)) {
-      FailTransfer(TransferFault::Changed, "a 206 answer that is not the range asked for");
+      FailTransfer(TransferFault::Changed, "a 206 for another range");
     }
     offset_ = first;
     total_ = total;
@@ -143,8 +147,7 @@ void TransferPolicy::CheckTime(std::int64_t nowMs) {
     FailTransfer(TransferFault::RunOver, "the run's time is over");
   }
   if (nowMs > DeadlineMs()) {
-    FailTransfer(TransferFault::Deadline, "not done after ", (nowMs - startMs_) / 1000,
-                 " s, longer than the length allows at the slowest pace");
+    FailTransfer(TransferFault::Deadline, "past the deadline for its length");
   }
   if (pace_.TooSlow(nowMs, received_)) {
     FailTransfer(TransferFault::Slow, "slower than ", rules_.minBytesPerSecond, " bytes a second over ",

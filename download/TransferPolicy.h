@@ -73,7 +73,8 @@ std::int64_t ParseLength(const std::string& text);
 
 class TransferPolicy {
  public:
-  // `asked`: the range requested, or nullptr for the whole file.
+  // `asked`: the range requested (outliving the policy), or nullptr for the
+  // whole file.
   TransferPolicy(const TransferRules& rules, std::int64_t startMs, const ResumeRange* asked);
 
   // Judges the final response's head. Returns true when its body continues
@@ -104,8 +105,7 @@ class TransferPolicy {
 
   TransferRules rules_;
   std::int64_t startMs_;
-  bool resuming_;
-  ResumeRange asked_;
+  const ResumeRange* asked_;  // nullptr: the whole file
   TransferPace pace_;
   bool headSeen_ = false;
   std::int64_t offset_ = 0, received_ = 0;

@@ -10,9 +10,8 @@
 
 namespace pellarion {
 
-// Each part is cut to 64 characters and keeps only printable ASCII other
-// than the grammar's own "(", ")" and ";"; an empty application version
-// reads "none", an empty part otherwise "unknown".
+// The parts come from version records (digits and dots) and from the
+// system's own names; an empty application version reads "none".
 std::string ComposeUserAgent(const std::string& updaterVersion, const std::string& applicationVersion,
                              const std::string& system, const std::string& architecture);
 

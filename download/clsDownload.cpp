@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <optional>
 
 #include "download/FileSink.h"
 #include "download/ResumeRecord.h"
@@ -35,17 +34,15 @@ bool CutShort(TransferFault fault) {
 // the clock and from where this process's stack lies (different in each
 // process), mixed.
 std::int64_t Backoff(Platform& platform, int tries) {
-  const std::int64_t base = 2000LL << tries;
+  const std::uint32_t base = 2000u << tries;
   const char here = 0;
-  std::uint64_t x = static_cast<std::uint64_t>(platform.MonotonicMs()) * 0x9E3779B97F4A7C15ULL ^
-                    static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&here));
-  x ^= x >> 31;
-  x *= 0xBF58476D1CE4E5B9ULL;
-  x ^= x >> 29;
-  return base + static_cast<std::int64_t>(x % static_cast<std::uint64_t>(base));
+  std::uint32_t x = static_cast<std::uint32_t>(platform.MonotonicMs()) * 2654435761u ^
+                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&here));
+  x ^= x >> 15;
+  x *= 0x2c1b3c6dU;
+  x ^= x >> 12;
+  return base + x % base;
 }
-
-std::string Seconds(std::int64_t ms) { return std::to_string((ms + 500) / 1000) + " s"; }
 
 }  // namespace
 
@@ -73,7 +70,6 @@ void clsDownload::Discard(const std::string& partial, const std::string& record)
 
 bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& sSaveFileName,
                            const Acceptance& accept) {
-  const std::string& url = sURLFileName;
   const std::string partial = sSaveFileName + kDownloadSuffix, record = sSaveFileName + kResumeSuffix;
   lastError_.clear();
   history_.clear();
@@ -83,73 +79,66 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
 
   // Bytes an earlier transfer kept are taken up only for the same URL and
   // offer; anything else left under these names goes.
-  std::optional<ResumeRecord> resume;
-  if (limits_.resumable) resume = ReadResumeRecord(platform_, sSaveFileName);
-  if (resume && (resume->url != url || resume->offer != limits_.offer ||
-                 (limits_.expectedBytes >= 0 && resume->total != limits_.expectedBytes))) {
-    resume.reset();
-  }
-  if (!resume) Discard(partial, record);
+  ResumeRecord kept;
+  bool resuming = limits_.resumable && ReadResumeRecord(platform_, sSaveFileName, kept) &&
+                  kept.url == sURLFileName && kept.offer == limits_.offer;
+  if (!resuming) Discard(partial, record);
 
   const TransferRules rules = RulesOf(limits_);
-
+  TransferRequest request;
+  request.url = sURLFileName;
+  request.userAgent = limits_.userAgent;
+  request.connectSeconds = limits_.connectSeconds;
+  request.maxRedirects = limits_.maxRedirects;
   int busyTries = 0, resumeTries = 0;
   bool fetchedWholeAgain = false;
   for (;;) {
     if (limits_.runDeadlineMs >= 0 && platform_.MonotonicMs() >= limits_.runDeadlineMs) {
       runOver_ = true;
-      lastError_ = "the run's time is over; no transfer started";
+      lastError_ = "the run's time is over";
       return false;
     }
-    ResumeRange range;
-    TransferRequest request;
-    request.url = url;
-    request.userAgent = limits_.userAgent;
-    request.connectSeconds = limits_.connectSeconds;
-    request.maxRedirects = limits_.maxRedirects;
-    if (resume) {
-      range = {resume->kept, resume->validator, resume->total};
-      request.rangeFrom = resume->kept;
-      request.ifRange = resume->validator;
-    }
-    FileSink sink(platform_, partial, rules, resume ? &range : nullptr, limits_.expectedSha256);
-    TransferFault fault = TransferFault::Broken;
+    request.rangeFrom = resuming ? kept.range.from : 0;
+    request.ifRange = resuming ? kept.range.validator : std::string();
+    FileSink sink(platform_, partial, rules, resuming ? &kept.range : nullptr, limits_.expectedSha256);
+    TransferFault fault = TransferFault::Broken;  // the transport's own failures
     std::int64_t retryAfter = -1;
     try {
       platform_.Transfer(request, sink);
-      transferred_ += sink.received();
-      lastStatus_ = sink.status();
-      break;
     } catch (const TransferFailure& failure) {
       fault = failure.fault();
       retryAfter = failure.retryAfterSeconds();
       lastError_ = failure.what();
-    } catch (const std::exception& failure) {  // the transport's own
+    } catch (const PlatformError& failure) {
       lastError_ = failure.what();
     }
     transferred_ += sink.received();
     if (sink.status() != 0) lastStatus_ = sink.status();
+    if (lastError_.empty()) break;
     if (fault == TransferFault::RunOver) runOver_ = true;
 
-    // What this attempt leaves for the next one.
-    const std::int64_t kept = sink.Keep();
+    // What this attempt leaves for the next one. Once an answer reached the
+    // file (or refused it), what the file holds now is all there is to
+    // resume from.
+    const std::int64_t held = sink.Keep();
     if (sink.status() != 0 && fault != TransferFault::Busy) {
-      // The answer reached the file (or refused it): what it holds now is
-      // all there is to resume from.
       const TransferPolicy& policy = sink.policy();
-      resume.reset();
-      if (limits_.resumable && CutShort(fault) && kept > 0 && !policy.validator().empty() && policy.total() > kept) {
-        resume = ResumeRecord{url, policy.validator(), limits_.offer, policy.total(), kept};
+      resuming = limits_.resumable && CutShort(fault) && held > 0 && !policy.validator().empty() &&
+                 policy.total() > held;
+      if (resuming) {
+        kept.url = sURLFileName;
+        kept.offer = limits_.offer;
+        kept.range = {held, policy.validator(), policy.total()};
         try {
-          const std::string text = ResumeRecordText(*resume);
+          const std::string text = ResumeRecordText(kept);
           const auto file = platform_.OpenOutput(record, 0);
           file->Write(text.data(), text.size());
           file->Flush();
-        } catch (const std::exception&) {
-          resume.reset();
+        } catch (const PlatformError&) {
+          resuming = false;
         }
       }
-      if (!resume) Discard(partial, record);
+      if (!resuming) Discard(partial, record);
     }
 
     // What comes next.
@@ -164,15 +153,19 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
     } else if (fault == TransferFault::Mismatch && sink.resumed() && !fetchedWholeAgain) {
       waitMs = 0;  // joined bytes of two versions that the validator did not tell apart
       fetchedWholeAgain = true;
-    } else if (resume && fault != TransferFault::RunOver && sink.received() > 0 && resumeTries < kMaxRetries) {
+    } else if (resuming && fault != TransferFault::RunOver && sink.received() > 0 && resumeTries < kMaxRetries) {
       waitMs = 1000LL << resumeTries;
       ++resumeTries;
     }
     if (waitMs < 0 || !Wait(waitMs)) return false;
-    history_ += lastError_ + (waitMs > 0 ? "; again in " + Seconds(waitMs) + ". " : "; again. ");
+    history_ += lastError_;
+    history_ += "; again in ";
+    history_ += std::to_string(waitMs / 1000);
+    history_ += " s. ";
+    lastError_.clear();
   }
 
-  // Whole, flushed and, where the digest was known, the expected bytes.
+  // Whole, flushed and, where it continued kept bytes, the expected file.
   RemoveQuietly(platform_, record);
   std::string refusal;
   try {
@@ -182,7 +175,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
       return true;
     }
     lastError_ = "refused: " + refusal;
-  } catch (const std::exception& failure) {
+  } catch (const PlatformError& failure) {
     lastError_ = failure.what();
   }
   RemoveQuietly(platform_, partial);

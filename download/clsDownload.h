@@ -42,7 +42,7 @@ class clsDownload {
   // The final HTTP status of the last transfer that got an answer.
   int LastStatus() const { return lastStatus_; }
   // What happened on the way, one entry per attempt that failed and was
-  // followed by another ("HTTP status 503, the server is busy; again in 2 s").
+  // followed by another ("HTTP status 503, the server is busy; again in 2 s. ").
   const std::string& History() const { return history_; }
   // Body bytes that came over the network in the last Get_File, every
   // attempt counted.

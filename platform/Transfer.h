@@ -17,7 +17,7 @@ namespace pellarion {
 // What a transport asks of the server.
 struct TransferRequest {
   std::string url;
-  std::string userAgent;  // sent as it is
+  const char* userAgent = "";  // sent as it is
   // Resuming: only the bytes from `rangeFrom` on, asked with
   // "Range: bytes=<rangeFrom>-" and "If-Range: <ifRange>" (when rangeFrom > 0).
   std::int64_t rangeFrom = 0;

@@ -188,7 +188,7 @@ TEST_F(DownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
 
   const std::string url = server.Url("/wrong-range");
   WriteFile(target + ".part", std::string(60, 'k'));
-  WriteFile(target + ".resume", ResumeRecordText({url, "\"w\"", "", 100, 60}));
+  WriteFile(target + ".resume", ResumeRecordText({url, "", {60, "\"w\"", 100}}));
   const DownloadOutcome resumed = DownloadFile(*platform, url, target, {.resumable = true});
   EXPECT_TRUE(resumed.fetched) << resumed.error;
   EXPECT_EQ(ReadFile(target).substr(0, 12), "012345678901");

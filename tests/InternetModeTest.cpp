@@ -311,9 +311,9 @@ TEST_F(InternetModeTest, TheRunsDeadlineEndsTheTransferAndTheRunLeavingTheApplic
 // a package's cut transfer whose record still matches it, to resume.
 TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
   fake.AddFile(kPackage + ".part", std::string(60, 'o'));
-  fake.AddFile(kPackage + ".resume", ResumeRecordText({kPackageUrl, "\"a\"", "31012", 100, 60}));
+  fake.AddFile(kPackage + ".resume", ResumeRecordText({kPackageUrl, "31012", {60, "\"a\"", 100}}));
   fake.AddFile(kDir + "update.bin.part", std::string(40, 'u'));  // fewer bytes than its record says
-  fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "\"b\"", "", 100, 50}));
+  fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "", {50, "\"b\"", 100}}));
   fake.AddFile(kDir + "update.bin.part.copy-Ab12Cd", "a share copy cut off");
   fake.AddFile(kDir + "update.txt.resume", "not a package's");
   Offer("1001", "20055");

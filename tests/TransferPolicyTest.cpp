@@ -93,7 +93,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       {"announced otherwise than the caller knows", [](auto& l) { l.expectedBytes = 101; },
        {{Answer(200, "100"), Bytes(kOld)}}, false, false, "100 bytes announced, 101 bytes expected", {"whole"}, ""},
       {"a 206 that was not asked for", {}, {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kOld.substr(60))}},
-       false, false, "not asked for", {"whole"}, ""},
+       false, false, "a 206 not asked for", {"whole"}, ""},
       {"an early end", {}, {{Answer(200, "100"), Bytes(kOld.substr(0, 60))}}, false, false,
        "body of 60 bytes, 100 bytes announced", {"whole"}, ""},
       {"bursts of 7000 bytes every 50 s", {}, {Then({Answer(200, "1000000")}, Bursts(20, 7000, 50000))}, false,
@@ -107,7 +107,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
          l.graceSeconds = 10;
          l.stallSeconds = 600;
        },
-       {{Answer(200, "10240"), Stall(600000)}}, false, false, "longer than the length allows", {"whole"}, "",
+       {{Answer(200, "10240"), Stall(600000)}}, false, false, "past the deadline for its length", {"whole"}, "",
        false, 20002},
       {"the run's deadline ends a transfer", [](auto& l) { l.runDeadlineMs = 1000000 + 5000; },
        {{Answer(200, "100"), Bytes("x"), Stall(600000)}}, false, false, "the run's time is over", {"whole"}, "",
@@ -148,7 +148,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
        {{Answer(200, "100", "\"a\""), Bytes(kOld.substr(0, 60)), kCut}, {kCut}}, false, false, "cut",
        {"whole", "60- \"a\""}, "", true},
       {"no room for the announced length on the volume", {},
-       {{Answer(200, "100000000"), Bytes(kOld)}}, false, false, "would leave less than", {"whole"}, ""},
+       {{Answer(200, "100000000"), Bytes(kOld)}}, false, false, "leaves less than", {"whole"}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -157,7 +157,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
     const std::int64_t startMs = fake.monotonicMs;
     if (c.keptBefore) {
       fake.AddFile(kTarget + ".part", kOld.substr(0, 60));
-      fake.AddFile(kTarget + ".resume", ResumeRecordText({kUrl, "\"a\"", "", 100, 60}));
+      fake.AddFile(kTarget + ".resume", ResumeRecordText({kUrl, "", {60, "\"a\"", 100}}));
     }
     std::size_t next = 0;
     std::vector<std::string> requests;

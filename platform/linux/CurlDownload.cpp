@@ -191,7 +191,7 @@ void CurlTransfer(const TransferRequest& request, TransferSink& sink) {
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connectSeconds));
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024);
-  curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent.c_str());
+  curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent);
   // A resume asks for the rest of the version it holds the start of; any
   // other version comes whole.
   std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);

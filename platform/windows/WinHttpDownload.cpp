@@ -62,18 +62,12 @@ bool Crack(const std::wstring& url, Target& target) {
   return true;
 }
 
-// Where a redirect's Location leads from `from`: an absolute URL, one without
-// its scheme, a path from the root, or a path beside the current one.
+// Where a redirect's Location leads from `from`: an absolute URL or a path
+// from the root of the same server (what servers send).
 bool Follow(const Target& from, const std::wstring& location, Target& next) {
-  if (location.find(L"://") != std::wstring::npos) return Crack(location, next);
-  if (location.compare(0, 2, L"//") == 0) return Crack((from.secure ? L"https:" : L"http:") + location, next);
+  if (location.empty() || location[0] != L'/' || location.rfind(L"//", 0) == 0) return Crack(location, next);
   next = from;
-  if (!location.empty() && location[0] == L'/') {
-    next.object = location;
-  } else {
-    const std::wstring path = from.object.substr(0, from.object.find(L'?'));
-    next.object = path.substr(0, path.rfind(L'/') + 1) + location;
-  }
+  next.object = location;
   return true;
 }
 
@@ -232,8 +226,11 @@ void WinHttpTransfer(const TransferRequest& request, TransferSink& sink) {
                                /*nReceiveTimeout=*/connectMs);
   std::wstring ranges;
   if (request.rangeFrom > 0) {
-    ranges = L"Range: bytes=" + Wide(std::to_string(request.rangeFrom)) + L"-\r\nIf-Range: " +
-             Wide(request.ifRange);
+    std::string asked = "Range: bytes=";
+    asked += std::to_string(request.rangeFrom);
+    asked += "-\r\nIf-Range: ";
+    asked += request.ifRange;
+    ranges = Wide(asked);
   }
 
   // Redirects are followed here, hop by hop, so that each hop's host decides
@@ -287,8 +284,8 @@ void WinHttpTransfer(const TransferRequest& request, TransferSink& sink) {
     if (!IsRedirect(status)) break;
     const std::wstring location = Wide(Header(get.get(), WINHTTP_QUERY_LOCATION));
     Target next;
-    if (location.empty() || !Follow(target, location, next)) Fail(url, "a redirect without a usable Location");
-    if (hop >= request.maxRedirects) Fail(url, "more than " + std::to_string(request.maxRedirects) + " redirects");
+    if (location.empty() || !Follow(target, location, next)) Fail(url, "a redirect without a Location");
+    if (hop >= request.maxRedirects) Fail(url, "too many redirects");
     // Once on https, a redirect may not leave it.
     if (target.secure && !next.secure) Fail(url, "a redirect from https to http");
     target = next;

@@ -112,15 +112,12 @@ class HandleOutput : public OutputFile {
       FailWithLastError("no room on the volume for", path_);
     }
   }
+  // Pieces of a few MiB at most: one call writes each whole.
   void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      const DWORD piece = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WriteFile(file_.get(), data, piece, &written, /*lpOverlapped=*/nullptr) || written == 0) {
-        FailWithLastError("cannot write", path_);
-      }
-      data += written;
-      size -= written;
+    DWORD written = 0;
+    if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, /*lpOverlapped=*/nullptr) ||
+        written != size) {
+      FailWithLastError("cannot write", path_);
     }
   }
   void Flush() override {
@@ -467,8 +464,10 @@ class WindowsPlatform : public Platform {
     const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
     if (rtlGetVersion != nullptr && rtlGetVersion(&version) == 0) {
-      description.system += " " + std::to_string(version.dwMajorVersion) + "." +
-                            std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber);
+      for (const DWORD part : {version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber}) {
+        description.system += description.system.size() == 7 ? ' ' : '.';
+        description.system += std::to_string(part);
+      }
     }
     USHORT process = 0, machine = 0;
     const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Function>(

@@ -64,9 +64,11 @@ DownloadOutcome Fetch(Platform& platform, const std::string& url, const std::str
   limits.maxBytes = maxBytes;
   // The tool names itself, so that a server's log keeps it apart from the
   // updaters of the fleet.
-  limits.userAgent = "pellarion-publish/" + std::to_string(PELLARION_VERSION_MAJOR) + "." +
-                     std::to_string(PELLARION_VERSION_MINOR) + "." + std::to_string(PELLARION_VERSION_BUILD) + "." +
-                     std::to_string(PELLARION_VERSION_REVISION);
+  static const std::string agent = "pellarion-publish/" + std::to_string(PELLARION_VERSION_MAJOR) + "." +
+                                   std::to_string(PELLARION_VERSION_MINOR) + "." +
+                                   std::to_string(PELLARION_VERSION_BUILD) + "." +
+                                   std::to_string(PELLARION_VERSION_REVISION);
+  limits.userAgent = agent.c_str();
   const ProgressLine progress(url, path + kDownloadSuffix);
   return DownloadFile(platform, url, path, limits);
 }
