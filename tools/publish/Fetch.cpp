@@ -1,15 +1,16 @@
 #include "tools/publish/Fetch.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "platform/TemporaryFiles.h"
+#include "versions/EscapedText.h"
 
 namespace pellarion::publish {
 
@@ -20,7 +21,7 @@ namespace {
 class ProgressLine {
  public:
   ProgressLine(std::string url, std::string arriving)
-      : url_(std::move(url)), arriving_(std::move(arriving)) {
+      : url_(EscapeControls(url)), arriving_(std::move(arriving)) {
     if (::isatty(STDOUT_FILENO) == 1) thread_ = std::thread([this] { Show(); });
   }
   ~ProgressLine() {
@@ -39,8 +40,9 @@ class ProgressLine {
     std::unique_lock<std::mutex> lock(mutex_);
     if (wake_.wait_for(lock, 1s, [this] { return done_; })) return;  // short transfers show nothing
     do {
-      struct stat st{};
-      const double mib = ::stat(arriving_.c_str(), &st) == 0 ? st.st_size / 1048576.0 : 0.0;
+      std::error_code error;
+      const auto size = std::filesystem::file_size(arriving_, error);
+      const double mib = error ? 0.0 : static_cast<double>(size) / 1048576.0;
       std::printf("\r%s: %.1f MiB", url_.c_str(), mib);
       std::fflush(stdout);
     } while (!wake_.wait_for(lock, 250ms, [this] { return done_; }));

@@ -81,6 +81,11 @@ bool IsP256(EVP_PKEY* key) {
 
 }  // namespace
 
+struct PrivateKey::SystemKey {
+  ~SystemKey() { EVP_PKEY_free(pkey); }
+  EVP_PKEY* pkey = nullptr;
+};
+
 void GenerateKeyPair(const std::string& dir) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -110,24 +115,23 @@ void GenerateKeyPair(const std::string& dir) {
   }
 }
 
-PrivateKey::PrivateKey(const std::string& pemPath) {
+PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<SystemKey>()) {
   Bio bio(BIO_new_file(pemPath.c_str(), "r"));
   if (!bio) throw PublishError(OpenSslError("cannot read the private key " + pemPath));
-  key_ = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
-  if (key_ == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
-  if (!IsP256(key_)) {
-    EVP_PKEY_free(key_);
+  key_->pkey = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
+  if (key_->pkey == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
+  if (!IsP256(key_->pkey)) {
     throw PublishError(pemPath + " is not an ECDSA P-256 key, the only kind the updater accepts");
   }
 }
 
-PrivateKey::~PrivateKey() { EVP_PKEY_free(key_); }
+PrivateKey::~PrivateKey() = default;
 
 std::string PrivateKey::SignFile(const std::string& path) const {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError("cannot read " + path + " to sign it");
   const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) {
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_->pkey) != 1) {
     throw PublishError(OpenSslError("cannot start a signature"));
   }
   std::string buffer(1 << 20, '\0');
@@ -151,7 +155,7 @@ std::string PrivateKey::SignFile(const std::string& path) const {
 
 std::string PrivateKey::PublicKeySpki() const {
   unsigned char* der = nullptr;
-  const int size = i2d_PUBKEY(key_, &der);
+  const int size = i2d_PUBKEY(key_->pkey, &der);
   if (size <= 0) throw PublishError(OpenSslError("cannot encode the public key"));
   std::string spki(reinterpret_cast<char*>(der), static_cast<std::size_t>(size));
   OPENSSL_free(der);

@@ -1,14 +1,13 @@
-// The publisher's key pair and signatures, made with OpenSSL's libcrypto.
-// A signature is what the updater checks beside a package: ECDSA P-256 over
-// SHA-256 of the file's bytes, DER-encoded (the `.sig` file holds it in
-// base64 on one line).
+// The publisher's key pair and signatures, made with the system's
+// cryptography: OpenSSL's libcrypto on Linux, CNG on Windows, in the same
+// PEM files (KeyEncoding.h). A signature is what the updater checks beside a
+// package: ECDSA P-256 over SHA-256 of the file's bytes, DER-encoded (the
+// `.sig` file holds it in base64 on one line).
 #pragma once
 
 #include <memory>
 #include <stdexcept>
 #include <string>
-
-typedef struct evp_pkey_st EVP_PKEY;
 
 namespace pellarion::publish {
 
@@ -42,7 +41,8 @@ class PrivateKey {
   std::string PublicKeySpki() const;
 
  private:
-  EVP_PKEY* key_ = nullptr;
+  struct SystemKey;  // the system's key object
+  std::unique_ptr<SystemKey> key_;
 };
 
 }  // namespace pellarion::publish
