@@ -28,27 +28,29 @@ namespace {
 using namespace pellarion;
 using namespace pellarion::publish;
 
-constexpr const char* kUsage = R"(Usage:
+// The usage text; "{/}" stands for the system's folder separator, so that
+// paths read as the user types them.
+constexpr const char* kUsageText = R"(Usage:
   pellarion-publish keygen DIR
   pellarion-publish stage --app Pellarion.exe --updater update.exe [--key private.pem]
                           [--previous URL-or-FILE] [--share] OUT
   pellarion-publish verify URL-or-DIR [--key public.pem]
   pellarion-publish fleet [--days N] [--svg FILE] LOG...
 
-keygen   Writes a new ECDSA P-256 key pair: DIR/publisher-private.pem (readable by
-         you only; keep it off the server) and DIR/publisher-public.pem, which an
+keygen   Writes a new ECDSA P-256 key pair: DIR{/}publisher-private.pem (readable by
+         you only; keep it off the server) and DIR{/}publisher-public.pem, which an
          updater build trusts through -DPELLARION_PUBLISHER_KEY. Never replaces
          an existing key.
 stage    Checks both executables as the updater will (whole programs, no DLL,
-         a version record) and writes OUT/update/update.txt, Pellarion.bin and
+         a version record) and writes OUT{/}update{/}update.txt, Pellarion.bin and
          update.bin, with --key their .sig files; with --share the share's tree
-         OUT/Pellarion/pellarion.exe and update.exe instead. --previous names the
+         OUT{/}Pellarion{/}pellarion.exe and update.exe instead. --previous names the
          live manifest (a URL, a server's base URL or a file): a version the
          updater would not take for newer is refused. The tree is written beside
          OUT and moved into place, the packages before the manifest. The staged
          tree is then verified.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
-         holding update/) or a share root (a folder holding Pellarion/): the
+         holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, and each package through the updater's
          gate, with --key its signature. One line per finding.
 fleet    Reads the update server's access logs (nginx's or Apache's combined
@@ -58,8 +60,16 @@ fleet    Reads the update server's access logs (nginx's or Apache's combined
          each. Lines of neither format are skipped and counted. --svg also
          draws it as a bar chart in FILE.
 
-Exit status: 0 all well, 1 refused, failed or a problem found, 2 usage error.
+Exit code: 0 all well, 1 refused, failed or a problem found, 2 usage error.
 )";
+
+std::string Usage() {
+  std::string text = kUsageText;
+  for (std::size_t at = text.find("{/}"); at != std::string::npos; at = text.find("{/}", at)) {
+    text.replace(at, 3, 1, static_cast<char>(std::filesystem::path::preferred_separator));
+  }
+  return text;
+}
 
 struct UsageError {
   std::string text;
@@ -228,13 +238,13 @@ class EscapingLines : public std::streambuf {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? std::cerr : std::cout) << kUsage;
+    (args.empty() ? std::cerr : std::cout) << Usage();
     return args.empty() ? 2 : 0;
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   for (const auto& arg : rest) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << Usage();
       return 0;
     }
   }
@@ -255,7 +265,7 @@ int main(int argc, char** argv) {
     throw UsageError{"unknown command " + args[0]};
   } catch (const UsageError& usage) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << EscapeControls(usage.text) << "\n\n" << kUsage;
+    std::cerr << "pellarion-publish: " << EscapeControls(usage.text) << "\n\n" << Usage();
     return 2;
   } catch (const std::exception& e) {
     std::cout.flush();
