@@ -21,6 +21,7 @@
 #include "platform/ProcessTermination.h"
 #include "platform/windows/CngSignature.h"
 #include "platform/windows/TransferPace.h"
+#include "tests/support/OwnVersion.h"
 
 namespace pellarion {
 namespace {
@@ -50,7 +51,7 @@ class WindowsPlatformTest : public ::testing::Test {
 TEST_F(WindowsPlatformTest, ReadsVersionRecords) {
   EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-3.1.0.12.exe"), "3.1.0.12");
   EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-1.0.0.1.exe"), "1.0.0.1");
-  EXPECT_EQ(FileVersionOf(*platform, bin + "\\update.exe"), "2.0.0.55");
+  EXPECT_EQ(FileVersionOf(*platform, bin + "\\update.exe"), testing::OwnVersion());
   Write(dir + "\\page.html", "<html>404</html>");
   EXPECT_THROW(FileVersionOf(*platform, dir + "\\page.html"), PlatformError);
   EXPECT_THROW(FileVersionOf(*platform, dir + "\\missing.exe"), PlatformError);
