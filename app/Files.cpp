@@ -1,5 +1,6 @@
 #include "app/Files.h"
 
+#include <memory>
 #include <stdexcept>
 
 #include "app/FileBytes.h"
@@ -9,6 +10,13 @@
 
 namespace pellarion {
 
+namespace {
+
+// Files are hashed in pieces of this size, never read whole.
+constexpr std::size_t kHashPiece = 1 << 20;
+
+}  // namespace
+
 std::string FileVersionOf(Platform& platform, const std::string& path) {
   const auto version = ReadVersionRecord(FileBytes(platform, path));
   if (!version) throw PlatformError("no version record in " + path);
@@ -17,6 +25,14 @@ std::string FileVersionOf(Platform& platform, const std::string& path) {
 
 std::string VersionDigitsOf(Platform& platform, const std::string& path) {
   return VersionDigits(FileVersionOf(platform, path));
+}
+
+std::string FileSha256(Platform& platform, const std::string& path) {
+  const std::unique_ptr<InputFile> file = platform.OpenInput(path);
+  const std::unique_ptr<Sha256> hash = platform.StartSha256();
+  const auto buffer = std::make_unique<char[]>(kHashPiece);
+  for (std::size_t got; (got = file->Read(buffer.get(), kHashPiece)) > 0;) hash->Add(buffer.get(), got);
+  return hash->Finish();
 }
 
 std::string ReadSmallFile(Platform& platform, const std::string& path, std::size_t maxBytes) {

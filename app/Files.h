@@ -16,6 +16,11 @@ std::string FileVersionOf(Platform& platform, const std::string& path);
 // "2.0.0.55" -> "20055" for the executable at `path`; fails as FileVersionOf.
 std::string VersionDigitsOf(Platform& platform, const std::string& path);
 
+// The SHA-256 of the file's bytes (32 bytes), read in pieces through the
+// platform and hashed by the system's cryptography; fails when the file
+// cannot be read.
+std::string FileSha256(Platform& platform, const std::string& path);
+
 // The whole of a small file; fails when it cannot be read or is longer than
 // `maxBytes`.
 std::string ReadSmallFile(Platform& platform, const std::string& path, std::size_t maxBytes);

@@ -64,12 +64,20 @@ Form1::Form1(Platform& platform, DefaultUrls urls)
 }
 
 void Form1::SetStatusText(const std::string& text) {
+  if (label1_.text == text) return;
   label1_.text = text;
   StatusChanged();
 }
 
 void Form1::SetStatusColour(Colour colour) {
+  if (label1_.colour == colour) return;
   label1_.colour = colour;
+  StatusChanged();
+}
+
+void Form1::SetStatus(Colour colour, const std::string& text) {
+  if (label1_.colour == colour && label1_.text == text) return;
+  label1_ = {text, colour};
   StatusChanged();
 }
 

@@ -1,6 +1,6 @@
 // Form1: the updater's one window. It holds the status line (Label1), the six
 // fields the run uses as its working variables, and the run-wide variables of
-// the manifest reader and the download service (the bases ManifestVariables
+// the manifest reader and the browser-cache purge (the bases ManifestVariables
 // and DownloadVariables). Drawing is the platform's job:
 // Form1 keeps the model and tells the platform what changed once the window is
 // shown.
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "download/DownloadService.h"
+#include "app/BrowserCache.h"
 #include "platform/Platform.h"
 #include "versions/Manifest.h"
 
@@ -50,6 +50,9 @@ class Form1 : public ManifestVariables, public DownloadVariables {
   void SetStatusText(const std::string& text);
   // Replaces the text colour of Label1; it stays until the next call.
   void SetStatusColour(Colour colour);
+  // Both at once: the user sees one change. A change to what is already
+  // shown is none, and is not drawn again.
+  void SetStatus(Colour colour, const std::string& text);
   std::string GetFieldText(Field field) const;
   void SetFieldText(Field field, const std::string& text);
   // Shows the window without waiting; from now on label changes are visible.

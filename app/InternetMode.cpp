@@ -4,7 +4,7 @@
 #include "app/Files.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "platform/ContinueOnError.h"
+#include "app/ContinueOnError.h"
 #include "versions/Manifest.h"
 #include "versions/Versions.h"
 
@@ -45,6 +45,7 @@ void UpdateRun::InternetMode() {
 
 void UpdateRun::EndCheckFailed() {
   SetStatus(kRed, messages::kCheckFailed);
+  Outcome(ExitCode::CheckFailed);
   Pump();
   Pause(3000);
   Pump();
@@ -66,9 +67,10 @@ void UpdateRun::UpdateApplicationOnline() {
     return;
   }
   SetStatus(messages::kUpdated);
+  Outcome(ExitCode::Updated);
   Pause(3000);
   Pump();
-  Start(InAppDir("\\Pellarion.exe"), WindowState::Minimised);
+  StartApplication(WindowState::Minimised);
   Pump();
   CheckUpdaterOnline();
   Pump();
@@ -89,7 +91,10 @@ void UpdateRun::CheckUpdaterOnline() {
   Pump();
   // Success only for a staged updater the gate accepted; otherwise the
   // failure text stays.
-  if (fetched) SetStatus(messages::kUpdated);
+  if (fetched) {
+    SetStatus(messages::kUpdated);
+    Outcome(ExitCode::Updated);
+  }
 }
 
 void UpdateRun::ReadOfferedVersion(int key) {

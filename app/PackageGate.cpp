@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/FileBytes.h"
+#include "app/Files.h"
 #include "versions/ExecutableImage.h"
 #include "versions/SignatureText.h"
 #include "versions/VersionRecord.h"
@@ -57,7 +58,7 @@ GateVerdict CheckPackage(Platform& platform, const std::string& packagePath,
     if (!signatureText) return Refuse("no signature beside the package");
     const auto signature = DecodeSignatureText(*signatureText);
     if (!signature) return Refuse("the signature file is not one line of base64");
-    if (!platform.VerifySignature(packagePath, *signature, publisherKeySpki)) {
+    if (!platform.VerifySignature(FileSha256(platform, packagePath), *signature, publisherKeySpki)) {
       return Refuse("the signature is not the publisher's for these bytes");
     }
     return {true, contents.reason + ", signed by the publisher"};

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/ContinueOnError.h"
+#include "app/ContinueOnError.h"
 #include "platform/Platform.h"
 
 namespace pellarion {

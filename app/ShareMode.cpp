@@ -1,20 +1,26 @@
 // The update from the host computer's share: the application is compared with
 // the share's copy and replaced when the share's is newer, then the updater is
 // compared and, when newer, staged beside itself as update.bin.
+#include <optional>
+
 #include "app/Files.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "platform/ContinueOnError.h"
+#include "app/ContinueOnError.h"
 #include "platform/TemporaryFiles.h"
 
 namespace pellarion {
 
 void UpdateRun::ShareMode() {
-  // The application.
+  // The application. When it could not be brought up to date (the share out
+  // of reach, a copy that failed or was refused) that failure is the run's
+  // last word, after the updater's check.
+  std::optional<ExitCode> applicationFailed;
   const std::string staged = InAppDir("\\NewVersion.exe");
   std::string root = ShareRoot();
   const std::string shareApp = root.empty() ? "" : root + "\\Pellarion\\pellarion.exe";
-  if (CompareVersions(InAppDir("\\pellarion.exe"), shareApp)) {
+  bool reached = false;
+  if (CompareVersions(InAppDir("\\pellarion.exe"), shareApp, &reached)) {
     SetStatus(messages::kNewVersion);
     Try([&] { platform_.RemoveFile(staged); });
     Pump();
@@ -23,13 +29,27 @@ void UpdateRun::ShareMode() {
     // The running application is stopped only once the new copy is here, and
     // only a copy this run made is installed (never one left by an earlier,
     // interrupted run).
-    if (TestExists(staged) && copied && AcceptCopy(staged, shareApp) &&
-        InstallApplication(staged, WindowState::Normal)) {
+    if (!TestExists(staged) || !copied) {
+      Log("could not copy " + shareApp);
+      ShowFailure(ExitCode::UpdateFailed);
+      applicationFailed = ExitCode::UpdateFailed;
+    } else if (!AcceptCopy(staged, shareApp)) {
+      applicationFailed = ExitCode::Refused;
+    } else if (!InstallApplication(staged, WindowState::Normal)) {
+      applicationFailed = ExitCode::UpdateFailed;
+    } else {
+      Outcome(ExitCode::Updated);
       Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
-      Start(InAppDir("\\Pellarion.exe"), WindowState::Normal);
+      StartApplication(WindowState::Normal);
     }
   } else {
     SetStatus(messages::kNoNewVersion);
+  }
+  if (!reached) {
+    Log(root.empty() ? "no share: host.dll is missing, unreadable or names none"
+                     : "the share cannot be reached: cannot read " + shareApp);
+    Outcome(ExitCode::CheckFailed);
+    applicationFailed = ExitCode::CheckFailed;
   }
 
   // The updater: only staged, never put in place of the running update.exe.
@@ -41,14 +61,22 @@ void UpdateRun::ShareMode() {
     Pump();
     // Staged only once the gate has accepted the copy.
     const std::string arriving = InAppDir("\\update.bin") + kDownloadSuffix;
-    if (Try([&] { platform_.CopyFileTo(shareUpdater, arriving); }) && AcceptCopy(arriving, shareUpdater) &&
-        !Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {
-      Try([&] { platform_.RemoveFile(arriving); });
+    if (!Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
+      Log("could not copy " + shareUpdater);
+      ShowFailure(ExitCode::UpdateFailed);
+    } else if (AcceptCopy(arriving, shareUpdater)) {
+      if (Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {
+        Outcome(ExitCode::Updated);
+      } else {
+        Try([&] { platform_.RemoveFile(arriving); });
+        ShowFailure(ExitCode::UpdateFailed);
+      }
     }
     Pump();
   } else {
     SetStatus(messages::kNoNewUpdater);
   }
+  if (applicationFailed) ShowFailure(*applicationFailed);
   EndRun();
 }
 

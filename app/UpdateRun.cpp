@@ -1,14 +1,13 @@
 #include "app/UpdateRun.h"
 
-#include <chrono>
 #include <cstdlib>
 
+#include "app/ContinueOnError.h"
 #include "app/Files.h"
 #include "app/Messages.h"
 #include "app/PackageGate.h"
-#include "platform/ContinueOnError.h"
+#include "app/ProcessTermination.h"
 #include "platform/Digits.h"
-#include "platform/ProcessTermination.h"
 #include "platform/TemporaryFiles.h"
 #include "versions/Versions.h"
 
@@ -21,12 +20,13 @@ UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string publisherKey)
   if (!appDir_.empty()) log_.Open(InAppDir("\\update.log"));
 }
 
-void UpdateRun::Execute() {
+ExitCode UpdateRun::Execute() {
   if (StartUp() == Mode::Share) {
     ShareMode();
   } else {
     InternetMode();
   }
+  return outcome_;
 }
 
 Mode UpdateRun::StartUp() {
@@ -42,9 +42,11 @@ Mode UpdateRun::StartUp() {
   Try([&] { another = platform_.PreviousInstance(); });
   if (another) {
     Log("another updater runs from this folder");
+    Outcome(ExitCode::AnotherRun);
     EndRun();
   }
   RemoveLeftovers();
+  RestartAfterCutRun();
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
@@ -77,6 +79,7 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   Start("E:\\Pellarion\\update.exe", WindowState::Minimised);
   Start("D:\\Pellarion\\update.exe", WindowState::Minimised);
   Pump();
+  Outcome(ExitCode::Placed);
   EndRun();
 }
 
@@ -107,6 +110,20 @@ void UpdateRun::RemoveLeftovers() {
   }
 }
 
+void UpdateRun::RestartAfterCutRun() {
+  bool recorded = false;
+  if (!Try([&] { recorded = platform_.FileExists(StoppedRecord()); }) || !recorded) return;
+  const std::string application = InAppDir("\\Pellarion.exe");
+  std::vector<ProcessEntry> running;
+  Try([&] { running = platform_.ProcessQuery(application); });
+  Log("an earlier run stopped the application and did not start it again");
+  if (!running.empty()) {
+    Try([&] { platform_.RemoveFile(StoppedRecord()); });
+    return;
+  }
+  StartApplication(WindowState::Minimised);
+}
+
 void UpdateRun::AddFirewallException() {
   FirewallRule rule;
   rule.name = messages::kTitle;  // the firewall entry bears the window's title
@@ -128,11 +145,11 @@ void UpdateRun::ReadInstalledVersion(const std::string& installed) {
   Pump();
 }
 
-bool UpdateRun::CompareVersions(const std::string& installed, const std::string& available) {
+bool UpdateRun::CompareVersions(const std::string& installed, const std::string& available, bool* read) {
   ReadInstalledVersion(installed);
-  if (!available.empty()) {
-    Try([&] { form_.SetFieldText(Field::NU, VersionDigitsOf(platform_, available)); });
-  }
+  const bool done =
+      !available.empty() && Try([&] { form_.SetFieldText(Field::NU, VersionDigitsOf(platform_, available)); });
+  if (read != nullptr) *read = done;
   Pump();
   return OfferIsNewer();
 }
@@ -157,6 +174,7 @@ GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origi
   const GateVerdict verdict =
       CheckPackage(platform_, package, form_.GetFieldText(Field::NU), publisherKey_, signature);
   Log("gate: " + origin + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
+  if (!verdict.accepted) Outcome(ExitCode::Refused);
   return verdict;
 }
 
@@ -167,13 +185,13 @@ bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
   }
   if (Gate(copy, source, signature).accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
-  SetStatus(messages::kUpdateFailed);
+  ShowFailure(ExitCode::Refused);
   return false;
 }
 
 std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, const std::string& local) {
   std::optional<std::string> text;
-  if (DownloadFile(platform_, form_, url, local, {.maxBytes = kMaxSignatureBytes}).fetched) {
+  if (Fetch(url, local, {.maxBytes = kMaxSignatureBytes}).fetched) {
     Try([&] { text = ReadSmallFile(platform_, local, kMaxSignatureBytes); });
   }
   Try([&] { platform_.RemoveFile(local); });
@@ -182,6 +200,7 @@ std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, con
 
 bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
   const std::string application = InAppDir("\\Pellarion.exe");
+  Try([&] { platform_.AppendToFile(StoppedRecord(), "stopped for an update at " + platform_.LocalTime() + "\r\n"); });
   const int stopped = KillRunningApp(platform_, application);
   Log("stopped " + std::to_string(stopped) + " running Pellarion.exe of this folder");
   const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
@@ -191,21 +210,46 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
     return true;
   }
   Log("could not install " + staged + "; the old application stays");
-  SetStatus(messages::kUpdateFailed);
+  ShowFailure(ExitCode::UpdateFailed);
   Try([&] { platform_.RemoveFile(staged); });
-  if (stopped > 0) Start(application, restartState);
+  if (stopped > 0) {
+    StartApplication(restartState);
+  } else {
+    Try([&] { platform_.RemoveFile(StoppedRecord()); });
+  }
   Pump();
   return false;
+}
+
+void UpdateRun::StartApplication(WindowState state) {
+  const std::string application = InAppDir("\\Pellarion.exe");
+  if (!Try([&] { platform_.StartProgram(application, state); })) return;
+  Log("started " + application);
+  Try([&] { platform_.RemoveFile(StoppedRecord()); });
+}
+
+std::string UpdateRun::StoppedRecord() const { return InAppDir("\\Pellarion.stopped"); }
+
+DownloadOutcome UpdateRun::Fetch(const std::string& url, const std::string& path, const DownloadLimits& limits,
+                                 const Acceptance& accept) {
+  Try([&] { form_.UserName = GetCurrentUser(platform_); });
+  Pump();
+  Try([&] { platform_.DeleteFolder(CacheFolder(form_.UserName)); });
+  Pump();
+  const DownloadOutcome outcome = DownloadFile(platform_, url, path, limits, accept);
+  Try([&] { platform_.ResetMousePointer(); });
+  return outcome;
 }
 
 bool UpdateRun::Download(Field urlField, const std::string& path, const DownloadLimits& limits,
                          const Acceptance& accept) {
   const std::string url = form_.GetFieldText(urlField);
-  const auto start = std::chrono::steady_clock::now();
-  const DownloadOutcome outcome = DownloadFile(platform_, form_, url, path, limits, accept);
+  std::int64_t start = 0, end = 0;
+  Try([&] { start = platform_.MonotonicMs(); });
+  const DownloadOutcome outcome = Fetch(url, path, limits, accept);
+  Try([&] { end = platform_.MonotonicMs(); });
   // Hundredths of a second, rounded, written without printf (see Digits.h).
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - start).count();
+  const auto elapsed = end - start;
   const auto hundredths = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed + 5) / 10;
   const std::string seconds = std::to_string(hundredths / 100) + "." + DecimalDigits(hundredths % 100, 2) + " s";
   if (outcome.fetched) {
@@ -215,7 +259,7 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
     Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path);
   } else {
     Log("download " + url + " failed after " + seconds + ": " + outcome.error);
-    SetStatus(messages::kUpdateFailed);
+    ShowFailure(ExitCode::UpdateFailed);
   }
   return outcome.fetched;
 }
@@ -249,13 +293,21 @@ void UpdateRun::SetStatus(const char* text) {
 }
 
 void UpdateRun::SetStatus(Colour colour, const char* text) {
-  Try([&] { form_.SetStatusColour(colour); });
-  SetStatus(text);
+  Try([&] { form_.SetStatus(colour, text); });
+}
+
+void UpdateRun::ShowFailure(ExitCode code) {
+  SetStatus(kRed, messages::kUpdateFailed);
+  Outcome(code);
+}
+
+void UpdateRun::Outcome(ExitCode code) {
+  if (Severity(code) > Severity(outcome_)) outcome_ = code;
 }
 
 void UpdateRun::EndRun() {
-  Log("end: " + form_.Status().text);
-  platform_.EndRun();
+  Log("end (exit code " + std::to_string(static_cast<int>(outcome_)) + "): " + form_.Status().text);
+  platform_.EndRun(static_cast<int>(outcome_));
   std::abort();  // unreachable: EndRun does not return
 }
 

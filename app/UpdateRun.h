@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "app/ExitCodes.h"
 #include "app/Form1.h"
 #include "app/PackageGate.h"
 #include "app/PublisherKey.h"
 #include "app/RunLog.h"
+#include "download/DownloadService.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
@@ -23,8 +25,8 @@ class UpdateRun {
   UpdateRun(Platform& platform, Form1& form, std::string publisherKey = PublisherKey());
 
   // The whole run. Ends the process through EndRun, or returns where the run
-  // leaves the window open for the user to close.
-  void Execute();
+  // leaves the window open for the user to close, with the run's exit code.
+  ExitCode Execute();
 
   // The first half: status colour, placement, single-instance test, window,
   // firewall registration, searching text and the choice of mode.
@@ -40,6 +42,9 @@ class UpdateRun {
   bool MayPlaceOver(const std::string& placed);
   // Removes the temporary files that runs cut off earlier left in AppDir.
   void RemoveLeftovers();
+  // A run cut off after it stopped the application and before it started it
+  // again left the record: the application is started now, unless it runs.
+  void RestartAfterCutRun();
   // Registers the updater with the firewall, in the current profile and in
   // the standard profile; the two passes are independent.
   void AddFirewallException();
@@ -70,8 +75,9 @@ class UpdateRun {
   // left to the caller.
   void ReadInstalledVersion(const std::string& installed);
   // ReadInstalledVersion, then NU = the digits of `available` unless it is
-  // empty. True when NU is newer.
-  bool CompareVersions(const std::string& installed, const std::string& available);
+  // empty; `read` (when given) says whether they could be read. True when NU
+  // is newer.
+  bool CompareVersions(const std::string& installed, const std::string& available, bool* read = nullptr);
   // IsNewer(NU, CU), written to the log.
   bool OfferIsNewer();
   // The acceptance gate for a package that arrived at `arrived` from `url`,
@@ -93,10 +99,19 @@ class UpdateRun {
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
   // stopped (in `restartState`) and shows the failure. True when the new
-  // executable is in place.
+  // executable is in place; the caller then starts it with
+  // StartApplication. The stop is recorded first (StoppedRecord), so that a
+  // run cut off before the start leaves a trace the next run acts on.
   bool InstallApplication(const std::string& staged, WindowState restartState);
-  // DownloadFile of the URL in `urlField` to `path`; shows the failure text
-  // when it fails. True when the file was fetched.
+  // Starts Pellarion.exe and, once it started, removes the record of its stop.
+  void StartApplication(WindowState state);
+  std::string StoppedRecord() const;
+  // The browser-cache purge, DownloadFile of `url` to `path`, and the mouse
+  // pointer reset, in the run's order.
+  DownloadOutcome Fetch(const std::string& url, const std::string& path, const DownloadLimits& limits,
+                        const Acceptance& accept = {});
+  // Fetch of the URL in `urlField` to `path`, written to the log; shows the
+  // failure text when it fails. True when the file was fetched.
   bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
                 const Acceptance& accept = {});
   // Download of a package, which takes `path`'s place only once the gate
@@ -112,7 +127,12 @@ class UpdateRun {
   void Pump();
   void SetStatus(const char* text);
   void SetStatus(Colour colour, const char* text);
-  // Ends the process; nothing after it runs.
+  // The failure text in red, and `code` as the run's outcome.
+  void ShowFailure(ExitCode code);
+  // Raises the run's outcome to `code` when that is worse than what it is.
+  void Outcome(ExitCode code);
+  // Ends the process with the run's outcome as its exit code; nothing after
+  // it runs.
   [[noreturn]] void EndRun();
   // Writes one event to update.log.
   void Log(const std::string& event);
@@ -126,6 +146,7 @@ class UpdateRun {
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;
+  ExitCode outcome_ = ExitCode::UpToDate;
   RunLog log_;
 };
 

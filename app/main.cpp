@@ -13,9 +13,9 @@ int main() {
   // staging server instead of the one it was built for.
   Form1 form(*platform, DefaultUrls::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER")));
   UpdateRun run(*platform, form);
-  run.Execute();
+  const ExitCode code = run.Execute();
   // The run returned without ending the process: the window stays open with
   // its last status until the user closes it.
   platform->WaitForWindowClose();
-  return 0;
+  return static_cast<int>(code);
 }

@@ -16,11 +16,13 @@ class ForwardingPlatform : public Platform {
   std::string AppDir() override { return target_.AppDir(); }
   std::string ExeName() override { return target_.ExeName(); }
   bool PreviousInstance() override { return target_.PreviousInstance(); }
-  [[noreturn]] void EndRun() override {
-    target_.EndRun();
+  [[noreturn]] void EndRun(int exitCode) override {
+    target_.EndRun(exitCode);
     std::abort();  // EndRun never returns; this keeps the compiler's promise
   }
   void Pause(int milliseconds) override { target_.Pause(milliseconds); }
+  std::int64_t MonotonicMs() override { return target_.MonotonicMs(); }
+  std::int64_t UtcSeconds() override { return target_.UtcSeconds(); }
   std::string UserName() override { return target_.UserName(); }
   std::string LocalTime() override { return target_.LocalTime(); }
   bool FileExists(const std::string& path) override { return target_.FileExists(path); }
@@ -46,9 +48,10 @@ class ForwardingPlatform : public Platform {
                       const DownloadLimits& limits) override {
     return target_.DownloadToFile(url, path, limits);
   }
-  bool VerifySignature(const std::string& path, const std::string& derSignature,
+  std::unique_ptr<Sha256> StartSha256() override { return target_.StartSha256(); }
+  bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override {
-    return target_.VerifySignature(path, derSignature, spkiDer);
+    return target_.VerifySignature(sha256Digest, derSignature, spkiDer);
   }
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);

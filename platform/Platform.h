@@ -102,6 +102,16 @@ class InputFile {
   virtual std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
 };
 
+// SHA-256 of bytes given in pieces, by the system's cryptography.
+class Sha256 {
+ public:
+  virtual ~Sha256() = default;
+  // Adds the next `size` bytes; fails (PlatformError) when the system cannot.
+  virtual void Add(const void* data, std::size_t size) = 0;
+  // The digest of everything added: 32 bytes. Nothing may be added after it.
+  virtual std::string Finish() = 0;
+};
+
 class Platform {
  public:
   Platform() = default;
@@ -116,10 +126,15 @@ class Platform {
   virtual std::string ExeName() = 0;
   // True when another instance of this executable (same full path) runs.
   virtual bool PreviousInstance() = 0;
-  // Ends the process at once; nothing after it runs.
-  [[noreturn]] virtual void EndRun() = 0;
+  // Ends the process at once with `exitCode`; nothing after it runs.
+  [[noreturn]] virtual void EndRun(int exitCode) = 0;
   // Blocks the run for the given time.
   virtual void Pause(int milliseconds) = 0;
+  // A steady clock in milliseconds, for measuring how long something takes:
+  // it never goes back, whatever happens to the time of day.
+  virtual std::int64_t MonotonicMs() = 0;
+  // Now, in seconds since 1970-01-01 00:00 UTC.
+  virtual std::int64_t UtcSeconds() = 0;
   // Log-on name of the current user.
   virtual std::string UserName() = 0;
   // The local date and time with its offset from UTC, to the second:
@@ -162,13 +177,15 @@ class Platform {
   virtual int DownloadToFile(const std::string& url, const std::string& path,
                               const DownloadLimits& limits) = 0;
 
-  // --- Signatures ---
+  // --- Cryptography: the system's own ---
+  // A new SHA-256 computation.
+  virtual std::unique_ptr<Sha256> StartSha256() = 0;
   // True when `derSignature` (an ECDSA signature, DER-encoded) is a valid
-  // signature over the SHA-256 of the file's bytes by the P-256 key whose
-  // SubjectPublicKeyInfo (DER) is `spkiDer`; false when it is not. The file
-  // is streamed, never read whole. Fails when the file cannot be read or the
-  // key cannot be used. The system's cryptography does the work.
-  virtual bool VerifySignature(const std::string& path, const std::string& derSignature,
+  // signature over the SHA-256 digest `sha256Digest` (32 bytes) by the P-256
+  // key whose SubjectPublicKeyInfo (DER) is `spkiDer`; false when it is not,
+  // also when the signature is not DER at all. Fails when the key cannot be
+  // used or the system cannot check.
+  virtual bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                                const std::string& spkiDer) = 0;
 
   // --- Processes ---

@@ -77,8 +77,7 @@ class DownloadTest : public ::testing::Test {
   // DownloadFile into dir/target, starting from an existing target; returns
   // whether it failed.
   bool Download(const std::string& url, const DownloadLimits& limits = {.connectSeconds = 2, .stallSeconds = 2}) {
-    DownloadVariables vars;
-    return !DownloadFile(*platform, vars, url, target, limits).fetched;
+    return !DownloadFile(*platform, url, target, limits).fetched;
   }
 
   TempDir dir;
@@ -135,19 +134,6 @@ TEST_F(DownloadTest, AStalledOrTricklingTransferGivesUpAfterTheStallLimit) {
     EXPECT_EQ(ReadFile(target), "the installed package");
     EXPECT_FALSE(Exists(target + ".part"));
   }
-}
-
-TEST_F(DownloadTest, TheBrowserCacheFolderIsPurgedBeforeEveryDownload) {
-  const std::string cache =
-      dir / ("c/Users/" + platform->UserName() + "/AppData/Local/Microsoft/Windows/INetCache/IE");
-  for (int i = 0; i < 2; ++i) {
-    WriteFile(cache + "/entry" + std::to_string(i), "cached");
-    EXPECT_FALSE(Download(server.Url("/ok")));
-    EXPECT_FALSE(Exists(cache)) << "download " << i;
-  }
-  // No cache folder: nothing to purge, the download goes on.
-  EXPECT_FALSE(Download(server.Url("/ok")));
-  EXPECT_EQ(server.Requests().size(), 3u);
 }
 
 // The cap holds whether the server announces the length or not; an announced
@@ -256,30 +242,20 @@ TEST_F(DownloadTest, TheProxyOfTheEnvironmentIsUsed) {
 
 TEST(DownloadServiceTest, StepsOnTheFakePlatform) {
   testing::FakePlatform fake;
-  fake.AddFolder("C:\\Users\\amina\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE");
   fake.server["http://u/p"] = {"package", "3.1.0.12"};
-  DownloadVariables vars;
-  EXPECT_TRUE(DownloadFile(fake, vars, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ").fetched);
-  EXPECT_THAT(fake.log,
-              ElementsAre("delete folder C:\\Users\\amina\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE",
-                          "download http://u/p -> C:\\Pellarion\\Pellarion.bin.part",
-                          "replace C:\\Pellarion\\Pellarion.bin.part -> C:\\Pellarion\\Pellarion.bin",
-                          "mouse pointer"));
-  EXPECT_EQ(vars.UserName, "amina");
+  EXPECT_TRUE(DownloadFile(fake, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ").fetched);
+  EXPECT_THAT(fake.log, ElementsAre("download http://u/p -> C:\\Pellarion\\Pellarion.bin.part",
+                                    "replace C:\\Pellarion\\Pellarion.bin.part -> C:\\Pellarion\\Pellarion.bin"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
 
-  // A partial body is removed and the failure told; a user name the
-  // 200-character buffer cannot hold leaves UserName as it was.
+  // A partial body is removed and the failure told.
   fake.log.clear();
-  fake.userName = std::string(200, 'n');
   fake.partialBodies["http://u/q"] = "half";
-  const DownloadOutcome failed = DownloadFile(fake, vars, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
+  const DownloadOutcome failed = DownloadFile(fake, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
   EXPECT_FALSE(failed.fetched);
   EXPECT_THAT(failed.error, HasSubstr("connection closed early"));
-  EXPECT_EQ(vars.UserName, "amina");
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\Pellarion.bin.part"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
-  EXPECT_EQ(fake.log.back(), "mouse pointer");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/ExitCodes.h"
 #include "platform/Platform.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
@@ -71,6 +72,20 @@ class InternetModeEndToEndTest : public ::testing::Test {
                       {{"PELLARION_UPDATE_SERVER", server.empty() ? Host() : server}});
   }
   std::string Host() { return "127.0.0.1:" + std::to_string(server.port()); }
+  // update.exe started in the background, its output discarded.
+  pid_t StartUpdater() {
+    ::setenv("PELLARION_UPDATE_SERVER", Host().c_str(), 1);
+    const std::string updater = dir / "app/update.exe";
+    char* argv[] = {const_cast<char*>(updater.c_str()), nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, updater.c_str(), &quiet, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    ::unsetenv("PELLARION_UPDATE_SERVER");
+    return pid;
+  }
 
   TempDir dir;
   TestHttpServer server;
@@ -89,9 +104,8 @@ TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne)
   ASSERT_EQ(::posix_spawn(&otherPid, other.c_str(), nullptr, nullptr, otherArgv, environ), 0);
   const auto run = Run();
   EXPECT_EQ(::waitpid(otherPid, nullptr, WNOHANG), 0) << "another folder's copy was stopped";
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(run.output, kShown + kSearching +
-                            "status #00FF00 يتم البحث عن تحديث متوفر.\n"
                             "status #00FF00 يتوقر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.\n"
                             "status #00FF00 تمت عملية التحديث بنجاح\n");
   EXPECT_TRUE(Stopped());
@@ -109,9 +123,9 @@ TEST_F(InternetModeEndToEndTest, AnEqualOrLowerOfferLeavesTheApplicationRunning)
     Manifest(offered + "*1*2\r\n\r\nx*y*20055\r\n");
     const auto run = Run();
     EXPECT_EQ(run.output, kShown + kSearching +
-                              "status #00FF00 يتم البحث عن تحديث متوفر.\n"
                               "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n")
         << offered;
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::UpToDate));
   }
   EXPECT_FALSE(Stopped());
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
@@ -120,8 +134,9 @@ TEST_F(InternetModeEndToEndTest, AnEqualOrLowerOfferLeavesTheApplicationRunning)
 TEST_F(InternetModeEndToEndTest, NoServerShowsTheConnectionErrorAndChangesNothing) {
   StartApplication();
   const auto run = Run("127.0.0.1:9");
-  EXPECT_EQ(run.output, kShown + kSearching + "status #0000FF " + kFailed + "\nstatus #FF0000 " + kFailed +
+  EXPECT_EQ(run.output, kShown + kSearching + "status #FF0000 " + kFailed +
                             "\nstatus #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::CheckFailed));
   EXPECT_FALSE(Stopped());
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
 }
@@ -133,8 +148,8 @@ TEST_F(InternetModeEndToEndTest, AMissingTruncatedOrHtmlPackageIsNeverInstalled)
     SCOPED_TRACE(servedAs);
     server.Alias("/update/Pellarion.bin", servedAs);
     const auto run = Run();
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output.substr(run.output.rfind("status")), "status #00FF00 " + kFailed + "\n");
+    EXPECT_EQ(run.exitCode, static_cast<int>(servedAs == "/html" ? ExitCode::Refused : ExitCode::UpdateFailed));
+    EXPECT_EQ(run.output.substr(run.output.rfind("status")), "status #FF0000 " + kFailed + "\n");
     EXPECT_FALSE(Stopped());
     EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
     EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
@@ -149,8 +164,8 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
   EXPECT_EQ(run.output, kShown + kSearching +
                             "status #0000FF يتوقر برنامج تحديث جديد، جاري التحميل الآن...\n"
                             "status #0000FF تمت عملية التحديث بنجاح\n"
-                            "status #00FF00 تمت عملية التحديث بنجاح\n"
                             "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n");
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(ReadFile(dir / "app/update.bin"), ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "app/update.exe"), ReadFile(UPDATE_EXE));
 
@@ -158,7 +173,7 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
   fs::remove(dir / "app/update.bin");
   Manifest("31012*31012*31012\r\n");
   run = Run();
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
 }
@@ -166,16 +181,7 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
 TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKeeps) {
   Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
   server.Alias("/update/Pellarion.bin", "/stall");
-  ::setenv("PELLARION_UPDATE_SERVER", Host().c_str(), 1);
-  const std::string updater = dir / "app/update.exe";
-  char* argv[] = {const_cast<char*>(updater.c_str()), nullptr};
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t killed = 0;
-  ASSERT_EQ(::posix_spawn(&killed, updater.c_str(), &quiet, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&quiet);
-  ::unsetenv("PELLARION_UPDATE_SERVER");
+  const pid_t killed = StartUpdater();
   for (int i = 0; i < 400 && !Exists(dir / "app/Pellarion.bin.part"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
@@ -192,11 +198,38 @@ TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKee
 
   server.Alias("/update/Pellarion.bin", "/update/Pellarion.bin");
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/Pellarion.bin.part"));
   for (const auto& name : leftovers) EXPECT_FALSE(Exists(dir / ("app/" + name))) << name;
   for (const auto& name : others) EXPECT_EQ(ReadFile(dir / ("app/" + name)), "mine") << name;
+}
+
+// Killed in the success pause, after the swap and before the new application
+// was started: the next run starts it.
+TEST_F(InternetModeEndToEndTest, ARunKilledAfterStoppingTheApplicationLeavesItToTheNextRunToStart) {
+  Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
+  StartApplication();
+  const pid_t killed = StartUpdater();
+  const auto installed = [&] {
+    return Exists(dir / "app/update.log") &&
+           ReadFile(dir / "app/update.log").find("installed ") != std::string::npos;
+  };
+  for (int i = 0; i < 400 && !installed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  ::kill(killed, SIGKILL);
+  ::waitpid(killed, nullptr, 0);
+  ASSERT_TRUE(installed());
+  EXPECT_TRUE(Stopped());
+  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 0u);
+  EXPECT_TRUE(Exists(dir / "app/Pellarion.stopped"));
+
+  // Up to date now, the next run still starts the application, once.
+  const auto run = Run();
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::UpToDate));
+  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
+  EXPECT_FALSE(Exists(dir / "app/Pellarion.stopped"));
+  Run();
+  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/ExitCodes.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "app/RunLog.h"
@@ -27,6 +28,8 @@ const std::string kPackage = kDir + "Pellarion.bin";
 const std::string kManifestUrl = "http://u/update/update.txt";
 const std::string kPackageUrl = "http://u/update/Pellarion.bin";
 const std::string kUpdaterUrl = "http://u/update/update.bin";
+
+const std::string kRecordCleared = "delete " + kDir + "Pellarion.stopped";
 
 std::string Status(const char* colour, const char* text) {
   return std::string("status ") + colour + " " + text;
@@ -86,15 +89,15 @@ TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
   EXPECT_TRUE(Run());
   EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
-                                 Status("#00FF00", messages::kSearching),
                                  Status("#00FF00", messages::kDownloading),
                                  Fetch(kPackageUrl, "Pellarion.bin"), Place("Pellarion.bin"),
                                  "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
                                  "replace " + kPackage + " -> " + kApp,
                                  Status("#00FF00", messages::kUpdated), "pause 3000",
-                                 "start " + kApp + " 2", "end"));
+                                 "start " + kApp + " 2", kRecordCleared, "end"));
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
   EXPECT_FALSE(fake.HasFile(kPackage));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
 }
 
 TEST_F(InternetModeTest, AnEqualOrLowerOfferIsUpToDateAfterTheUpdaterCheck) {
@@ -104,9 +107,9 @@ TEST_F(InternetModeTest, AnEqualOrLowerOfferIsUpToDateAfterTheUpdaterCheck) {
     Offer(offered, "20055");
     EXPECT_TRUE(Run());
     EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
-                                   Status("#00FF00", messages::kSearching),
                                    Status("#00FF00", messages::kUpToDate), "pause 3000", "end"))
         << offered;
+    EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpToDate));
   }
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_EQ(fake.processes.size(), 1u);
@@ -117,9 +120,9 @@ TEST_F(InternetModeTest, WithoutAManifestTheConnectionErrorShowsInRed) {
   fake.AddFile(kDir + "update.txt", "99999*a*b\r\n\r\nx*y*99999\r\n");
   EXPECT_TRUE(Run());
   EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
-                                 Status("#0000FF", messages::kUpdateFailed),
                                  Status("#FF0000", messages::kUpdateFailed),
                                  Status("#FF0000", messages::kCheckFailed), "pause 3000", "end"));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::CheckFailed));
 }
 
 TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
@@ -156,7 +159,7 @@ TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
 TEST_F(InternetModeTest, OnlyTheOfferedVersionWithThePublishersSignatureIsInstalled) {
   key = "publisher key";
   const auto sign = [&](const std::string& contents) {
-    return EncodeBase64(FakePlatform::FakeSignature(contents, key)) + "\n";
+    return EncodeBase64(FakePlatform::FakeSignature(testing::FakeFile{contents, "3.1.0.12"}.Bytes(), key)) + "\n";
   };
   const struct Case {
     const char* name;
@@ -241,7 +244,7 @@ TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalle
     fake.AddFile(kPackage, "stale app", "3.1.0.12");
     EXPECT_FALSE(Run());  // the window stays open
     EXPECT_EQ(status.text, messages::kUpdateFailed);
-    EXPECT_EQ(status.colour, kGreen);
+    EXPECT_EQ(status.colour, kRed);
     EXPECT_THAT(after, Contains("delete " + kPackage));
     EXPECT_THAT(after, Not(Contains("close 10")));
     EXPECT_EQ(after.back(), "pause 2500");
@@ -255,9 +258,10 @@ TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
   faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
   EXPECT_FALSE(Run());
-  const std::vector<std::string> tail(after.end() - 8, after.end());
+  const std::vector<std::string> tail(after.end() - 9, after.end());
   EXPECT_THAT(tail, ElementsAre("close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
-                                Status("#00FF00", messages::kUpdateFailed), "delete " + kPackage, "start " + kApp + " 2", "pause 2500"));
+                                Status("#FF0000", messages::kUpdateFailed), "delete " + kPackage,
+                                "start " + kApp + " 2", kRecordCleared, "pause 2500"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kPackage));
 }
@@ -271,8 +275,8 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
                                  Status("#0000FF", messages::kDownloadingUpdater),
                                  Fetch(kUpdaterUrl, "update.bin"), Place("update.bin"),
                                  Status("#0000FF", messages::kUpdated),
-                                 Status("#00FF00", messages::kUpdated),
                                  Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(fake.File(kDir + "update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File(kDir + "update.exe").contents, "updater");
 
@@ -285,7 +289,9 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
   EXPECT_TRUE(Run());
   EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(status.colour, kRed);
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
 }
 
 TEST_F(InternetModeTest, AManifestWithoutAnUpdaterKeyNeverComparesTheUpdaterWithTheApplication) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/ProcessTermination.h"
+#include "app/ProcessTermination.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/Subprocess.h"
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/ExitCodes.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 #include "tools/publish/VersionOrder.h"
@@ -154,7 +155,7 @@ TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   fs::copy_file(kApp1, dir / "app/Pellarion.exe");
   WriteFile(dir / "app/format.dll", "");
   run = RunProgram({dir / "app/update.exe"}, {{"PELLARION_UPDATE_SERVER", base}});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3)) << run.output;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/ExitCodes.h"
 #include "platform/Platform.h"
 #include "tests/support/Subprocess.h"
 
@@ -56,7 +57,7 @@ TEST_F(ShareModeEndToEndTest, InstallsANewerApplicationStopsTheOldOneAndStagesTh
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   const auto run = RunProgram({dir / "app/update.exe"});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(run.output,
             "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n"
             "status #0000FF يتم البحث عن تحديث متوفر.\n"
@@ -79,7 +80,7 @@ TEST_F(ShareModeEndToEndTest, LeavesAnUpToDateApplicationRunning) {
   fs::copy_file(kApp1, dir / "share/Pellarion/pellarion.exe");
   const pid_t running = Spawn(dir / "app/Pellarion.exe");
   const auto run = RunProgram({dir / "app/update.exe"});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::UpToDate));
   EXPECT_NE(run.output.find("status #0000FF لا يتوفر اصدار جديد\n"), std::string::npos) << run.output;
   int status = 0;
   EXPECT_EQ(::waitpid(running, &status, WNOHANG), 0) << "an up-to-date application was stopped";

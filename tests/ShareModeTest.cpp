@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/ExitCodes.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
@@ -25,6 +26,8 @@ const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
 const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
 
 std::string Blue(const char* text) { return std::string("status #0000FF ") + text; }
+std::string Red(const char* text) { return std::string("status #FF0000 ") + text; }
+const std::string kRecordCleared = "delete C:\\Pellarion\\Pellarion.stopped";
 
 class ShareModeTest : public ::testing::Test {
  protected:
@@ -66,9 +69,10 @@ TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {
                                  "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
                                  "replace " + kStaged + " -> " + kApp,
                                  "message Osmerin Pellarion Updater: تمت عملية التحديث بنجاح",
-                                 "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
+                                 "start " + kApp + " 1", kRecordCleared, Blue(messages::kNoNewUpdater), "end"));
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
   EXPECT_FALSE(fake.HasFile(kStaged));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
   // The fields hold the updater's comparison when the process ends.
   EXPECT_EQ(cu, "20055");
   EXPECT_EQ(nu, "20055");
@@ -114,8 +118,12 @@ TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
       fake.AddFile("C:\\Pellarion\\host.dll", hostDll);  // the first line is empty
     }
     Run();
-    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater), "end"));
+    // The run still checks the updater; the failure to reach the share is
+    // its last word.
+    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater),
+                                   Red(messages::kUpdateFailed), "end"));
     EXPECT_EQ(nu, "0");
+    EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::CheckFailed));
   }
 }
 
@@ -132,12 +140,13 @@ TEST_F(ShareModeTest, WithAPublisherKeyOnlySignedCopiesAreInstalledOrStaged) {
   // The application's signature lies beside it on the share; the updater's
   // is missing.
   fake.AddFile(kShare + "pellarion.exe.sig",
-               EncodeBase64(FakePlatform::FakeSignature("app 3.1.0.12", key)) + "\r\n");
+               EncodeBase64(FakePlatform::FakeSignature(testing::FakeFile{"app 3.1.0.12", "3.1.0.12"}.Bytes(), key)) + "\r\n");
   Run();
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin"));
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin.part"));
-  EXPECT_THAT(fake.Logged("status").back(), Blue(messages::kUpdateFailed));
+  EXPECT_THAT(fake.Logged("status").back(), Red(messages::kUpdateFailed));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Refused));
 }
 
 TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithStaleDigits) {
@@ -169,9 +178,11 @@ TEST_F(ShareModeTest, AFailedCopyLeavesTheRunningApplicationAlone) {
   faults.Fail(Op::RemoveFile, "NewVersion");
   faults.Fail(Op::CopyFile, "NewVersion");
   Run();
-  EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion), Blue(messages::kNoNewUpdater), "end"));
+  EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion), Red(messages::kUpdateFailed),
+                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed), "end"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_EQ(fake.processes.size(), 1u);
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
 }
 
 TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestartsIt) {
@@ -180,8 +191,9 @@ TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestart
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
                                  "copy " + kShare + "pellarion.exe -> " + kStaged, "close 10",
-                                 "wait 10 3000", "terminate 10", "wait 10 5000", Blue(messages::kUpdateFailed), "delete " + kStaged,
-                                 "start " + kApp + " 1", Blue(messages::kNoNewUpdater), "end"));
+                                 "wait 10 3000", "terminate 10", "wait 10 5000", Red(messages::kUpdateFailed),
+                                 "delete " + kStaged, "start " + kApp + " 1", kRecordCleared,
+                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed), "end"));
   EXPECT_THAT(fake.log, Not(Contains(::testing::StartsWith("message"))));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kStaged));

@@ -2,6 +2,7 @@
 // command, as a publisher makes them.
 #include <gtest/gtest.h>
 
+#include "app/Files.h"
 #include "platform/Platform.h"
 #include "tests/support/Subprocess.h"
 
@@ -67,8 +68,22 @@ TEST_F(SignatureTest, OnlyTheKeysSignatureOverTheseVeryBytesIsValid) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(platform->VerifySignature(c.file, c.signature, c.key), c.valid);
+    EXPECT_EQ(platform->VerifySignature(FileSha256(*platform, c.file), c.signature, c.key), c.valid);
   }
+}
+
+TEST_F(SignatureTest, TheDigestIsSha256OfTheWholeFile) {
+  // Larger than the pieces the file is read in, and not a multiple of them.
+  const std::string package = dir / "Pellarion.bin";
+  WriteFile(package, std::string(3 * 1024 * 1024 + 5, 'p'));
+  const auto sum = RunProgram({"sha256sum", package});
+  ASSERT_EQ(sum.exitCode, 0);
+  std::string hex;
+  for (const unsigned char byte : FileSha256(*platform, package)) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 15];
+  }
+  EXPECT_EQ(sum.output.substr(0, 64), hex);
 }
 
 TEST_F(SignatureTest, AnUnusableKeyOrFileIsAFailureNotAVerdict) {
@@ -76,20 +91,22 @@ TEST_F(SignatureTest, AnUnusableKeyOrFileIsAFailureNotAVerdict) {
   const std::string package = dir / "Pellarion.bin";
   WriteFile(package, "package");
   const std::string signature = Sign("publisher", package);
+  const std::string digest = FileSha256(*platform, package);
   struct Case {
     const char* name;
-    std::string file, key;
+    std::string digest, key;
   } cases[] = {
-      {"a P-384 key", package, NewKey("p384", "secp384r1")},
-      {"not a key", package, "-----BEGIN PUBLIC KEY-----"},
-      {"a cut key", package, publisher.substr(0, publisher.size() - 1)},
-      {"bytes after the key", package, publisher + '\0'},
-      {"no such file", dir / "missing.bin", publisher},
+      {"a P-384 key", digest, NewKey("p384", "secp384r1")},
+      {"not a key", digest, "-----BEGIN PUBLIC KEY-----"},
+      {"a cut key", digest, publisher.substr(0, publisher.size() - 1)},
+      {"bytes after the key", digest, publisher + '\0'},
+      {"not a SHA-256 digest", digest.substr(1), publisher},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_THROW(platform->VerifySignature(c.file, signature, c.key), PlatformError);
+    EXPECT_THROW(platform->VerifySignature(c.digest, signature, c.key), PlatformError);
   }
+  EXPECT_THROW(FileSha256(*platform, dir / "missing.bin"), PlatformError);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/ExitCodes.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -81,7 +82,7 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
 
 TEST_F(SignedUpdateEndToEndTest, InstallsTheSignedPackageOverHttps) {
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(StillRuns());
   EXPECT_NE(ReadFile(dir / "app/update.log").find("accepted: a whole ELF 64-bit executable of the offered "
@@ -120,7 +121,7 @@ TEST_F(SignedUpdateEndToEndTest, NeverInstallsATamperedCutOrUnsignedPackage) {
     Publish(kApp3);
     c.damage();
     const auto run = Run();
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Refused));
     EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
     EXPECT_TRUE(StillRuns());
     EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));

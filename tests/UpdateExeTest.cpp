@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/ExitCodes.h"
 #include "app/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
@@ -25,9 +26,11 @@ using testing::WriteFile;
 
 const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
 const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
-// ShareMode without a share: nothing new on either side.
-const std::string kNothingNew =
-    "status #0000FF لا يتوفر اصدار جديد\nstatus #0000FF لا يتوفر اصدار برنامج تحديث جديد\n";
+// ShareMode without a share: nothing new on either side, and the failure to
+// reach the share the last word, in red.
+const std::string kNoShare =
+    "status #0000FF لا يتوفر اصدار جديد\nstatus #0000FF لا يتوفر اصدار برنامج تحديث جديد\n"
+    "status #FF0000 خطأ في الاتصال، فشل عملية التحديث.\n";
 
 // update.exe installed in `folder`.
 std::string Install(const std::string& folder) {
@@ -46,15 +49,14 @@ TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode
   const std::string exe = Install(dir / "app");
   WriteFile(dir / "app/Pellarion.exe", "app", 0755);
   const auto share = RunProgram({exe});
-  EXPECT_EQ(share.exitCode, 0);
-  EXPECT_EQ(share.output, kShown + kSearching + kNothingNew);
+  EXPECT_EQ(share.exitCode, static_cast<int>(ExitCode::CheckFailed));
+  EXPECT_EQ(share.output, kShown + kSearching + kNoShare);
 
   // With the marker, the update server; none answers here.
   WriteFile(dir / "app/format.dll", "");
   const auto internet = RunProgram({exe}, {{"PELLARION_UPDATE_SERVER", "127.0.0.1:9"}});
-  EXPECT_EQ(internet.exitCode, 0);
+  EXPECT_EQ(internet.exitCode, static_cast<int>(ExitCode::CheckFailed));
   EXPECT_EQ(internet.output, kShown + kSearching +
-                                 "status #0000FF خطأ في الاتصال، فشل عملية التحديث.\n"
                                  "status #FF0000 خطأ في الاتصال، فشل عملية التحديث.\n"
                                  "status #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
 }
@@ -67,7 +69,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   std::filesystem::create_directories(dir / "f/Pellarion");
   const auto run = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "d"},
                                       {"PELLARION_DRIVE_E", dir / "e"}});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Placed));
   EXPECT_EQ(run.output, "");
   for (const std::string& copy : {dir / "d/Pellarion/update.exe", dir / "e/PELLARION/update.exe"}) {
     EXPECT_TRUE(Exists(copy)) << copy;
@@ -78,7 +80,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   // Neither drive there: nothing copied, nothing shown, a clean end.
   const auto none = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "nod"},
                                        {"PELLARION_DRIVE_E", dir / "noe"}});
-  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_EQ(none.exitCode, static_cast<int>(ExitCode::Placed));
   EXPECT_EQ(none.output, "");
 }
 
@@ -97,16 +99,16 @@ TEST(UpdateExeTest, ASecondInstanceEndsWithoutOutput) {
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
             0);
   const auto second = RunProgram({exe});
-  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.exitCode, static_cast<int>(ExitCode::AnotherRun));
   EXPECT_EQ(second.output, "");
 
   // A copy installed in another folder is another instance.
   const std::string other = Install(dir / "other");
   WriteFile(dir / "other/pellarion.exe", "app", 0755);
-  EXPECT_EQ(RunProgram({other}).output, kShown + kSearching + kNothingNew);
+  EXPECT_EQ(RunProgram({other}).output, kShown + kSearching + kNoShare);
 
   ::close(fd);
-  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching + kNothingNew);
+  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching + kNoShare);
 }
 
 }  // namespace

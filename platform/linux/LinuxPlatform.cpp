@@ -163,15 +163,22 @@ class LinuxPlatform : public Platform {
     Fail("cannot take instance lock for", exePath_, error);
   }
 
-  [[noreturn]] void EndRun() override {
+  [[noreturn]] void EndRun(int exitCode) override {
     window_.Flush();
     std::fflush(stderr);
-    ::_exit(0);
+    ::_exit(exitCode);
   }
 
   void Pause(int milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
+
+  std::int64_t MonotonicMs() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+
+  std::int64_t UtcSeconds() override { return static_cast<std::int64_t>(std::time(nullptr)); }
 
   std::string LocalTime() override {
     const std::time_t now = std::time(nullptr);
@@ -304,9 +311,11 @@ class LinuxPlatform : public Platform {
     if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
   }
 
-  bool VerifySignature(const std::string& path, const std::string& derSignature,
+  std::unique_ptr<Sha256> StartSha256() override { return StartOpenSslSha256(); }
+
+  bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override {
-    return VerifyFileSignature(MapWindowsPath(path).path, derSignature, spkiDer);
+    return VerifyDigestSignature(sha256Digest, derSignature, spkiDer);
   }
 
   int DownloadToFile(const std::string& url, const std::string& path,

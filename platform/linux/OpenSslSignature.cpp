@@ -1,16 +1,12 @@
 #include "platform/linux/OpenSslSignature.h"
 
-#include <fcntl.h>
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "platform/Platform.h"
 
@@ -18,20 +14,14 @@ namespace pellarion {
 
 namespace {
 
-// The file is read in pieces of this size, never whole.
-constexpr std::size_t kReadPiece = 1 << 20;
-
 struct KeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
 struct ContextFree {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-struct OpenFile {
-  int fd;
-  ~OpenFile() {
-    if (fd >= 0) ::close(fd);
-  }
+struct ParametersFree {
+  void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
 struct SigFree {
   void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
@@ -77,35 +67,51 @@ std::unique_ptr<EVP_PKEY, KeyFree> P256Key(const std::string& spkiDer) {
 
 }  // namespace
 
-bool VerifyFileSignature(const std::string& localPath, const std::string& derSignature,
-                         const std::string& spkiDer) {
+std::unique_ptr<Sha256> StartOpenSslSha256() {
+  class OpenSslSha256 : public Sha256 {
+   public:
+    OpenSslSha256() : context_(EVP_MD_CTX_new()) {
+      if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+        throw PlatformError("SHA-256: cannot start: " + OpenSslReason());
+      }
+    }
+    void Add(const void* data, std::size_t size) override {
+      if (EVP_DigestUpdate(context_.get(), data, size) != 1) {
+        throw PlatformError("SHA-256: cannot hash: " + OpenSslReason());
+      }
+    }
+    std::string Finish() override {
+      unsigned char digest[EVP_MAX_MD_SIZE];
+      unsigned int size = 0;
+      if (EVP_DigestFinal_ex(context_.get(), digest, &size) != 1 || size != 32) {
+        throw PlatformError("SHA-256: cannot finish: " + OpenSslReason());
+      }
+      return std::string(reinterpret_cast<char*>(digest), size);
+    }
+
+   private:
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context_;
+  };
+  return std::make_unique<OpenSslSha256>();
+}
+
+bool VerifyDigestSignature(const std::string& sha256Digest, const std::string& derSignature,
+                           const std::string& spkiDer) {
   const auto key = P256Key(spkiDer);
-  // A signature that is not even DER cannot be valid: no need to read the file.
+  if (sha256Digest.size() != 32) Fail("a SHA-256 digest has 32 bytes, not " + std::to_string(sha256Digest.size()));
   if (!IsDerEcdsaSignature(derSignature)) return false;
-
-  const OpenFile file{::open(localPath.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) Fail("cannot open " + localPath + ": " + std::strerror(errno));
-
-  std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+  std::unique_ptr<EVP_PKEY_CTX, ParametersFree> context(EVP_PKEY_CTX_new(key.get(), nullptr));
+  if (!context || EVP_PKEY_verify_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
     Fail("cannot start: " + OpenSslReason());
   }
-  std::vector<unsigned char> piece(kReadPiece);
-  for (;;) {
-    const ssize_t n = ::read(file.fd, piece.data(), piece.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail("cannot read " + localPath + ": " + std::strerror(errno));
-    if (n == 0) break;
-    if (EVP_DigestVerifyUpdate(context.get(), piece.data(), static_cast<std::size_t>(n)) != 1) {
-      Fail("cannot hash " + localPath + ": " + OpenSslReason());
-    }
-  }
-  const int verdict = EVP_DigestVerifyFinal(
-      context.get(), reinterpret_cast<const unsigned char*>(derSignature.data()), derSignature.size());
+  const int verdict = EVP_PKEY_verify(
+      context.get(), reinterpret_cast<const unsigned char*>(derSignature.data()), derSignature.size(),
+      reinterpret_cast<const unsigned char*>(sha256Digest.data()), sha256Digest.size());
   if (verdict == 1) return true;
   const std::string reason = OpenSslReason();
   if (verdict == 0) return false;
-  Fail("cannot verify " + localPath + ": " + reason);
+  Fail("cannot verify: " + reason);
 }
 
 }  // namespace pellarion

@@ -1,7 +1,6 @@
 #include "platform/windows/CngSignature.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <cstring>
 #include <memory>
@@ -9,8 +8,7 @@
 
 #include "platform/Digits.h"
 #include "platform/Platform.h"
-#include "platform/windows/ScopedWin.h"
-#include "platform/windows/SystemDll.h"
+#include "platform/windows/CngHandles.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
@@ -29,114 +27,49 @@ constexpr unsigned char kP256SpkiPrefix[26] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x0
                                                0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
 constexpr std::size_t kCoordinate = 32;
 
-// bcrypt.dll is not a KnownDLL: loaded from System32 at the first check.
-struct BcryptFunctions {
-  decltype(&::BCryptOpenAlgorithmProvider) OpenAlgorithmProvider;
-  decltype(&::BCryptCloseAlgorithmProvider) CloseAlgorithmProvider;
-  decltype(&::BCryptImportKeyPair) ImportKeyPair;
-  decltype(&::BCryptDestroyKey) DestroyKey;
-  decltype(&::BCryptCreateHash) CreateHash;
-  decltype(&::BCryptHashData) HashData;
-  decltype(&::BCryptFinishHash) FinishHash;
-  decltype(&::BCryptDestroyHash) DestroyHash;
-  decltype(&::BCryptVerifySignature) VerifySignature;
-};
-
-const BcryptFunctions& Bcrypt() {
-  static const BcryptFunctions functions = [] {
-    const HMODULE dll = LoadSystemDll(L"bcrypt.dll");
-    BcryptFunctions f{};
-    BindSystemFunction(dll, "BCryptOpenAlgorithmProvider", f.OpenAlgorithmProvider);
-    BindSystemFunction(dll, "BCryptCloseAlgorithmProvider", f.CloseAlgorithmProvider);
-    BindSystemFunction(dll, "BCryptImportKeyPair", f.ImportKeyPair);
-    BindSystemFunction(dll, "BCryptDestroyKey", f.DestroyKey);
-    BindSystemFunction(dll, "BCryptCreateHash", f.CreateHash);
-    BindSystemFunction(dll, "BCryptHashData", f.HashData);
-    BindSystemFunction(dll, "BCryptFinishHash", f.FinishHash);
-    BindSystemFunction(dll, "BCryptDestroyHash", f.DestroyHash);
-    BindSystemFunction(dll, "BCryptVerifySignature", f.VerifySignature);
-    return f;
-  }();
-  return functions;
-}
-
 [[noreturn]] void Fail(const std::string& what, NTSTATUS status) {
   const std::string code = "0x" + HexDigits(static_cast<std::uint32_t>(status), 8, /*upperCase=*/true);
-  throw PlatformError("signature check: " + what + " (status " + code + ")");
+  throw PlatformError(what + " (status " + code + ")");
 }
 
-class Algorithm {
+ScopedAlgorithm OpenAlgorithm(const wchar_t* name) {
+  ScopedAlgorithm algorithm;
+  const NTSTATUS status =
+      Bcrypt().BCryptOpenAlgorithmProvider(algorithm.put(), name, /*pszImplementation=*/nullptr, 0);
+  if (status != kSuccess) Fail("no provider for " + Utf8(name), status);
+  return algorithm;
+}
+
+class CngSha256 : public Sha256 {
  public:
-  explicit Algorithm(const wchar_t* name) {
-    const NTSTATUS status = Bcrypt().OpenAlgorithmProvider(&h_, name, /*pszImplementation=*/nullptr, 0);
-    if (status != kSuccess) Fail("no provider for " + Utf8(name), status);
+  CngSha256() : algorithm_(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
+    // Since Windows 7 CNG keeps the hash object itself when given none.
+    const NTSTATUS status = Bcrypt().BCryptCreateHash(algorithm_.get(), hash_.put(), /*pbHashObject=*/nullptr, 0,
+                                                      /*pbSecret=*/nullptr, 0, 0);
+    if (status != kSuccess) Fail("SHA-256: cannot start", status);
   }
-  Algorithm(const Algorithm&) = delete;
-  Algorithm& operator=(const Algorithm&) = delete;
-  ~Algorithm() { Bcrypt().CloseAlgorithmProvider(h_, 0); }
-  BCRYPT_ALG_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_ALG_HANDLE h_ = nullptr;
-};
-
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (h_ != nullptr) Bcrypt().DestroyKey(h_);
-  }
-  BCRYPT_KEY_HANDLE* put() { return &h_; }
-  BCRYPT_KEY_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_KEY_HANDLE h_ = nullptr;
-};
-
-class Hash {
- public:
-  Hash() = default;
-  Hash(const Hash&) = delete;
-  Hash& operator=(const Hash&) = delete;
-  ~Hash() {
-    if (h_ != nullptr) Bcrypt().DestroyHash(h_);
-  }
-  BCRYPT_HASH_HANDLE* put() { return &h_; }
-  BCRYPT_HASH_HANDLE get() const { return h_; }
-
- private:
-  BCRYPT_HASH_HANDLE h_ = nullptr;
-};
-
-// The SHA-256 of the file, read in 1 MiB pieces.
-std::array<unsigned char, 32> FileDigest(const std::string& path) {
-  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                      /*hTemplateFile=*/nullptr));
-  if (!file.valid()) FailWithLastError("cannot open for the signature check", path);
-  const Algorithm sha256(BCRYPT_SHA256_ALGORITHM);
-  Hash hash;
-  // Since Windows 7 CNG keeps the hash object itself when given none.
-  NTSTATUS status = Bcrypt().CreateHash(sha256.get(), hash.put(), /*pbHashObject=*/nullptr, 0,
-                                        /*pbSecret=*/nullptr, 0, 0);
-  if (status != kSuccess) Fail("cannot start SHA-256", status);
-  const auto buffer = std::make_unique<unsigned char[]>(kPiece);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file.get(), buffer.get(), kPiece, &read, /*lpOverlapped=*/nullptr)) {
-      FailWithLastError("cannot read for the signature check", path);
+  void Add(const void* data, std::size_t size) override {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      const ULONG piece = size > kPiece ? kPiece : static_cast<ULONG>(size);
+      const NTSTATUS status = Bcrypt().BCryptHashData(hash_.get(), const_cast<unsigned char*>(bytes), piece, 0);
+      if (status != kSuccess) Fail("SHA-256: cannot hash", status);
+      bytes += piece;
+      size -= piece;
     }
-    if (read == 0) break;
-    status = Bcrypt().HashData(hash.get(), buffer.get(), read, 0);
-    if (status != kSuccess) Fail("cannot hash " + path, status);
   }
-  std::array<unsigned char, 32> digest{};
-  status = Bcrypt().FinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
-  if (status != kSuccess) Fail("cannot finish SHA-256", status);
-  return digest;
-}
+  std::string Finish() override {
+    std::string digest(32, '\0');
+    const NTSTATUS status = Bcrypt().BCryptFinishHash(
+        hash_.get(), reinterpret_cast<unsigned char*>(digest.data()), static_cast<ULONG>(digest.size()), 0);
+    if (status != kSuccess) Fail("SHA-256: cannot finish", status);
+    return digest;
+  }
+
+ private:
+  ScopedAlgorithm algorithm_;
+  ScopedHash hash_;
+};
 
 // One DER INTEGER at `at`, right-aligned into `out` (32 bytes). Only the
 // minimal positive encoding is taken.
@@ -176,12 +109,16 @@ std::optional<std::array<unsigned char, 64>> SignatureNumbers(const std::string&
   return numbers;
 }
 
-bool VerifyFileSignature(const std::string& path, const std::string& derSignature, const std::string& spkiDer) {
+std::unique_ptr<Sha256> StartCngSha256() { return std::make_unique<CngSha256>(); }
+
+bool VerifyDigestSignature(const std::string& sha256Digest, const std::string& derSignature,
+                           const std::string& spkiDer) {
   if (spkiDer.size() != sizeof kP256SpkiPrefix + 1 + 2 * kCoordinate ||
       std::memcmp(spkiDer.data(), kP256SpkiPrefix, sizeof kP256SpkiPrefix) != 0 ||
       spkiDer[sizeof kP256SpkiPrefix] != 0x04) {
     throw PlatformError("signature check: the publisher key is not an uncompressed P-256 key");
   }
+  if (sha256Digest.size() != 32) throw PlatformError("signature check: a SHA-256 digest has 32 bytes");
   std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinate);
   BCRYPT_ECCKEY_BLOB header{};
   header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
@@ -189,23 +126,22 @@ bool VerifyFileSignature(const std::string& path, const std::string& derSignatur
   std::memcpy(blob.data(), &header, sizeof header);
   std::memcpy(blob.data() + sizeof header, spkiDer.data() + sizeof kP256SpkiPrefix + 1, 2 * kCoordinate);
 
-  // The file is read first: a missing package fails the same way with any
-  // signature.
-  std::array<unsigned char, 32> digest = FileDigest(path);
-  const Algorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
-  Key key;
-  NTSTATUS status = Bcrypt().ImportKeyPair(ecdsa.get(), /*hImportKey=*/nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(),
-                                           blob.data(), static_cast<ULONG>(blob.size()), 0);
-  if (status != kSuccess) Fail("the publisher key is refused", status);
+  const ScopedAlgorithm ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+  ScopedKey key;
+  NTSTATUS status = Bcrypt().BCryptImportKeyPair(ecdsa.get(), /*hImportKey=*/nullptr, BCRYPT_ECCPUBLIC_BLOB,
+                                                 key.put(), blob.data(), static_cast<ULONG>(blob.size()), 0);
+  if (status != kSuccess) Fail("signature check: the publisher key is refused", status);
 
   std::optional<std::array<unsigned char, 64>> numbers = SignatureNumbers(derSignature);
   if (!numbers) return false;
-  status = Bcrypt().VerifySignature(key.get(), /*pPaddingInfo=*/nullptr, digest.data(),
-                                    static_cast<ULONG>(digest.size()), numbers->data(),
-                                    static_cast<ULONG>(numbers->size()), 0);
+  std::string digest = sha256Digest;
+  status = Bcrypt().BCryptVerifySignature(key.get(), /*pPaddingInfo=*/nullptr,
+                                          reinterpret_cast<unsigned char*>(digest.data()),
+                                          static_cast<ULONG>(digest.size()), numbers->data(),
+                                          static_cast<ULONG>(numbers->size()), 0);
   if (status == kSuccess) return true;
   if (status == kInvalidSignature) return false;
-  Fail("cannot verify", status);
+  Fail("signature check: cannot verify", status);
 }
 
 }  // namespace pellarion

@@ -1,4 +1,5 @@
-// Move-only owners for Win32 handles, COM pointers, BSTRs and COM itself.
+// Move-only owners for Win32 handles of every kind, COM pointers, BSTRs and
+// COM itself.
 #pragma once
 
 #include <windows.h>
@@ -9,30 +10,75 @@
 
 namespace pellarion {
 
-class ScopedHandle {
+// A move-only owner of one handle of some kind. `Traits` says how the kind
+// is closed (`static void Close(Handle)`) and which values hold nothing
+// (`static bool Valid(Handle)`); an owner closes only a valid handle, once.
+template <typename Handle, typename Traits>
+class ScopedResource {
  public:
-  explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
-  ScopedHandle(ScopedHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+  explicit ScopedResource(Handle h = Handle{}) : h_(h) {}
+  ScopedResource(ScopedResource&& other) noexcept : h_(std::exchange(other.h_, Handle{})) {}
+  ScopedResource& operator=(ScopedResource&& other) noexcept {
     if (this != &other) {
-      Close();
-      h_ = std::exchange(other.h_, nullptr);
+      Reset();
+      h_ = std::exchange(other.h_, Handle{});
     }
     return *this;
   }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { Close(); }
+  ScopedResource(const ScopedResource&) = delete;
+  ScopedResource& operator=(const ScopedResource&) = delete;
+  ~ScopedResource() { Reset(); }
 
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  Handle get() const { return h_; }
+  bool valid() const { return Traits::Valid(h_); }
+  // For out-parameters; closes what was held.
+  Handle* put() {
+    Reset();
+    return &h_;
+  }
 
  private:
-  void Close() {
-    if (valid()) CloseHandle(h_);
-    h_ = nullptr;
+  void Reset() {
+    if (Traits::Valid(h_)) Traits::Close(h_);
+    h_ = Handle{};
   }
-  HANDLE h_;
+  Handle h_;
+};
+
+// Kinds whose empty value is the null handle.
+struct NullMeansNone {
+  template <typename Handle>
+  static bool Valid(Handle h) {
+    return h != Handle{};
+  }
+};
+
+// Kernel handles: CreateFile's failure is INVALID_HANDLE_VALUE, others' null.
+struct KernelHandleTraits {
+  static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+using ScopedHandle = ScopedResource<HANDLE, KernelHandleTraits>;
+
+// A pen, brush or font, deleted when its owner goes.
+struct GdiObjectTraits : NullMeansNone {
+  static void Close(HGDIOBJ h) { DeleteObject(h); }
+};
+template <typename Gdi>
+using ScopedGdiObject = ScopedResource<Gdi, GdiObjectTraits>;
+
+// Selects a GDI object into a device context for the life of the owner, then
+// puts back what was selected before.
+class ScopedSelect {
+ public:
+  ScopedSelect(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ScopedSelect(const ScopedSelect&) = delete;
+  ScopedSelect& operator=(const ScopedSelect&) = delete;
+  ~ScopedSelect() { SelectObject(dc_, previous_); }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
 };
 
 template <typename T>

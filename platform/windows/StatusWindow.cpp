@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/windows/ScopedWin.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
@@ -44,7 +45,6 @@ std::vector<std::wstring> WrapAtWords(HDC dc, const std::wstring& text, int widt
 
 StatusWindow::~StatusWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  if (font_ != nullptr) DeleteObject(font_);
 }
 
 void StatusWindow::Show(const WindowDesign& design, const StatusLine& line) {
@@ -76,7 +76,7 @@ void StatusWindow::Show(const WindowDesign& design, const StatusLine& line) {
   lf.lfQuality = CLEARTYPE_QUALITY;
   const std::wstring face = Wide(design.fontFace);
   lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
-  font_ = CreateFontIndirectW(&lf);
+  font_ = ScopedGdiObject<HFONT>(CreateFontIndirectW(&lf));
 
   RECT frame{0, 0, Px(design.clientWidth), Px(design.clientHeight)};
   AdjustWindowRectEx(&frame, kStyle, /*bMenu=*/FALSE, /*dwExStyle=*/0);
@@ -160,25 +160,22 @@ LRESULT StatusWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void StatusWindow::Paint(HDC dc) const {
   RECT client;
   GetClientRect(hwnd_, &client);
-  const HBRUSH background = CreateSolidBrush(design_.background);
-  FillRect(dc, &client, background);
-  DeleteObject(background);
+  const ScopedGdiObject<HBRUSH> background(CreateSolidBrush(design_.background));
+  FillRect(dc, &client, background.get());
 
   for (const FrameLine& line : design_.lines) {
-    const HPEN pen = CreatePen(PS_SOLID, line.widthPixels, line.colour);
-    const HGDIOBJ old = SelectObject(dc, pen);
+    const ScopedGdiObject<HPEN> pen(CreatePen(PS_SOLID, line.widthPixels, line.colour));
+    const ScopedSelect selected(dc, pen.get());
     MoveToEx(dc, Px(line.x1), Px(line.y1), nullptr);
     LineTo(dc, Px(line.x2), Px(line.y2));
     // LineTo leaves out the last pixel; the frame's corners need it.
     SetPixel(dc, Px(line.x2), Px(line.y2), line.colour);
-    SelectObject(dc, old);
-    DeleteObject(pen);
   }
 
   const RECT label{Px(design_.label.left), Px(design_.label.top),
                    Px(design_.label.left + design_.label.width),
                    Px(design_.label.top + design_.label.height)};
-  const HGDIOBJ oldFont = SelectObject(dc, font_);
+  const ScopedSelect selected(dc, font_.get());
   SetTextColor(dc, line_.colour);
   SetBkMode(dc, TRANSPARENT);
   // Right-aligned, read right to left: the drawing call shapes and orders the
@@ -193,7 +190,6 @@ void StatusWindow::Paint(HDC dc) const {
                 static_cast<UINT>(row.size()), /*lpDx=*/nullptr);
     y += metrics.tmHeight;
   }
-  SelectObject(dc, oldFont);
 }
 
 }  // namespace pellarion

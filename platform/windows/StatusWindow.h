@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/windows/ScopedWin.h"
 
 namespace pellarion {
 
@@ -35,7 +36,7 @@ class StatusWindow {
   StatusLine line_;
   std::wstring text_;
   HWND hwnd_ = nullptr;
-  HFONT font_ = nullptr;
+  ScopedGdiObject<HFONT> font_;
   int dpi_ = 96;
   bool closable_ = false;
 };

@@ -1,14 +1,13 @@
 #include "platform/windows/WinHttpDownload.h"
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <memory>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/windows/DynamicFunctions.h"
 #include "platform/windows/ScopedWin.h"
-#include "platform/windows/SystemDll.h"
 #include "platform/windows/TransferPace.h"
 #include "platform/windows/WinText.h"
 
@@ -19,65 +18,11 @@ namespace {
 // Reads gather up to this much before one write to the file.
 constexpr DWORD kPiece = 1024 * 1024;
 
-// WinHTTP is not a KnownDLL: it is loaded from System32 when the first
-// download starts, never imported, so no winhttp.dll beside the program runs.
-struct WinHttpFunctions {
-  decltype(&::WinHttpOpen) Open;
-  decltype(&::WinHttpCloseHandle) CloseHandle;
-  decltype(&::WinHttpCrackUrl) CrackUrl;
-  decltype(&::WinHttpConnect) Connect;
-  decltype(&::WinHttpOpenRequest) OpenRequest;
-  decltype(&::WinHttpSetOption) SetOption;
-  decltype(&::WinHttpSetTimeouts) SetTimeouts;
-  decltype(&::WinHttpSendRequest) SendRequest;
-  decltype(&::WinHttpReceiveResponse) ReceiveResponse;
-  decltype(&::WinHttpQueryHeaders) QueryHeaders;
-  decltype(&::WinHttpQueryDataAvailable) QueryDataAvailable;
-  decltype(&::WinHttpReadData) ReadData;
-  decltype(&::WinHttpGetIEProxyConfigForCurrentUser) GetIEProxyConfigForCurrentUser;
-  decltype(&::WinHttpGetProxyForUrl) GetProxyForUrl;
-  decltype(&::WinHttpQueryAuthSchemes) QueryAuthSchemes;
-  decltype(&::WinHttpSetCredentials) SetCredentials;
+// WinHTTP handles close through the table bound from System32.
+struct InternetHandleTraits : NullMeansNone {
+  static void Close(HINTERNET h) { WinHttp().WinHttpCloseHandle(h); }
 };
-
-const WinHttpFunctions& WinHttp() {
-  static const WinHttpFunctions functions = [] {
-    const HMODULE dll = LoadSystemDll(L"winhttp.dll");
-    WinHttpFunctions f{};
-    BindSystemFunction(dll, "WinHttpOpen", f.Open);
-    BindSystemFunction(dll, "WinHttpCloseHandle", f.CloseHandle);
-    BindSystemFunction(dll, "WinHttpCrackUrl", f.CrackUrl);
-    BindSystemFunction(dll, "WinHttpConnect", f.Connect);
-    BindSystemFunction(dll, "WinHttpOpenRequest", f.OpenRequest);
-    BindSystemFunction(dll, "WinHttpSetOption", f.SetOption);
-    BindSystemFunction(dll, "WinHttpSetTimeouts", f.SetTimeouts);
-    BindSystemFunction(dll, "WinHttpSendRequest", f.SendRequest);
-    BindSystemFunction(dll, "WinHttpReceiveResponse", f.ReceiveResponse);
-    BindSystemFunction(dll, "WinHttpQueryHeaders", f.QueryHeaders);
-    BindSystemFunction(dll, "WinHttpQueryDataAvailable", f.QueryDataAvailable);
-    BindSystemFunction(dll, "WinHttpReadData", f.ReadData);
-    BindSystemFunction(dll, "WinHttpGetIEProxyConfigForCurrentUser", f.GetIEProxyConfigForCurrentUser);
-    BindSystemFunction(dll, "WinHttpGetProxyForUrl", f.GetProxyForUrl);
-    BindSystemFunction(dll, "WinHttpQueryAuthSchemes", f.QueryAuthSchemes);
-    BindSystemFunction(dll, "WinHttpSetCredentials", f.SetCredentials);
-    return f;
-  }();
-  return functions;
-}
-
-class ScopedInternet {
- public:
-  explicit ScopedInternet(HINTERNET h = nullptr) : h_(h) {}
-  ScopedInternet(const ScopedInternet&) = delete;
-  ScopedInternet& operator=(const ScopedInternet&) = delete;
-  ~ScopedInternet() {
-    if (h_ != nullptr) WinHttp().CloseHandle(h_);
-  }
-  HINTERNET get() const { return h_; }
-
- private:
-  HINTERNET h_;
-};
+using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
 
 [[noreturn]] void Fail(const std::string& url, const std::string& why) {
   throw PlatformError("download of " + url + " failed: " + why);
@@ -88,7 +33,7 @@ class ScopedInternet {
 }
 
 bool SetDword(HINTERNET handle, DWORD option, DWORD value) {
-  return WinHttp().SetOption(handle, option, &value, sizeof value) != FALSE;
+  return WinHttp().WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
 // How the download's session reaches the server.
@@ -111,7 +56,7 @@ std::wstring TakeGlobalText(LPWSTR text) {
 // is given to WinHttpOpen, the one place every WinHTTP (Wine's too) honours.
 ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  if (!WinHttp().GetIEProxyConfigForCurrentUser(&ie)) return {};  // no settings: direct
+  if (!WinHttp().WinHttpGetIEProxyConfigForCurrentUser(&ie)) return {};  // no settings: direct
   const std::wstring script = TakeGlobalText(ie.lpszAutoConfigUrl);
   ProxyChoice fixed;
   fixed.proxy = TakeGlobalText(ie.lpszProxy);
@@ -130,9 +75,9 @@ ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   }
   automatic.fAutoLogonIfChallenged = TRUE;
   const ScopedInternet resolver(
-      WinHttp().Open(agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+      WinHttp().WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   WINHTTP_PROXY_INFO found{};
-  if (resolver.get() == nullptr || !WinHttp().GetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
+  if (resolver.get() == nullptr || !WinHttp().WinHttpGetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
     return fixed;  // nothing discovered, no script: the fixed settings still apply
   }
   ProxyChoice discovered;
@@ -148,7 +93,7 @@ ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
 // preferred to NTLM. False when the server or proxy offers neither.
 bool LogOnAsTheUser(HINTERNET request) {
   DWORD supported = 0, first = 0, target = 0;
-  if (!WinHttp().QueryAuthSchemes(request, &supported, &first, &target)) return false;
+  if (!WinHttp().WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
   DWORD scheme = 0;
   if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) {
     scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
@@ -157,7 +102,7 @@ bool LogOnAsTheUser(HINTERNET request) {
   } else {
     return false;
   }
-  return WinHttp().SetCredentials(request, target, scheme, /*pwszUserName=*/nullptr, /*pwszPassword=*/nullptr,
+  return WinHttp().WinHttpSetCredentials(request, target, scheme, /*pwszUserName=*/nullptr, /*pwszPassword=*/nullptr,
                                   /*pAuthParams=*/nullptr) != FALSE;
 }
 
@@ -165,7 +110,7 @@ bool LogOnAsTheUser(HINTERNET request) {
 long long AnnouncedLength(HINTERNET request) {
   wchar_t text[32] = {};
   DWORD size = sizeof text;
-  if (!WinHttp().QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+  if (!WinHttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
                               WINHTTP_NO_HEADER_INDEX)) {
     return -1;
   }
@@ -181,7 +126,7 @@ long long AnnouncedLength(HINTERNET request) {
 
 DWORD StatusCode(HINTERNET request, const std::string& url) {
   DWORD status = 0, size = sizeof status;
-  if (!WinHttp().QueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
     FailWithError(url, "no status");
   }
@@ -197,7 +142,7 @@ int WinHttpDownload(const std::string& url, const std::string& path, const Downl
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttp().CrackUrl(wideUrl.c_str(), 0, 0, &parts)) FailWithError(url, "not a URL");
+  if (!WinHttp().WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) FailWithError(url, "not a URL");
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
     Fail(url, "only http and https are fetched");
   }
@@ -210,7 +155,7 @@ int WinHttpDownload(const std::string& url, const std::string& path, const Downl
   constexpr wchar_t kAgent[] = L"OsmerinPellarionUpdater/2.0";
   const ProxyChoice proxy = UsersProxy(kAgent, wideUrl);
   const bool named = proxy.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  const ScopedInternet session(WinHttp().Open(
+  const ScopedInternet session(WinHttp().WinHttpOpen(
       kAgent, proxy.access, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
       named && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0));
   if (session.get() == nullptr) FailWithError(url, "no WinHTTP session");
@@ -223,13 +168,13 @@ int WinHttpDownload(const std::string& url, const std::string& path, const Downl
   }
   const int connectMs = limits.connectSeconds * 1000;
   const int stallMs = limits.stallSeconds * 1000;
-  WinHttp().SetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/stallMs,
+  WinHttp().WinHttpSetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/stallMs,
                         /*nReceiveTimeout=*/stallMs);
-  const ScopedInternet connection(WinHttp().Connect(session.get(), host.c_str(), parts.nPort, 0));
+  const ScopedInternet connection(WinHttp().WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (connection.get() == nullptr) FailWithError(url, "cannot connect");
   // No certificate-error flags are ever set: a certificate the system does
   // not trust for this host fails the request.
-  const ScopedInternet request(WinHttp().OpenRequest(connection.get(), L"GET", object.c_str(),
+  const ScopedInternet request(WinHttp().WinHttpOpenRequest(connection.get(), L"GET", object.c_str(),
                                                      /*pwszVersion=*/nullptr, WINHTTP_NO_REFERER,
                                                      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
   if (request.get() == nullptr) FailWithError(url, "cannot open the request");
@@ -251,10 +196,10 @@ int WinHttpDownload(const std::string& url, const std::string& path, const Downl
   bool answeredServer = false, answeredProxy = false;
   DWORD status = 0;
   for (;;) {
-    if (!WinHttp().SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    if (!WinHttp().WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       FailWithError(url, "cannot send the request");
     }
-    if (!WinHttp().ReceiveResponse(request.get(), /*lpReserved=*/nullptr)) FailWithError(url, "no response");
+    if (!WinHttp().WinHttpReceiveResponse(request.get(), /*lpReserved=*/nullptr)) FailWithError(url, "no response");
     status = StatusCode(request.get(), url);
     bool& answered = status == HTTP_STATUS_PROXY_AUTH_REQ ? answeredProxy : answeredServer;
     if ((status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) || answered) break;
@@ -301,10 +246,10 @@ int WinHttpDownload(const std::string& url, const std::string& path, const Downl
     // A read waits until its whole buffer is filled; asking what has
     // arrived first keeps each read short, so a trickle is seen as one.
     DWORD available = 0, read = 0;
-    if (!WinHttp().QueryDataAvailable(request.get(), &available)) FailWithError(url, "transfer broken");
+    if (!WinHttp().WinHttpQueryDataAvailable(request.get(), &available)) FailWithError(url, "transfer broken");
     if (available == 0) break;
     if (available > kPiece - filled) available = kPiece - filled;
-    if (!WinHttp().ReadData(request.get(), buffer.get() + filled, available, &read)) {
+    if (!WinHttp().WinHttpReadData(request.get(), buffer.get() + filled, available, &read)) {
       FailWithError(url, "transfer broken");
     }
     if (read == 0) break;

@@ -204,7 +204,7 @@ class WindowsPlatform : public Platform {
     return another;
   }
 
-  [[noreturn]] void EndRun() override { ExitProcess(0); }
+  [[noreturn]] void EndRun(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
 
   // The run waits, but the window keeps painting: a text set just before a
   // pause (the success text stays for three seconds) is seen during it.
@@ -217,6 +217,18 @@ class WindowsPlatform : public Platform {
       MsgWaitForMultipleObjects(0, /*pHandles=*/nullptr, /*fWaitAll=*/FALSE, static_cast<DWORD>(end - now),
                                 QS_ALLINPUT);
     }
+  }
+
+  // GetTickCount64 rather than std::chrono's clock, which would link a POSIX
+  // clock emulation into the program.
+  std::int64_t MonotonicMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
+
+  std::int64_t UtcSeconds() override {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    // 100-nanosecond ticks since 1601-01-01; 1970 is 11,644,473,600 s later.
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10000000u) - 11644473600LL;
   }
 
   std::string LocalTime() override {
@@ -361,9 +373,11 @@ class WindowsPlatform : public Platform {
     }
   }
 
-  bool VerifySignature(const std::string& path, const std::string& derSignature,
+  std::unique_ptr<Sha256> StartSha256() override { return StartCngSha256(); }
+
+  bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override {
-    return VerifyFileSignature(path, derSignature, spkiDer);
+    return VerifyDigestSignature(sha256Digest, derSignature, spkiDer);
   }
 
   // The transfer runs on a worker thread while this one keeps the window
@@ -445,8 +459,6 @@ class WindowsPlatform : public Platform {
   }
 
   bool WaitForProcessesToEnd(const std::vector<std::int64_t>& ids, int milliseconds) override {
-    // GetTickCount64 rather than std::chrono's clock, which would link a
-    // POSIX clock emulation into the program.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
     bool all = true;
     for (const std::int64_t id : ids) {

@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Form1.h"
+#include "download/DownloadService.h"
+#include "platform/Platform.h"
 #include "download/DownloadService.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -55,8 +56,7 @@ Measure RunMeasured(std::vector<std::string> argv) {
 // The child: one DownloadFile, as the update run makes it.
 int Fetch(const std::string& url, const std::string& path) {
   const auto platform = pellarion::CreateSystemPlatform();
-  pellarion::Form1 form(*platform, pellarion::DefaultUrls::ForHost("127.0.0.1"));
-  pellarion::DownloadFile(*platform, form, url, path);
+  pellarion::DownloadFile(*platform, url, path);
   return std::filesystem::exists(path) ? 0 : 1;
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "platform/WebColour.h"
+#include "platform/linux/OpenSslSignature.h"
 #include "tests/support/StandInImage.h"
 
 namespace pellarion::testing {
@@ -94,13 +95,17 @@ std::vector<std::string> FakePlatform::Logged(const std::string& prefix) const {
   return out;
 }
 
-void FakePlatform::EndRun() {
+void FakePlatform::EndRun(int code) {
   log.push_back("end");
   ended = true;
+  exitCode = code;
   throw Ended{};
 }
 
-void FakePlatform::Pause(int milliseconds) { log.push_back("pause " + std::to_string(milliseconds)); }
+void FakePlatform::Pause(int milliseconds) {
+  log.push_back("pause " + std::to_string(milliseconds));
+  monotonicMs += milliseconds;
+}
 
 bool FakePlatform::FileExists(const std::string& path) {
   CheckDrive(path);
@@ -161,14 +166,18 @@ void FakePlatform::DeleteFolder(const std::string& path) {
   log.push_back("delete folder " + path);
 }
 
-std::string FakePlatform::FakeSignature(const std::string& contents, const std::string& spkiDer) {
-  return "fake-ecdsa(" + spkiDer + "):" + std::to_string(std::hash<std::string>{}(contents));
+std::unique_ptr<Sha256> FakePlatform::StartSha256() { return StartOpenSslSha256(); }
+
+std::string FakePlatform::FakeSignature(const std::string& bytes, const std::string& spkiDer) {
+  const auto hash = StartOpenSslSha256();
+  hash->Add(bytes.data(), bytes.size());
+  return "fake-ecdsa(" + spkiDer + "):" + hash->Finish();
 }
 
-bool FakePlatform::VerifySignature(const std::string& path, const std::string& derSignature,
+bool FakePlatform::VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                                    const std::string& spkiDer) {
   if (spkiDer.empty()) throw PlatformError("no key");
-  return derSignature == FakeSignature(Existing(path).contents, spkiDer);
+  return derSignature == "fake-ecdsa(" + spkiDer + "):" + sha256Digest;
 }
 
 int FakePlatform::DownloadToFile(const std::string& url, const std::string& path,

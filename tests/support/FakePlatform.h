@@ -29,6 +29,8 @@ class FakePlatform : public Platform {
   std::string appDir = "C:\\Pellarion";
   std::string exeName = "update";
   bool previousInstance = false;
+  std::int64_t monotonicMs = 1000000;  // advances with every Pause
+  std::int64_t utcSeconds = 1796731200;  // 2026-12-08 12:00 UTC
   std::string userName = "amina";
   std::set<char> unavailableDrives;  // upper-case letters
   bool firewallAvailable = true;
@@ -62,6 +64,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> log;
   int pumps = 0;
   bool ended = false;
+  int exitCode = -1;  // what EndRun was given
   // The entries of `log` that begin with `prefix`.
   std::vector<std::string> Logged(const std::string& prefix) const;
 
@@ -69,8 +72,10 @@ class FakePlatform : public Platform {
   std::string AppDir() override { return appDir; }
   std::string ExeName() override { return exeName; }
   bool PreviousInstance() override { return previousInstance; }
-  [[noreturn]] void EndRun() override;
+  [[noreturn]] void EndRun(int exitCode) override;
   void Pause(int milliseconds) override;
+  std::int64_t MonotonicMs() override { return monotonicMs; }
+  std::int64_t UtcSeconds() override { return utcSeconds; }
   std::string UserName() override { return userName; }
   std::string LocalTime() override { return "2026-12-08T10:35:13+02:00"; }
   bool FileExists(const std::string& path) override;
@@ -83,10 +88,12 @@ class FakePlatform : public Platform {
   std::vector<std::string> ListFiles(const std::string& folder) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;
-  // The fake's signature of `contents` by the key `spkiDer`: VerifySignature
-  // accepts exactly this text and nothing else.
-  static std::string FakeSignature(const std::string& contents, const std::string& spkiDer);
-  bool VerifySignature(const std::string& path, const std::string& derSignature,
+  // SHA-256 is real (libcrypto). The fake's signature of a file whose bytes
+  // (FakeFile::Bytes) are `bytes`, by the key `spkiDer`: VerifySignature
+  // accepts exactly this text over their digest and nothing else.
+  std::unique_ptr<Sha256> StartSha256() override;
+  static std::string FakeSignature(const std::string& bytes, const std::string& spkiDer);
+  bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override;
   int DownloadToFile(const std::string& url, const std::string& path,
                       const DownloadLimits& limits) override;

@@ -16,9 +16,9 @@
 #include "app/Files.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
+#include "app/ProcessTermination.h"
 #include "download/DownloadService.h"
 #include "platform/Platform.h"
-#include "platform/ProcessTermination.h"
 #include "platform/windows/CngSignature.h"
 #include "platform/windows/TransferPace.h"
 #include "tests/support/OwnVersion.h"
@@ -144,8 +144,7 @@ class WindowsDownloadTest : public WindowsPlatformTest {
     return std::string("http://") + (server != nullptr ? server : "127.0.0.1:9") + path;
   }
   bool Download(const std::string& url) {
-    DownloadVariables vars;
-    return !DownloadFile(*platform, vars, url, target, {.connectSeconds = 2, .stallSeconds = 2}).fetched;
+    return !DownloadFile(*platform, url, target, {.connectSeconds = 2, .stallSeconds = 2}).fetched;
   }
   std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -444,6 +443,16 @@ TEST(SignatureNumbersTest, TakesStrictDerOnlyAndRightAlignsTheNumbers) {
 // Key and signatures made by the openssl command line before the suite runs:
 // publisher.spki (DER), signed.bin (several MiB) with signed.sig, other.bin
 // with other.sig.
+// CNG's SHA-256 of a file of several MiB, read in pieces, against sha256sum's.
+TEST_F(WindowsPlatformTest, Sha256IsTheDigestOfTheWholeFile) {
+  std::string hex;
+  for (const unsigned char byte : FileSha256(*platform, bin + "\\signed.bin")) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 15];
+  }
+  EXPECT_EQ(hex + "\n", ReadAll(bin + "\\signed.sha256"));
+}
+
 TEST_F(WindowsPlatformTest, VerifySignatureAcceptsOnlyThePublishersSignatureOfThatFile) {
   const std::string key = ReadAll(bin + "\\publisher.spki");
   const std::string good = ReadAll(bin + "\\signed.sig"), other = ReadAll(bin + "\\other.sig");
@@ -466,15 +475,18 @@ TEST_F(WindowsPlatformTest, VerifySignatureAcceptsOnlyThePublishersSignatureOfTh
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(platform->VerifySignature(c.file, c.signature, key), c.valid);
+    EXPECT_EQ(platform->VerifySignature(FileSha256(*platform, c.file), c.signature, key), c.valid);
   }
 
-  // Cannot check: no file, or a key that is not an uncompressed P-256 key.
-  EXPECT_THROW(platform->VerifySignature(dir + "\\missing.bin", good, key), PlatformError);
+  // Cannot check: no file, a digest that is not SHA-256's, or a key that is
+  // not an uncompressed P-256 key.
+  EXPECT_THROW(FileSha256(*platform, dir + "\\missing.bin"), PlatformError);
+  const std::string digest = FileSha256(*platform, bin + "\\signed.bin");
+  EXPECT_THROW(platform->VerifySignature(digest.substr(1), good, key), PlatformError);
   std::string compressed = key;
   compressed[26] = 0x02;
   for (const std::string& bad : {key.substr(0, 90), compressed, std::string()}) {
-    EXPECT_THROW(platform->VerifySignature(bin + "\\signed.bin", good, bad), PlatformError);
+    EXPECT_THROW(platform->VerifySignature(digest, good, bad), PlatformError);
   }
 }
 

@@ -8,6 +8,11 @@ app="$(c_drive)/window-test"
 rm -rf "$app" && mkdir -p "$app"
 cp "$WINDOWS_BIN/window_probe.exe" "$app/"
 cp "$FIXTURES/pe-1.0.0.1.exe" "$app/Pellarion.exe"
+# A share that offers the installed version: the run ends on blue texts.
+share="$(c_drive)/window-share"
+rm -rf "$share" && mkdir -p "$share/Pellarion"
+cp "$FIXTURES/pe-1.0.0.1.exe" "$share/Pellarion/pellarion.exe"
+printf 'C:\\window-share\r\n' >"$app/host.dll"
 
 # A Wine-drawn desktop gives the window its title bar.
 "$WINE" explorer /desktop=statuswindow,640x160 'C:\window-test\window_probe.exe' &

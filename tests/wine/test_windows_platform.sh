@@ -22,6 +22,7 @@ head -c 1000 /dev/urandom >"$bin/other.bin"
 for name in signed other; do
   openssl dgst -sha256 -sign "$WINE_WORK/publisher.pem" -out "$bin/$name.sig" "$bin/$name.bin"
 done
+sha256sum "$bin/signed.bin" | cut -c1-64 >"$bin/signed.sha256"
 
 root="$WINE_WORK/platform-server"
 rm -rf "$root" && mkdir -p "$root"

@@ -14,9 +14,9 @@ namespace {
 class HoldWindowAtEnd : public pellarion::ForwardingPlatform {
  public:
   using ForwardingPlatform::ForwardingPlatform;
-  [[noreturn]] void EndRun() override {
+  [[noreturn]] void EndRun(int exitCode) override {
     target_.WaitForWindowClose();
-    ExitProcess(0);
+    ExitProcess(static_cast<UINT>(exitCode));
   }
 };
 

@@ -61,11 +61,10 @@ class ProgressLine {
 
 DownloadOutcome Fetch(Platform& platform, const std::string& url, const std::string& path,
                       std::int64_t maxBytes) {
-  DownloadVariables vars;
   DownloadLimits limits;
   limits.maxBytes = maxBytes;
   const ProgressLine progress(url, path + kDownloadSuffix);
-  return DownloadFile(platform, vars, url, path, limits);
+  return DownloadFile(platform, url, path, limits);
 }
 
 }  // namespace pellarion::publish

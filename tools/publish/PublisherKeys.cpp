@@ -1,12 +1,6 @@
 #include "tools/publish/PublisherKeys.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 #include <openssl/bio.h>
@@ -51,27 +45,6 @@ std::string PemText(Writer write, const std::string& what) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
-// Creates `path` with `mode` from the first byte on (never an existing file)
-// and writes `text` to it, flushed to disk.
-void WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) throw PublishError("cannot create " + path + ": " + std::strerror(errno));
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) break;
-    done += static_cast<std::size_t>(wrote);
-  }
-  const bool written = done == text.size() && ::fsync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
-  if (!written) {
-    ::unlink(path.c_str());
-    throw PublishError("cannot write " + path + ": " + std::strerror(error));
-  }
-}
-
 bool IsP256(EVP_PKEY* key) {
   char group[64] = {};
   return EVP_PKEY_is_a(key, "EC") &&
@@ -87,18 +60,7 @@ struct PrivateKey::SystemKey {
 };
 
 void GenerateKeyPair(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::create_directories(dir, error);
-  if (error) throw PublishError("cannot create the folder " + dir + ": " + error.message());
-  const std::string privatePath = (fs::path(dir) / kPrivateKeyName).string();
-  const std::string publicPath = (fs::path(dir) / kPublicKeyName).string();
-  for (const auto& path : {privatePath, publicPath}) {
-    if (fs::exists(fs::symlink_status(path))) {
-      throw PublishError(path + " already exists; a key pair is never replaced (move it away first)");
-    }
-  }
-
+  const KeyPairFiles files = PrepareKeyPairFolder(dir);
   const std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
   if (!key) throw PublishError(OpenSslError("cannot generate a P-256 key"));
   const std::string privatePem = PemText(
@@ -106,13 +68,7 @@ void GenerateKeyPair(const std::string& dir) {
       "private key");
   const std::string publicPem = PemText([&](BIO* bio) { return PEM_write_bio_PUBKEY(bio, key.get()); },
                                         "public key");
-  WriteNewFile(privatePath, privatePem, 0600);
-  try {
-    WriteNewFile(publicPath, publicPem, 0644);
-  } catch (...) {
-    ::unlink(privatePath.c_str());
-    throw;
-  }
+  WriteKeyPair(files, privatePem, publicPem);
 }
 
 PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<SystemKey>()) {
@@ -148,6 +104,23 @@ std::string PrivateKey::SignFile(const std::string& path) const {
   std::string signature(size, '\0');
   if (EVP_DigestSignFinal(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size) != 1) {
     throw PublishError(OpenSslError("cannot sign " + path));
+  }
+  signature.resize(size);
+  return signature;
+}
+
+std::string PrivateKey::Sign(const std::string& bytes) const {
+  const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
+  std::size_t size = 0;
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_->pkey) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     bytes.size()) != 1) {
+    throw PublishError(OpenSslError("cannot sign"));
+  }
+  std::string signature(size, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                     reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1) {
+    throw PublishError(OpenSslError("cannot sign"));
   }
   signature.resize(size);
   return signature;

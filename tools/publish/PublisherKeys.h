@@ -26,6 +26,16 @@ inline constexpr const char* kPublicKeyName = "publisher-public.pem";
 // either file already exists: a key in use is never replaced.
 void GenerateKeyPair(const std::string& dir);
 
+// Where GenerateKeyPair writes, shared by the realisations: the folder is
+// created when missing; it fails when either file is there already.
+struct KeyPairFiles {
+  std::string privateKey, publicKey;
+};
+KeyPairFiles PrepareKeyPairFolder(const std::string& dir);
+// Writes both new files, the private one readable by its owner only; the
+// private one is removed again when the public one cannot be written.
+void WriteKeyPair(const KeyPairFiles& files, const std::string& privatePem, const std::string& publicPem);
+
 // The publisher's private key, read from a PEM file.
 class PrivateKey {
  public:
@@ -37,6 +47,8 @@ class PrivateKey {
 
   // The DER signature over SHA-256 of the file's bytes, read in pieces.
   std::string SignFile(const std::string& path) const;
+  // The DER signature over SHA-256 of `bytes`.
+  std::string Sign(const std::string& bytes) const;
   // The public half as SubjectPublicKeyInfo DER, as the updater carries it.
   std::string PublicKeySpki() const;
 

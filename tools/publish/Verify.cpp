@@ -5,7 +5,7 @@
 
 #include "app/Files.h"
 #include "app/PackageGate.h"
-#include "platform/ContinueOnError.h"
+#include "app/ContinueOnError.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"

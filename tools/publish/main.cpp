@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -131,21 +132,21 @@ int StageCommand(const std::vector<std::string>& argv) {
   if (args.values.count("--key")) request.privateKey = args.values.at("--key");
   if (args.values.count("--previous")) request.previous = args.values.at("--previous");
   request.share = args.flags.count("--share") != 0;
-  ToolPlatform platform;
-  const int problems = Stage(platform, request, std::cout);
+  const std::unique_ptr<Platform> platform = CreateSystemPlatform();
+  const int problems = Stage(*platform, request, std::cout);
   return problems == 0 ? 0 : 1;
 }
 
 int VerifyCommand(const std::vector<std::string>& argv) {
   const Arguments args = Parse(argv, {"--key"}, {});
   const std::string target = OneTarget(args, "URL or folder");
-  ToolPlatform platform;
+  const std::unique_ptr<Platform> platform = CreateSystemPlatform();
   std::string spki;
   if (args.values.count("--key")) {
     const std::string keyPath = args.values.at("--key");
     std::string pem;
     try {
-      pem = ReadSmallFile(platform, std::filesystem::absolute(keyPath).string(), 64 * 1024);
+      pem = ReadSmallFile(*platform, std::filesystem::absolute(keyPath).string(), 64 * 1024);
     } catch (const std::exception& e) {
       throw PublishError("cannot read the public key " + keyPath + ": " + e.what());
     }
@@ -153,7 +154,7 @@ int VerifyCommand(const std::vector<std::string>& argv) {
     if (!der) throw PublishError(keyPath + " holds no PEM public key (\"BEGIN PUBLIC KEY\")");
     spki = *der;
   }
-  const int problems = VerifyTree(platform, target, spki, std::cout);
+  const int problems = VerifyTree(*platform, target, spki, std::cout);
   std::cout << (problems == 0 ? "verified: no problem found\n"
                               : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found\n");
   return problems == 0 ? 0 : 1;

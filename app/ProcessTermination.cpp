@@ -1,6 +1,6 @@
-#include "platform/ProcessTermination.h"
+#include "app/ProcessTermination.h"
 
-#include "platform/ContinueOnError.h"
+#include "app/ContinueOnError.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
