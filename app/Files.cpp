@@ -1,7 +1,6 @@
 #include "app/Files.h"
 
 #include <memory>
-#include <stdexcept>
 
 #include "app/FileBytes.h"
 #include "versions/LineFile.h"
@@ -53,7 +52,7 @@ std::string ReadFileLine(Platform& platform, const std::string& path, std::int16
   char buffer[16 * 1024];
   try {
     for (std::size_t got; (got = file->Read(buffer, sizeof buffer)) > 0;) finder.Feed({buffer, got});
-  } catch (const std::length_error& tooMany) {
+  } catch (const TooManyLines& tooMany) {
     throw PlatformError(path + ": " + tooMany.what());
   }
   return finder.Finish();

@@ -1,7 +1,6 @@
 #include "download/clsDownload.h"
 
 #include <exception>
-#include <stdexcept>
 
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
@@ -28,7 +27,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
     lastStatus_ = platform_.DownloadToFile(sURLFileName, partial, limits_);
     if (accept) {
       if (const std::string refusal = accept(partial); !refusal.empty()) {
-        throw std::runtime_error("refused: " + refusal);
+        throw PlatformError("refused: " + refusal);
       }
     }
     platform_.MoveReplacing(partial, sSaveFileName);

@@ -16,18 +16,26 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/DownloadLimits.h"
 
 namespace pellarion {
 
-// The failure of a platform operation.
-class PlatformError : public std::runtime_error {
+// The failure of a platform operation, with a short English text that says
+// what failed and why. (A std::exception of its own rather than a
+// std::runtime_error: the Windows program does without the library's
+// exception classes, see platform/windows/LibraryThrows.cpp.)
+class PlatformError : public std::exception {
  public:
-  using std::runtime_error::runtime_error;
+  explicit PlatformError(std::string what) : what_(std::move(what)) {}
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string what_;
 };
 
 // The failure of an operation on a file, folder or facility that is not

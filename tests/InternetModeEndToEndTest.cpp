@@ -213,7 +213,7 @@ TEST_F(InternetModeEndToEndTest, ARunKilledAfterStoppingTheApplicationLeavesItTo
   const pid_t killed = StartUpdater();
   const auto installed = [&] {
     return Exists(dir / "app/update.log") &&
-           ReadFile(dir / "app/update.log").find("installed " + dir / "app/Pellarion.bin") != std::string::npos;
+           ReadFile(dir / "app/update.log").find("Pellarion.bin as ") != std::string::npos;
   };
   for (int i = 0; i < 400 && !installed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
   ::kill(killed, SIGKILL);

@@ -1,14 +1,13 @@
 #include "versions/LineFile.h"
 
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 namespace pellarion {
 
 void LineFinder::EndLine() {
   if (counter_ == std::numeric_limits<std::int16_t>::max()) {
-    throw std::length_error("more than 32767 lines");
+    throw TooManyLines();
   }
   ++counter_;
   if (counter_ == n_) kept_ = tooLong_ ? std::string() : std::move(current_);

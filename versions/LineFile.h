@@ -4,11 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pellarion {
+
+// What LineFinder throws for a text of more than 32,767 lines.
+class TooManyLines : public std::exception {
+ public:
+  const char* what() const noexcept override { return "more than 32767 lines"; }
+};
 
 // A line longer than this is not a line of ours: it reads as nothing.
 inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
@@ -16,7 +23,7 @@ inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 // Finds line `n` (from 1) of a text. A line ends at a carriage return or a
 // carriage return and line feed; a lone line feed stays inside the line. The
 // text is counted to its end with a 16-bit line counter, so a text of more
-// than 32,767 lines has no lines at all (Feed throws std::length_error). A
+// than 32,767 lines has no lines at all (Feed throws TooManyLines). A
 // UTF-8 byte-order mark at the start of the text, as Windows editors write
 // it, is not part of line 1.
 class LineFinder {

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -33,6 +32,28 @@ std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// Asks a window every 100 ms, as Windows' hung-window test does, until
+// `done`; the tenth time it asks the window to close.
+struct HungWindowProbe {
+  HWND window;
+  std::atomic<bool> done{false};
+  int asked = 0, unanswered = 0;
+
+  static DWORD WINAPI Run(void* self) {
+    auto& probe = *static_cast<HungWindowProbe*>(self);
+    while (!probe.done) {
+      DWORD_PTR result = 0;
+      const UINT message = probe.asked == 10 ? WM_CLOSE : WM_NULL;
+      ++probe.asked;
+      if (SendMessageTimeoutW(probe.window, message, 0, 0, SMTO_ABORTIFHUNG, 500, &result) == 0 && !probe.done) {
+        ++probe.unanswered;
+      }
+      Sleep(100);
+    }
+    return 0;
+  }
+};
 
 class WindowsPlatformTest : public ::testing::Test {
  protected:
@@ -384,24 +405,18 @@ TEST_F(WindowsTransferTest, TheWindowAnswersAndStaysOpenDuringADownload) {
   // download runs; halfway it also asks the window to close.
   // Once the download is over the test stops pumping: a probe unanswered
   // then does not count.
-  std::atomic<bool> done{false};
-  int asked = 0, unanswered = 0;
-  std::thread probe([&] {
-    while (!done) {
-      DWORD_PTR result = 0;
-      const UINT message = asked == 10 ? WM_CLOSE : WM_NULL;
-      ++asked;
-      if (SendMessageTimeoutW(window, message, 0, 0, SMTO_ABORTIFHUNG, 500, &result) == 0 && !done) ++unanswered;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  });
+  HungWindowProbe probe{window};
+  const HANDLE thread = CreateThread(/*lpThreadAttributes=*/nullptr, 0, &HungWindowProbe::Run, &probe, 0,
+                                     /*lpThreadId=*/nullptr);
+  ASSERT_NE(thread, nullptr);
   bool ok = false;
   Fetch(Url("/trickle/25/100"), {.connectSeconds = 2, .stallSeconds = 2, .minBytesPerSecond = 1}, ok);
-  done = true;
-  probe.join();
+  probe.done = true;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
   EXPECT_TRUE(ok);
-  EXPECT_GE(asked, 10);
-  EXPECT_EQ(unanswered, 0);
+  EXPECT_GE(probe.asked, 10);
+  EXPECT_EQ(probe.unanswered, 0);
   EXPECT_TRUE(IsWindow(window)) << "closed while the run worked";
 }
 
