@@ -34,6 +34,8 @@ void UpdateRun::InternetMode() {
     Log("the manifest offers no version (\"" + form_.GetFieldText(Field::NU) + "\")");
     EndCheckFailed();
   }
+  // A keyed updater trusts the offer only through the signed release.
+  if (!publisherKey_.empty() && !AcceptRelease(manifest)) EndCheckFailed();
 
   if (OfferIsNewer()) return UpdateApplicationOnline();
   CheckUpdaterOnline();
@@ -57,7 +59,7 @@ void UpdateRun::UpdateApplicationOnline() {
   SetStatus(kGreen, messages::kDownloading);
   // A package left by an earlier run must never be taken for this one's.
   Try([&] { platform_.RemoveFile(package); });
-  DownloadPackage(Field::txtFrom, package);
+  DownloadPackage(Field::txtFrom, package, PackageRole::Application, InAppDir("\\Pellarion.exe"));
   Pump();
   // The running application is stopped only when there is an accepted
   // package to install, and started again when the swap fails.
@@ -87,7 +89,7 @@ void UpdateRun::CheckUpdaterOnline() {
   if (!OfferIsNewer()) return;
 
   SetStatus(messages::kDownloadingUpdater);
-  const bool fetched = DownloadPackage(Field::Upd, staged);
+  const bool fetched = DownloadPackage(Field::Upd, staged, PackageRole::Updater, InAppDir("\\update.exe"));
   Pump();
   // Success only for a staged updater the gate accepted; otherwise the
   // failure text stays.

@@ -6,7 +6,6 @@
 #include "app/FileBytes.h"
 #include "app/Files.h"
 #include "versions/ExecutableImage.h"
-#include "versions/SignatureText.h"
 #include "versions/VersionRecord.h"
 #include "versions/Versions.h"
 
@@ -27,41 +26,47 @@ bool IsNumericOffer(const std::string& digits) {
   return false;
 }
 
-// The whole executable and the offered version, read from one opening of the
-// file: a refusal, or what was found.
-GateVerdict CheckContents(Platform& platform, const std::string& path,
-                          const std::string& offeredDigits) {
+// The installed file's version, when it has one that can be read.
+std::optional<FileVersionNumbers> InstalledVersion(Platform& platform, const std::string& path) {
+  try {
+    return path.empty() ? std::nullopt : ReadVersionRecord(FileBytes(platform, path));
+  } catch (const PlatformError&) {
+    return std::nullopt;
+  }
+}
+
+GateVerdict Check(Platform& platform, const std::string& path, const PackageExpectation& expected) {
+  if (expected.signatureRequired && expected.signedEntry == nullptr) return Refuse("no signed release describes it");
   const FileBytes bytes(platform, path);
   const ImageVerdict image = CheckWholeExecutable(bytes);
   if (!image.accepted) return Refuse(image.reason);
   const auto version = ReadVersionRecord(bytes);
   if (!version) return Refuse("no version record");
   const std::string digits = VersionDigits(version->Dotted());
-  if (!IsNumericOffer(offeredDigits)) {
-    return Refuse("no version was offered (\"" + offeredDigits + "\")");
+  if (!IsNumericOffer(expected.offeredDigits)) {
+    return Refuse("no version was offered (\"" + expected.offeredDigits + "\")");
   }
-  if (NumericValue(digits) != NumericValue(offeredDigits)) {
-    return Refuse("version " + version->Dotted() + " (" + digits + ") is not the offered " +
-                  offeredDigits);
+  if (NumericValue(digits) != NumericValue(expected.offeredDigits)) {
+    return Refuse("version " + version->Dotted() + " (" + digits + ") is not the offered " + expected.offeredDigits);
   }
-  return {true, image.reason + " of the offered version " + version->Dotted()};
+  // The digit comparison takes 3.1.0.12 (31012) for newer than 3.1.1.0
+  // (3110); a package is never older than what it replaces.
+  if (const auto installed = InstalledVersion(platform, expected.installed); installed && *version <= *installed) {
+    return Refuse("version " + version->Dotted() + " is not higher than the installed " + installed->Dotted());
+  }
+  std::string reason = image.reason + " of the offered version " + version->Dotted();
+  if (expected.signedEntry == nullptr) return {true, reason};
+  const std::string mismatch =
+      CheckPackageEntry(*expected.signedEntry, bytes.Size(), FileSha256(platform, path), version);
+  if (!mismatch.empty()) return Refuse("not the signed release's package: " + mismatch);
+  return {true, reason + ", the signed release's package"};
 }
 
 }  // namespace
 
-GateVerdict CheckPackage(Platform& platform, const std::string& packagePath,
-                         const std::string& offeredDigits, const std::string& publisherKeySpki,
-                         const std::optional<std::string>& signatureText) {
+GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected) {
   try {
-    const GateVerdict contents = CheckContents(platform, packagePath, offeredDigits);
-    if (!contents.accepted || publisherKeySpki.empty()) return contents;
-    if (!signatureText) return Refuse("no signature beside the package");
-    const auto signature = DecodeSignatureText(*signatureText);
-    if (!signature) return Refuse("the signature file is not one line of base64");
-    if (!platform.VerifySignature(FileSha256(platform, packagePath), *signature, publisherKeySpki)) {
-      return Refuse("the signature is not the publisher's for these bytes");
-    }
-    return {true, contents.reason + ", signed by the publisher"};
+    return Check(platform, packagePath, expected);
   } catch (const std::exception& e) {
     return Refuse(std::string("cannot check the package: ") + e.what());
   } catch (...) {

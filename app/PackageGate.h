@@ -1,14 +1,15 @@
 // The acceptance gate: the one check every package (the application's and
 // the updater's, in both modes) passes before anything is stopped, swapped or
 // staged. A package is accepted only when it is a whole executable, carries
-// exactly the version the run was offered, and, in a build with a publisher
-// key, bears the publisher's valid signature.
+// exactly the version the run was offered, is newer than the file it
+// replaces and, in a build with a publisher key, is byte for byte the package
+// the signed release describes for its role.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
+#include "versions/ReleaseDescription.h"
 
 namespace pellarion {
 
@@ -17,14 +18,23 @@ struct GateVerdict {
   std::string reason;  // short English text for the log
 };
 
-// `offeredDigits`: the version digits the run compared ("20055"); an empty or
-// non-numeric offer is never matched. `publisherKeySpki`: the build's key
-// (DER), empty when the build carries none and no signature is needed.
-// `signatureText`: the text of the package's `.sig` file, nothing when none
-// arrived. Every failure, including one of the platform, is a refusal with a
-// reason; nothing throws.
-GateVerdict CheckPackage(Platform& platform, const std::string& packagePath,
-                         const std::string& offeredDigits, const std::string& publisherKeySpki,
-                         const std::optional<std::string>& signatureText);
+// What the package must be.
+struct PackageExpectation {
+  // The version digits the run compared ("20055"); an empty or non-numeric
+  // offer is never matched.
+  std::string offeredDigits;
+  // The installed file the package would replace (empty: none). Its version
+  // must be lower, part by part, than the package's; a file without a
+  // readable version does not hold the package back.
+  std::string installed;
+  // A build with a publisher key: the signed release's entry for the
+  // package's role, whose length, SHA-256 and version the package must have.
+  bool signatureRequired = false;
+  const PackageEntry* signedEntry = nullptr;
+};
+
+// Every failure, including one of the platform, is a refusal with a reason;
+// nothing throws.
+GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected);
 
 }  // namespace pellarion

@@ -18,6 +18,12 @@ void UpdateRun::ShareMode() {
   std::optional<ExitCode> applicationFailed;
   const std::string staged = InAppDir("\\NewVersion.exe");
   std::string root = ShareRoot();
+  // A keyed updater takes nothing from a share without a valid signed
+  // release beside the files.
+  if (!publisherKey_.empty() && !AcceptRelease(root.empty() ? "" : root + "\\Pellarion\\update.txt")) {
+    ShowFailure(ExitCode::CheckFailed);
+    EndRun();
+  }
   const std::string shareApp = root.empty() ? "" : root + "\\Pellarion\\pellarion.exe";
   bool reached = false;
   if (CompareVersions(InAppDir("\\pellarion.exe"), shareApp, &reached)) {
@@ -33,7 +39,7 @@ void UpdateRun::ShareMode() {
       Log("could not copy " + Shown(shareApp));
       ShowFailure(ExitCode::UpdateFailed);
       applicationFailed = ExitCode::UpdateFailed;
-    } else if (!AcceptCopy(staged, shareApp)) {
+    } else if (!AcceptCopy(staged, shareApp, PackageRole::Application, InAppDir("\\pellarion.exe"))) {
       applicationFailed = ExitCode::Refused;
     } else if (!InstallApplication(staged, WindowState::Normal)) {
       applicationFailed = ExitCode::UpdateFailed;
@@ -64,7 +70,7 @@ void UpdateRun::ShareMode() {
     if (!Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
       Log("could not copy " + Shown(shareUpdater));
       ShowFailure(ExitCode::UpdateFailed);
-    } else if (AcceptCopy(arriving, shareUpdater)) {
+    } else if (AcceptCopy(arriving, shareUpdater, PackageRole::Updater, InAppDir("\\update.exe"))) {
       if (Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {
         Outcome(ExitCode::Updated);
       } else {

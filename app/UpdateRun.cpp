@@ -1,5 +1,6 @@
 #include "app/UpdateRun.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/ContinueOnError.h"
@@ -7,6 +8,7 @@
 #include "app/Messages.h"
 #include "app/PackageGate.h"
 #include "app/ProcessTermination.h"
+#include "app/SignedRelease.h"
 #include "platform/Digits.h"
 #include "platform/TemporaryFiles.h"
 #include "versions/Versions.h"
@@ -76,8 +78,8 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   Pump();
   // Both starts are attempted whatever the tests found; a copy planted by an
   // earlier run is started too.
-  Start("E:\\Pellarion\\update.exe", WindowState::Minimised);
-  Start("D:\\Pellarion\\update.exe", WindowState::Minimised);
+  StartPlaced("E:\\Pellarion\\update.exe");
+  StartPlaced("D:\\Pellarion\\update.exe");
   Pump();
   Outcome(ExitCode::Placed);
   EndRun();
@@ -94,11 +96,19 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
   return false;
 }
 
+void UpdateRun::StartPlaced(const std::string& placed) {
+  std::string mine = "self", theirs;
+  if (!publisherKey_.empty()) {
+    Try([&] { mine = FileSha256(platform_, RunningExecutable()); });
+    Try([&] { theirs = FileSha256(platform_, placed); });
+  }
+  if (publisherKey_.empty() || mine == theirs) Start(placed, WindowState::Minimised);
+}
+
 void UpdateRun::RemoveLeftovers() {
   // Every file the run writes in an application folder.
-  static const char* const kTargets[] = {"update.txt",     "Pellarion.bin",     "update.bin",
-                                         "NewVersion.exe", "Pellarion.exe",     "update.exe",
-                                         "Pellarion.bin.sig", "update.bin.sig"};
+  static const char* const kTargets[] = {"update.txt",    "Pellarion.bin", "update.bin",    "NewVersion.exe",
+                                         "Pellarion.exe", "update.exe",    "update.release"};
   std::vector<std::string> names;
   Try([&] { names = platform_.ListFiles(appDir_); });
   for (const std::string& name : names) {
@@ -161,41 +171,38 @@ bool UpdateRun::OfferIsNewer() {
   return newer;
 }
 
-std::string UpdateRun::CheckDownloadedPackage(const std::string& arrived, const std::string& url,
-                                              const std::string& target) {
-  std::optional<std::string> signature;
-  if (!publisherKey_.empty()) signature = FetchSignature(TrimSpaces(url) + ".sig", target + ".sig");
-  const GateVerdict verdict = Gate(arrived, url, signature);
-  return verdict.accepted ? "" : verdict.reason;
+bool UpdateRun::AcceptRelease(const std::string& path) {
+  std::string text;  // a file that cannot be read holds no release
+  Try([&] { text = ReadSmallFile(platform_, path, kMaxManifestBytes); });
+  const std::string record = InAppDir("\\update.release");
+  const std::uint64_t seen = ReadReleaseRecord(platform_, record);
+  TrustedRelease trusted = TrustRelease(platform_, text, publisherKey_, seen);
+  if (!trusted.description) {
+    Log("release refused: " + trusted.reason);
+    return false;
+  }
+  release_ = std::move(trusted.description);
+  Log("release " + std::to_string(release_->release) + " signed by the publisher");
+  if (release_->release > seen) Try([&] { WriteReleaseRecord(platform_, record, release_->release); });
+  return true;
 }
 
-GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origin,
-                            const std::optional<std::string>& signature) {
-  const GateVerdict verdict =
-      CheckPackage(platform_, package, form_.GetFieldText(Field::NU), publisherKey_, signature);
+GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origin, PackageRole role,
+                            const std::string& installed) {
+  const PackageExpectation expected{form_.GetFieldText(Field::NU), installed, !publisherKey_.empty(),
+                                    release_ ? &release_->Entry(role) : nullptr};
+  const GateVerdict verdict = CheckPackage(platform_, package, expected);
   Log("gate: " + origin + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
   if (!verdict.accepted) Outcome(ExitCode::Refused);
   return verdict;
 }
 
-bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source) {
-  std::optional<std::string> signature;
-  if (!publisherKey_.empty()) {
-    Try([&] { signature = ReadSmallFile(platform_, source + ".sig", kMaxSignatureBytes); });
-  }
-  if (Gate(copy, Shown(source), signature).accepted) return true;
+bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source, PackageRole role,
+                           const std::string& installed) {
+  if (Gate(copy, Shown(source), role, installed).accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
   ShowFailure(ExitCode::Refused);
   return false;
-}
-
-std::optional<std::string> UpdateRun::FetchSignature(const std::string& url, const std::string& local) {
-  std::optional<std::string> text;
-  if (Fetch(url, local, {.maxBytes = kMaxSignatureBytes}).fetched) {
-    Try([&] { text = ReadSmallFile(platform_, local, kMaxSignatureBytes); });
-  }
-  Try([&] { platform_.RemoveFile(local); });
-  return text;
 }
 
 bool UpdateRun::InstallApplication(const std::string& staged, WindowState restartState) {
@@ -264,10 +271,14 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
   return outcome.fetched;
 }
 
-bool UpdateRun::DownloadPackage(Field urlField, const std::string& path) {
+bool UpdateRun::DownloadPackage(Field urlField, const std::string& path, PackageRole role,
+                                const std::string& installed) {
   const std::string url = form_.GetFieldText(urlField);
-  return Download(urlField, path, {}, [&](const std::string& arrived) {
-    return CheckDownloadedPackage(arrived, url, path);
+  DownloadLimits limits;
+  if (release_) limits.maxBytes = std::min<std::uint64_t>(release_->Entry(role).length, limits.maxBytes);
+  return Download(urlField, path, limits, [&](const std::string& arrived) {
+    const GateVerdict verdict = Gate(arrived, url, role, installed);
+    return verdict.accepted ? "" : verdict.reason;
   });
 }
 

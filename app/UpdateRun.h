@@ -40,6 +40,9 @@ class UpdateRun {
   // True when the updater may be copied over `placed`: it is not there, or
   // its version is lower than the running updater's (never a downgrade).
   bool MayPlaceOver(const std::string& placed);
+  // Starts a placed copy. A keyed updater starts only itself: a copy that is
+  // not this updater byte for byte is not started.
+  void StartPlaced(const std::string& placed);
   // Removes the temporary files that runs cut off earlier left in AppDir.
   void RemoveLeftovers();
   // A run cut off after it stopped the application and before it started it
@@ -80,22 +83,19 @@ class UpdateRun {
   bool CompareVersions(const std::string& installed, const std::string& available, bool* read = nullptr);
   // IsNewer(NU, CU), written to the log.
   bool OfferIsNewer();
-  // The acceptance gate for a package that arrived at `arrived` from `url`,
-  // on its way to `target`, offered as NU: a whole executable of exactly that
-  // version and, in a build with a publisher key, with the publisher's
-  // signature (fetched from `url` + ".sig" to `target` + ".sig"). Empty when
-  // accepted, otherwise why not.
-  std::string CheckDownloadedPackage(const std::string& arrived, const std::string& url,
-                                     const std::string& target);
-  // CheckPackage of `package`, offered as NU, written to the log under
-  // `origin` (where the package came from).
-  GateVerdict Gate(const std::string& package, const std::string& origin,
-                   const std::optional<std::string>& signature);
-  // The same gate for a copy of the share's `source` (its signature read from
-  // `source` + ".sig"). A refused copy is deleted and the failure shown.
-  bool AcceptCopy(const std::string& copy, const std::string& source);
-  // The text of the signature at `url`, fetched to `local` and removed again.
-  std::optional<std::string> FetchSignature(const std::string& url, const std::string& local);
+  // In a build with a publisher key: takes the signed release description
+  // in the file `path` (update.txt) when it is valid and current, and
+  // records its release number beside the updater. False, with the reason
+  // logged, when it cannot be trusted.
+  bool AcceptRelease(const std::string& path);
+  // CheckPackage of `package` for `role`, offered as NU, to replace
+  // `installed`, written to the log under `origin` (where it came from).
+  GateVerdict Gate(const std::string& package, const std::string& origin, PackageRole role,
+                   const std::string& installed);
+  // The same gate for a copy of the share's `source`. A refused copy is
+  // deleted and the failure shown.
+  bool AcceptCopy(const std::string& copy, const std::string& source, PackageRole role,
+                  const std::string& installed);
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
   // stopped (in `restartState`) and shows the failure. True when the new
@@ -114,9 +114,10 @@ class UpdateRun {
   // failure text when it fails. True when the file was fetched.
   bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
                 const Acceptance& accept = {});
-  // Download of a package, which takes `path`'s place only once the gate
-  // accepted it.
-  bool DownloadPackage(Field urlField, const std::string& path);
+  // Download of the package for `role`, which takes `path`'s place only once
+  // the gate accepted it; in a keyed build no more than its signed length is
+  // ever written.
+  bool DownloadPackage(Field urlField, const std::string& path, PackageRole role, const std::string& installed);
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
@@ -145,6 +146,8 @@ class UpdateRun {
   Platform& platform_;
   Form1& form_;
   std::string publisherKey_;
+  // The signed release this run trusts (a keyed build, once accepted).
+  std::optional<ReleaseDescription> release_;
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;

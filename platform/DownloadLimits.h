@@ -13,8 +13,6 @@ namespace pellarion {
 inline constexpr std::int64_t kMaxPackageBytes = PELLARION_MAX_PACKAGE_BYTES;
 // The manifest is three short lines; anything larger is not a manifest.
 inline constexpr std::int64_t kMaxManifestBytes = 64 * 1024;
-// A signature file is one line of about a hundred characters.
-inline constexpr std::int64_t kMaxSignatureBytes = 4 * 1024;
 
 struct DownloadLimits {
   int connectSeconds = 30;       // give up when connecting takes longer

@@ -9,7 +9,8 @@
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
-#include "versions/SignatureText.h"
+#include "tests/support/FakeRelease.h"
+#include "versions/Versions.h"
 
 namespace pellarion {
 namespace {
@@ -156,41 +157,64 @@ TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
   }
 }
 
-TEST_F(InternetModeTest, OnlyTheOfferedVersionWithThePublishersSignatureIsInstalled) {
+TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesForItsRole) {
   key = "publisher key";
-  const auto sign = [&](const std::string& contents) {
-    return EncodeBase64(FakePlatform::FakeSignature(testing::FakeFile{contents, "3.1.0.12"}.Bytes(), key)) + "\n";
-  };
+  // Both packages carry the same version: only the signed role tells them
+  // apart.
+  const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 3.1.0.12", "3.1.0.12"};
+  const std::string release = testing::FakeSignedRelease(5, app, updater, key);
+  const std::string record = kDir + "update.release";
   const struct Case {
     const char* name;
+    std::string manifest;
     testing::FakeFile package;
-    std::optional<std::string> signature;
-    bool installed;
+    const char* seen;  // the release recorded before the run; nothing: none
+    const char* status;
   } cases[] = {
-      {"signed and offered", {"app 3.1.0.12", "3.1.0.12"}, sign("app 3.1.0.12"), true},
-      {"no signature", {"app 3.1.0.12", "3.1.0.12"}, std::nullopt, false},
-      {"a tampered package", {"app 3.1.0.12 + evil", "3.1.0.12"}, sign("app 3.1.0.12"), false},
-      {"another file's signature", {"app 3.1.0.12", "3.1.0.12"}, sign("updater 3.1.0.12"), false},
-      {"signed, but an older build", {"app 3.1.0.11", "3.1.0.11"}, sign("app 3.1.0.11"), false},
+      {"the signed release", release, app, nullptr, messages::kUpdated},
+      {"the updater's package as the application", release, updater, nullptr, messages::kUpdateFailed},
+      {"a package of another release", release, {"app 3.1.0.12 rebuilt", "3.1.0.12"}, nullptr,
+       messages::kUpdateFailed},
+      {"an older release after a newer one", release, app, "6\r\n", messages::kCheckFailed},
+      {"an expired release", testing::FakeSignedRelease(5, app, updater, key, "2026-12-08T11:59:59Z"), app, nullptr,
+       messages::kCheckFailed},
+      {"a line changed after signing", ReplaceText(release, "release 5", "release 9"), app, nullptr,
+       messages::kCheckFailed},
+      {"signed with another key", testing::FakeSignedRelease(5, app, updater, "another key"), app, nullptr,
+       messages::kCheckFailed},
+      {"no release description", release.substr(0, release.find("pellarion-release")), app, nullptr,
+       messages::kCheckFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
     fake.processes = {{10, kApp}};
-    fake.server.clear();
-    Offer("31012", "20055");
-    fake.server[kPackageUrl] = c.package;
-    if (c.signature) fake.server[kPackageUrl + ".sig"] = {*c.signature, ""};
-    EXPECT_EQ(Run(), c.installed);
-    EXPECT_EQ(fake.File(kApp).contents, c.installed ? c.package.contents : "app 1.0.0.1");
-    // A refused package stops nothing and leaves nothing behind.
-    EXPECT_EQ(fake.processes.empty(), c.installed);
+    if (fake.HasFile(record)) fake.RemoveFile(record);
+    if (c.seen) fake.AddFile(record, c.seen);
+    fake.log.clear();
+    fake.server = {{kManifestUrl, {c.manifest, ""}}, {kPackageUrl, c.package}, {kUpdaterUrl, updater}};
+    Run();
+    const bool installed = c.status == messages::kUpdated;
+    EXPECT_EQ(fake.File(kApp).contents, installed ? app.contents : "app 1.0.0.1");
+    EXPECT_EQ(status.text, c.status);
+    // Nothing is stopped for a refused package, and nothing is fetched
+    // beyond a manifest that is not trusted.
+    EXPECT_EQ(fake.processes.empty(), installed);
+    if (c.status == messages::kCheckFailed) EXPECT_EQ(fake.Logged("download").size(), 1u);
     EXPECT_FALSE(fake.HasFile(kPackage));
-    EXPECT_FALSE(fake.HasFile(kPackage + ".sig"));
-    if (!c.installed) {
-      EXPECT_EQ(status.text, messages::kUpdateFailed);
-    }
+    // Any valid release is recorded, and a record never goes down.
+    EXPECT_EQ(fake.HasFile(record) ? fake.File(record).contents : "",
+              c.seen ? c.seen : c.status == messages::kCheckFailed ? "" : "5\r\n");
   }
+  // The signed length is the download's cap: a longer body is never written
+  // beyond it.
+  fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+  fake.server = {{kManifestUrl, {release, ""}}, {kPackageUrl, {"app 3.1.0.12 and more", "3.1.0.12"}}};
+  Run();
+  EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_NE(fake.File(kDir + "update.log").contents.find("larger than " + std::to_string(testing::FakeEntry(app).length)),
+            std::string::npos);
 }
 
 TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {

@@ -127,11 +127,16 @@ class PublishedTreeTest : public ::testing::Test {
 // compared, served by a plain web server and installed by the updater.
 TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   ASSERT_EQ(Publish({"keygen", dir / "keys"}).exitCode, 0);
-  auto run = Publish({"stage", "--app", kApp1, "--updater", UPDATE_EXE, "--key", dir / "keys/publisher-private.pem",
-                      dir / "www"});
-  ASSERT_TRUE(Exists(dir / "www/update/Pellarion.bin.sig")) << run.output;
+  const std::string key = dir / "keys/publisher-private.pem";
+  auto run = Publish({"stage", "--app", kApp1, "--updater", UPDATE_EXE, "--key", key, "--release", "9", dir / "www"});
+  ASSERT_NE(ReadFile(dir / "www/update/update.txt").find("\r\nrelease 9\r\n"), std::string::npos) << run.output;
   fs::create_directories(dir / "www/other");
   WriteFile(dir / "www/update/notes.html", "mine");
+  // A release number must grow past the live one.
+  run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--release", "3", "--previous",
+                 dir / "www/update/update.txt", dir / "www"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("release 3 is not higher than the live release 9"), std::string::npos) << run.output;
 
   run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--previous", dir / "www/update/update.txt",
                  dir / "www"});
@@ -139,7 +144,6 @@ TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   EXPECT_NE(run.output.find("note: the updater keeps the version 20055"), std::string::npos) << run.output;
   EXPECT_EQ(ReadFile(dir / "www/update/update.txt"), "31012*31012*20055\r\n31012*31012*20055\r\n31012*31012*20055\r\n");
   EXPECT_EQ(ReadFile(dir / "www/update/Pellarion.bin"), ReadFile(kApp3));
-  EXPECT_FALSE(Exists(dir / "www/update/Pellarion.bin.sig"));  // it signed the old package
   EXPECT_EQ(ReadFile(dir / "www/update/notes.html"), "mine");
   EXPECT_EQ(StagingLeftovers(dir / "www"), std::vector<std::string>{});
 
@@ -193,23 +197,33 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
     bytes.back() ^= 1;
     WriteFile(path, bytes);
   };
-  const auto replaceWith = [](const std::string& source) {
-    return [source](const std::string& path) { WriteFile(path, ReadFile(source)); };
+  const auto edit = [](const std::string& from, const std::string& to) {
+    return [from, to](const std::string& path) { WriteFile(path, ReplaceText(ReadFile(path), from, to)); };
   };
-  const std::string forged = " bytes, refused: the signature is not the publisher's";
+  const auto swapWith = [](const std::string& other) {
+    return [other](const std::string& path) {
+      const std::string bytes = ReadFile(path);
+      WriteFile(path, ReadFile(other));
+      WriteFile(other, bytes);
+    };
+  };
   const std::string appSize = std::to_string(fs::file_size(kApp3));
+  const std::string notSigned = " bytes, refused: not the signed release's package: ";
   const Damage damages[] = {
-      {"server", "update/Pellarion.bin", flipLastByte, "update/Pellarion.bin: " + appSize + forged},
-      {"server", "update/update.bin", replaceWith(kApp1), "version 1.0.0.1 (1001) is not the offered 20055"},
-      {"server", "update/Pellarion.bin.sig", [](const std::string& p) { fs::remove(p); },
-       "no signature beside the package"},
-      {"server", "update/update.txt", [](const std::string& p) { WriteFile(p, "31012*31012*20055\n31012*31012*20055\n31012*31012*20055\n"); },
-       "line ends are LF only"},
-      {"server", "update/update.txt", [](const std::string& p) { WriteFile(p, "31012*31012*20055\r\n\r\nx*y*20055\r\n"); },
+      {"server", "update/Pellarion.bin", flipLastByte,
+       "update/Pellarion.bin: " + appSize + notSigned + "its SHA-256 is not the signed one"},
+      {"server", "update/update.bin", [&](const std::string& p) { WriteFile(p, ReadFile(kApp1)); },
+       "version 1.0.0.1 (1001) is not the offered 20055"},
+      {"server", "update/update.txt", edit("\r\nrelease ", "\r\nrelease 1"),
+       "update/update.txt: the signature is not the publisher's"},
+      {"server", "update/update.txt", edit("\r\n", "\n"), "line ends are LF only"},
+      {"server", "update/update.txt", edit("31012*31012*20055\r\n31012", "31012*31012*20055\r\n\r\n31012"),
        "lines 1 to 3 are not the same line"},
-      {"share", "Pellarion/pellarion.exe", flipLastByte, "Pellarion/pellarion.exe: " + appSize + forged},
-      {"share", "Pellarion/update.exe.sig", replaceWith(dir / "share/Pellarion/pellarion.exe.sig"),
-       "Pellarion/update.exe: " + std::to_string(fs::file_size(UPDATE_EXE)) + forged},
+      {"share", "Pellarion/pellarion.exe", flipLastByte,
+       "Pellarion/pellarion.exe: " + appSize + notSigned + "its SHA-256"},
+      {"share", "Pellarion/update.exe", swapWith(dir / "damaged/Pellarion/pellarion.exe"),
+       "Pellarion/update.exe: " + appSize + notSigned + "its length"},
+      {"share", "Pellarion/update.txt", [](const std::string& p) { fs::remove(p); }, "Pellarion/update.txt: missing"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.file + ": " + d.found);

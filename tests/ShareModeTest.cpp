@@ -8,7 +8,7 @@
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
-#include "versions/SignatureText.h"
+#include "tests/support/FakeRelease.h"
 
 namespace pellarion {
 namespace {
@@ -21,7 +21,8 @@ using testing::FakePlatform;
 using testing::FaultInjectingPlatform;
 using testing::Op;
 
-const std::string kApp = "C:\\Pellarion\\Pellarion.exe";
+const std::string kDir = "C:\\Pellarion\\";
+const std::string kApp = kDir + "Pellarion.exe";
 const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
 const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
 
@@ -134,19 +135,38 @@ TEST_F(ShareModeTest, AHostFileSavedWithAByteOrderMarkNamesTheShare) {
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
 }
 
-TEST_F(ShareModeTest, WithAPublisherKeyOnlySignedCopiesAreInstalledOrStaged) {
+TEST_F(ShareModeTest, WithAPublisherKeyOnlyTheSignedReleasesFilesAreInstalledOrStaged) {
   key = "publisher key";
-  Share("3.1.0.12", "3.1.0.12");
-  // The application's signature lies beside it on the share; the updater's
-  // is missing.
-  fake.AddFile(kShare + "pellarion.exe.sig",
-               EncodeBase64(FakePlatform::FakeSignature(testing::FakeFile{"app 3.1.0.12", "3.1.0.12"}.Bytes(), key)) + "\r\n");
-  Run();
-  EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
-  EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin"));
-  EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin.part"));
-  EXPECT_THAT(fake.Logged("status").back(), Red(messages::kUpdateFailed));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Refused));
+  const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 3.1.0.12", "3.1.0.12"};
+  const struct Case {
+    const char* name;
+    bool described, swapped, installed;
+  } cases[] = {
+      {"the signed release", true, false, true},
+      {"the two files swapped", true, true, false},
+      {"no release description", false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    fake.processes = {{10, kApp}};
+    for (const std::string file : {kDir + "update.bin", kDir + "update.release", kShare + "update.txt"}) {
+      if (fake.HasFile(file)) fake.RemoveFile(file);
+    }
+    fake.AddFile(kShare + "pellarion.exe", (c.swapped ? updater : app).contents, "3.1.0.12");
+    fake.AddFile(kShare + "update.exe", (c.swapped ? app : updater).contents, "3.1.0.12");
+    if (c.described) fake.AddFile(kShare + "update.txt", testing::FakeSignedRelease(3, app, updater, key));
+    Run();
+    EXPECT_EQ(fake.File(kApp).contents, c.installed ? app.contents : "app 1.0.0.1");
+    EXPECT_EQ(fake.HasFile("C:\\Pellarion\\update.bin"), c.installed);
+    EXPECT_FALSE(fake.HasFile(kStaged));
+    EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin.part"));
+    if (!c.installed) {
+      EXPECT_EQ(fake.processes.size(), 1u);  // never stopped
+      EXPECT_THAT(fake.Logged("status").back(), Red(messages::kUpdateFailed));
+      EXPECT_EQ(fake.exitCode, static_cast<int>(c.described ? ExitCode::Refused : ExitCode::CheckFailed));
+    }
+  }
 }
 
 TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithStaleDigits) {

@@ -1,6 +1,7 @@
-// The Linux update.exe built with a publisher key, against an update server
-// that speaks HTTPS with a test authority: only the offered, whole package
-// with the publisher's signature is installed.
+// The Linux update.exe built with a publisher key, against trees that
+// pellarion-publish staged and signed: an update server speaking HTTPS with a
+// test authority, and a share. Only what the current signed release names
+// for each role is installed or staged.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -12,6 +13,7 @@
 #include "app/ExitCodes.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
+#include "versions/Versions.h"
 
 extern char** environ;
 
@@ -29,6 +31,8 @@ namespace fs = std::filesystem;
 
 const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
 const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+// A newer updater, as far as versions go.
+const std::string kUpdater56 = std::string(FIXTURE_DIR) + "/linux-app-2.0.0.56";
 
 class SignedUpdateEndToEndTest : public ::testing::Test {
  protected:
@@ -36,12 +40,9 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
       : certificates(testing::MakeTestCertificates((fs::create_directories(dir / "tls"), dir / "tls"))),
         server(dir / "server", &certificates) {
     fs::create_directories(dir / "app");
-    fs::create_directories(dir / "server/update");
     fs::copy_file(SIGNED_UPDATE_EXE, dir / "app/update.exe");
     fs::copy_file(kApp1, dir / "app/Pellarion.exe");
     WriteFile(dir / "app/format.dll", "");
-    WriteFile(dir / "server/update/update.txt", "31012*1*2\r\n\r\nx*y*20055\r\n");
-    Publish(kApp3);
     const std::string program = dir / "app/Pellarion.exe";
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     EXPECT_EQ(::posix_spawn(&running, program.c_str(), nullptr, nullptr, argv, environ), 0);
@@ -52,19 +53,15 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
     for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
   }
 
-  // Puts `executable` on the server as the application package, signed.
-  void Publish(const std::string& executable) {
-    fs::copy_file(executable, package, fs::copy_options::overwrite_existing);
-    Sign();
-  }
-  // Signs the package as it stands with the publisher's key, as the openssl
-  // command line signs it.
-  void Sign() {
-    ASSERT_EQ(RunProgram({"/bin/sh", "-c",
-                          "openssl dgst -sha256 -sign \"$0\" \"$1\" | openssl base64 -A > \"$1.sig\"",
-                          SIGNING_KEY, package})
-                  .exitCode,
-              0);
+  // pellarion-publish stage of `app` and `updater` as release `release`
+  // into `out`, signed with the key the updater trusts.
+  void Stage(const std::string& app, const std::string& updater, const std::string& release, const std::string& out,
+             bool share = false) {
+    std::vector<std::string> argv = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater, "--key", SIGNING_KEY,
+                                     "--release", release, out};
+    if (share) argv.push_back("--share");
+    const auto staged = RunProgram(argv);
+    ASSERT_EQ(staged.exitCode, 0) << staged.output;
   }
   testing::RunResult Run() {
     return RunProgram({dir / "app/update.exe"},
@@ -72,61 +69,131 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
                        {"PELLARION_CA_FILE", certificates.authority}});
   }
   bool StillRuns() { return ::waitpid(running, nullptr, WNOHANG) == 0; }
+  std::string Log() { return ReadFile(dir / "app/update.log"); }
 
   TempDir dir;
-  const std::string package = dir / "server/update/Pellarion.bin";
+  const std::string update = dir / "server/update/";
   TestCertificates certificates;
   TestHttpServer server;
   pid_t running = 0;
 };
 
-TEST_F(SignedUpdateEndToEndTest, InstallsTheSignedPackageOverHttps) {
+TEST_F(SignedUpdateEndToEndTest, InstallsTheStagedReleaseOverHttpsAndRecordsIt) {
+  Stage(kApp3, kUpdater56, "5", dir / "server");
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
-  EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated)) << run.output;
+  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
+  EXPECT_TRUE(ReadFile(dir / "app/update.bin") == ReadFile(kUpdater56));
   EXPECT_FALSE(StillRuns());
-  EXPECT_NE(ReadFile(dir / "app/update.log").find("accepted: a whole ELF 64-bit executable of the offered "
-                                                  "version 3.1.0.12, signed by the publisher"),
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "5\r\n");
+  EXPECT_NE(Log().find("accepted: a whole ELF 64-bit executable of the offered version 3.1.0.12, the signed "
+                       "release's package"),
             std::string::npos);
 }
 
-TEST_F(SignedUpdateEndToEndTest, NeverInstallsATamperedCutOrUnsignedPackage) {
-  const std::string whole = ReadFile(package);
+TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRelease) {
+  Stage(kApp3, kUpdater56, "5", dir / "signed");
+  const auto publish = [&] {
+    fs::remove_all(dir / "server");
+    fs::copy(dir / "signed", dir / "server", fs::copy_options::recursive);
+  };
+  const auto swapPackages = [&] {
+    fs::rename(update + "Pellarion.bin", update + "swap");
+    fs::rename(update + "update.bin", update + "Pellarion.bin");
+    fs::rename(update + "swap", update + "update.bin");
+  };
+  // The description rewritten for the swapped files, as an attacker without
+  // the key would: each role's line and the offers made to fit.
+  const auto swapRoles = [&] {
+    std::string text = ReadFile(update + "update.txt");
+    const auto line = [&](const std::string& start) {
+      const std::size_t at = text.find(start);
+      return text.substr(at, text.find("\r\n", at) + 2 - at);
+    };
+    const std::string app = line("application "), updater = line("updater ");
+    text = ReplaceText(text, app + updater, "application " + updater.substr(8) + "updater " + app.substr(12));
+    WriteFile(update + "update.txt", ReplaceText(text, "31012*31012*20056", "20056*20056*31012"));
+  };
   const struct {
     const char* name;
     std::function<void()> damage;
+    ExitCode exit;
+    bool appInstalled;
     const char* logged;
   } cases[] = {
+      {"both packages swapped, the roles rewritten to fit",
+       [&] {
+         swapPackages();
+         swapRoles();
+       },
+       ExitCode::CheckFailed, false, "refused: the signature is not the publisher's"},
+      {"the updater served as the application", swapPackages, ExitCode::Refused, false,
+       "refused: version 2.0.0.56 (20056) is not the offered 31012"},
       {"one byte changed after signing",
        [&] {
-         std::string bytes = whole;
+         std::string bytes = ReadFile(update + "Pellarion.bin");
          bytes[bytes.size() / 2] ^= 0x20;
-         WriteFile(package, bytes);
+         WriteFile(update + "Pellarion.bin", bytes);
        },
-       "refused: the signature is not the publisher's"},
-      {"no signature", [&] { fs::remove(package + ".sig"); }, "refused: no signature beside the package"},
-      // Cut short, signed as it is (a broken upload), and sent without a
-      // length: neither the transfer nor the signature can tell, the
+       ExitCode::Refused, false, "refused: not the signed release's package: its SHA-256"},
+      // Cut and sent without a length: the transfer cannot tell, the
       // executable's own headers do.
       {"a close-delimited, cut-off package",
        [&] {
-         WriteFile(package, whole.substr(0, whole.size() * 3 / 4));
-         Sign();
+         const std::string whole = ReadFile(update + "Pellarion.bin");
+         WriteFile(update + "Pellarion.bin", whole.substr(0, whole.size() * 3 / 4));
          server.Alias("/update/Pellarion.bin", "/close-delimited/update/Pellarion.bin");
        },
-       "refused: "},
+       ExitCode::Refused, false, "refused: cut off"},
+      // A workstation that has seen release 7 (which offered nothing newer)
+      // is not pinned to the validly signed, older release 5.
+      {"an older release replayed after a newer one",
+       [&] {
+         Stage(kApp1, SIGNED_UPDATE_EXE, "7", dir / "server");
+         EXPECT_EQ(Run().exitCode, static_cast<int>(ExitCode::UpToDate));
+         EXPECT_EQ(ReadFile(dir / "app/update.release"), "7\r\n");
+         publish();
+         fs::remove(dir / "app/update.log");
+       },
+       ExitCode::CheckFailed, false, "release refused: older than release 7"},
+      // Last: the application is legitimately installed first.
+      {"the application served as the updater",
+       [&] { fs::copy_file(update + "Pellarion.bin", update + "update.bin", fs::copy_options::overwrite_existing); },
+       ExitCode::Refused, true, "refused: version 3.1.0.12 (31012) is not the offered 20056"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Publish(kApp3);
+    server.Alias("/update/Pellarion.bin", "/update/Pellarion.bin");
+    publish();
+    fs::remove(dir / "app/update.log");
+    fs::remove(dir / "app/update.release");
     c.damage();
     const auto run = Run();
-    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Refused));
-    EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
-    EXPECT_TRUE(StillRuns());
+    EXPECT_EQ(run.exitCode, static_cast<int>(c.exit));
+    EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(c.appInstalled ? kApp3 : kApp1));
+    EXPECT_EQ(StillRuns(), !c.appInstalled);
     EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
-    EXPECT_NE(ReadFile(dir / "app/update.log").find(c.logged), std::string::npos);
+    EXPECT_FALSE(Exists(dir / "app/update.bin"));
+    EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
+    // A failed check fetches no package.
+    if (c.exit == ExitCode::CheckFailed) EXPECT_EQ(Log().find("Pellarion.bin"), std::string::npos);
   }
+}
+
+TEST_F(SignedUpdateEndToEndTest, FromAShareTakesNothingFromSwappedFiles) {
+  fs::remove(dir / "app/format.dll");
+  WriteFile(dir / "app/host.dll", dir / "share\r\n");
+  Stage(kApp3, kUpdater56, "5", dir / "share", /*share=*/true);
+  fs::rename(dir / "share/Pellarion/pellarion.exe", dir / "share/Pellarion/swap");
+  fs::rename(dir / "share/Pellarion/update.exe", dir / "share/Pellarion/pellarion.exe");
+  fs::rename(dir / "share/Pellarion/swap", dir / "share/Pellarion/update.exe");
+  const auto run = Run();
+  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Refused));
+  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp1));
+  EXPECT_TRUE(StillRuns());
+  EXPECT_FALSE(Exists(dir / "app/update.bin"));
+  EXPECT_FALSE(Exists(dir / "app/NewVersion.exe"));
+  EXPECT_NE(Log().find("refused: not the signed release's package"), std::string::npos) << Log();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/ExitCodes.h"
 #include "app/Form1.h"
 #include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
@@ -20,9 +21,9 @@ const std::string kWaitText = "الرجاء الانتظار قليلا .. جا�
 const std::string kSearching = "يتم البحث عن تحديث متوفر.";
 
 // Runs the start-up; returns the mode, or nothing when the run ended.
-std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr) {
+std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "") {
   Form1 form(platform, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(platform, form);
+  UpdateRun run(platform, form, key);
   try {
     const Mode mode = run.StartUp();
     if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
@@ -115,6 +116,21 @@ TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdater) {
   EXPECT_EQ(fake.File("D:\\Pellarion\\update.exe").contents, "newer");
   // Both are started, as always.
   EXPECT_THAT(fake.Logged("start"), ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
+}
+
+TEST(StartUpPlacementTest, AKeyedUpdaterStartsOnlyCopiesThatAreItself) {
+  FakePlatform fake;
+  fake.appDir = "C:\\Downloads";
+  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
+  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+  // D: gets this updater; E: holds a newer program under its name, which
+  // stays (never a downgrade) and is not started.
+  fake.AddFile("D:\\Pellarion\\update.exe", "older", "2.0.0.54");
+  fake.AddFile("E:\\Pellarion\\update.exe", "someone else's", "2.0.0.56");
+  EXPECT_EQ(StartUp(fake, nullptr, "publisher key"), std::nullopt);
+  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
+  EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Placed));
 }
 
 TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {

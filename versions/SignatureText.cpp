@@ -9,9 +9,7 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::string_view kPemBegin = "-----BEGIN PUBLIC KEY-----";
 constexpr std::string_view kPemEnd = "-----END PUBLIC KEY-----";
-// A P-256 signature in DER is at most 72 bytes; a `.sig` file far beyond that
-// is not one, and a key file is a few hundred bytes.
-constexpr std::size_t kMaxSignatureText = 1024;
+// A key file is a few hundred bytes.
 constexpr std::size_t kMaxPemBody = 16 * 1024;
 
 int SextetOf(char c) {
@@ -24,12 +22,6 @@ int SextetOf(char c) {
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // True when `der` is exactly one DER SEQUENCE (tag, definite length, body).
 bool IsOneDerSequence(const std::string& der) {
@@ -95,15 +87,6 @@ std::string EncodeBase64(std::string_view bytes) {
     }
   }
   return out;
-}
-
-std::optional<std::string> DecodeSignatureText(std::string_view text) {
-  if (text.size() > kMaxSignatureText) return std::nullopt;
-  const std::string_view line = Trim(text);
-  if (line.empty()) return std::nullopt;
-  auto bytes = DecodeBase64(line);
-  if (!bytes || bytes->empty()) return std::nullopt;
-  return bytes;
 }
 
 std::optional<std::string> DecodePublicKeyPem(std::string_view pem) {

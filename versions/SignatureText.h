@@ -1,9 +1,9 @@
-// The text forms of the publisher's signature and key. A package's `.sig` file
-// holds its signature as `openssl dgst -sha256 -sign key.pem FILE | openssl
-// base64 -A` writes it: the DER-encoded ECDSA signature in base64 on one line.
-// The publisher's key is an SPKI PEM block ("BEGIN PUBLIC KEY"). Both decode
-// strictly: a character outside the alphabet, misplaced or missing padding,
-// or leftover bits make the text invalid rather than yield other bytes.
+// The text forms of the publisher's signature and key. The signed release
+// description holds its DER-encoded ECDSA signature in base64, as `openssl
+// base64 -A` writes it. The publisher's key is an SPKI PEM block ("BEGIN
+// PUBLIC KEY"). Both decode strictly: a character outside the alphabet,
+// misplaced or missing padding, or leftover bits make the text invalid rather
+// than yield other bytes.
 #pragma once
 
 #include <optional>
@@ -15,11 +15,6 @@ namespace pellarion {
 // Standard base64 with padding, nothing else: no whitespace, no line breaks.
 std::optional<std::string> DecodeBase64(std::string_view text);
 std::string EncodeBase64(std::string_view bytes);
-
-// The signature bytes of a `.sig` file's text. Blanks, tabs and line ends
-// around the base64 line are ignored; an empty line, a second line or any
-// other character makes it invalid.
-std::optional<std::string> DecodeSignatureText(std::string_view text);
 
 // The DER bytes (SubjectPublicKeyInfo) of the first "PUBLIC KEY" PEM block in
 // `pem`; nothing when there is none or its body is not one whole DER

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "versions/ByteReader.h"
+#include "versions/ExecutableHeaders.h"
 
 namespace pellarion {
 
@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr std::size_t kFixedInfoSize = 52;
-constexpr std::uint32_t kRtVersion = 16;
+constexpr std::uint32_t kRtVersion = 16;  // RT_VERSION
 constexpr std::uint32_t kVsVersionInfoId = 1;
 // No genuine version resource comes near this; it bounds what a hostile size
 // field can make us read.
@@ -51,52 +51,15 @@ std::optional<FileVersionNumbers> ParseVersionInfo(const std::vector<unsigned ch
   return ParseFixedInfo(block.data() + pos, kFixedInfoSize);
 }
 
-struct Section {
-  std::uint32_t virtualAddress, rawSize, rawOffset;
-};
-
 class PeImage {
  public:
   explicit PeImage(const ByteReader& r) : r_(r) {}
 
   std::optional<FileVersionNumbers> Version() {
-    std::uint32_t peOffset = 0, signature = 0;
-    if (!r_.U32(0x3C, peOffset) || !r_.U32(peOffset, signature) || signature != 0x00004550) {
-      return std::nullopt;
-    }
-    const std::uint64_t coff = std::uint64_t{peOffset} + 4;
-    std::uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
-    if (!r_.U16(coff + 2, sectionCount) || !r_.U16(coff + 16, optionalSize) ||
-        sectionCount > kMaxPeSections) {
-      return std::nullopt;
-    }
-    const std::uint64_t optional = coff + 20;
-    if (!r_.U16(optional, magic)) return std::nullopt;
-    std::uint64_t directories = 0;
-    if (magic == 0x10B) {
-      directories = 96;
-    } else if (magic == 0x20B) {
-      directories = 112;
-    } else {
-      return std::nullopt;
-    }
-    std::uint32_t directoryCount = 0, resourceRva = 0;
-    if (!r_.U32(optional + directories - 4, directoryCount) || directoryCount < 3 ||
-        directories + 3 * 8 > optionalSize || !r_.U32(optional + directories + 16, resourceRva) ||
-        resourceRva == 0) {
-      return std::nullopt;
-    }
-    const std::uint64_t table = optional + optionalSize;
-    for (std::uint16_t i = 0; i < sectionCount; ++i) {
-      Section s{};
-      const std::uint64_t at = table + std::uint64_t{i} * 40;
-      if (!r_.U32(at + 12, s.virtualAddress) || !r_.U32(at + 16, s.rawSize) ||
-          !r_.U32(at + 20, s.rawOffset)) {
-        return std::nullopt;
-      }
-      sections_.push_back(s);
-    }
-    resourceRva_ = resourceRva;
+    if (!ReadPeHeaders(r_, headers_).empty()) return std::nullopt;
+    const auto resources = headers_.Directory(kPeResourceDirectory);
+    if (!resources || resources->address == 0) return std::nullopt;
+    resourceRva_ = resources->address;
     return FindVersionResource();
   }
 
@@ -104,7 +67,8 @@ class PeImage {
   // The file offset of `size` bytes at `rva`, when they lie in one section's
   // raw data.
   std::optional<std::uint64_t> Offset(std::uint64_t rva, std::uint64_t size) const {
-    for (const Section& s : sections_) {
+    for (std::uint16_t i = 0; i < headers_.sectionCount; ++i) {
+      const PeSection& s = headers_.sections[i];
       if (rva >= s.virtualAddress && rva - s.virtualAddress + size <= s.rawSize) {
         return std::uint64_t{s.rawOffset} + (rva - s.virtualAddress);
       }
@@ -160,38 +124,26 @@ class PeImage {
   }
 
   const ByteReader& r_;
-  std::vector<Section> sections_;
+  PeHeaders headers_;
   std::uint32_t resourceRva_ = 0;
 };
 
-std::optional<FileVersionNumbers> ElfVersion(const ByteReader& r) {
-  std::vector<unsigned char> ident;
-  if (!r.Bytes(0, 6, ident) || ident[4] != 2 || ident[5] != 1) return std::nullopt;  // 64-bit LE
-  std::uint64_t sectionTable = 0;
-  std::uint16_t entrySize = 0, count = 0, namesIndex = 0;
-  if (!r.U64(0x28, sectionTable) || !r.U16(0x3A, entrySize) || !r.U16(0x3C, count) ||
-      !r.U16(0x3E, namesIndex) || entrySize < 64 || namesIndex >= count) {
-    return std::nullopt;
-  }
-  const auto header = [&](std::uint16_t i) { return sectionTable + std::uint64_t{i} * entrySize; };
-  std::uint64_t namesOffset = 0, namesSize = 0;
-  if (!r.U64(header(namesIndex) + 24, namesOffset) || !r.U64(header(namesIndex) + 32, namesSize)) {
-    return std::nullopt;
-  }
+std::optional<FileVersionNumbers> ElfVersion(const ByteSource& file) {
+  ElfHeaders h(file);
+  if (!h.Read().empty()) return std::nullopt;
+  const ByteReader r = h.Reader();
+  const auto names = h.Section(h.SectionNamesIndex());
+  if (h.SectionNamesIndex() >= h.SectionCount() || !names) return std::nullopt;
   const std::string wanted = kElfVersionSection;
-  for (std::uint16_t i = 0; i < count; ++i) {
-    std::uint32_t nameIndex = 0;
-    std::uint64_t offset = 0, size = 0;
-    if (!r.U32(header(i), nameIndex) || !r.U64(header(i) + 24, offset) ||
-        !r.U64(header(i) + 32, size)) {
-      return std::nullopt;
-    }
-    if (nameIndex >= namesSize || namesSize - nameIndex < wanted.size() + 1) continue;
+  for (std::uint64_t i = 0; i < h.SectionCount(); ++i) {
+    const auto section = h.Section(i);
+    if (!section) return std::nullopt;
+    if (section->nameIndex >= names->size || names->size - section->nameIndex < wanted.size() + 1) continue;
     std::vector<unsigned char> name;
-    if (!r.Bytes(namesOffset + nameIndex, wanted.size() + 1, name)) return std::nullopt;
+    if (!r.Bytes(names->offset + section->nameIndex, wanted.size() + 1, name)) return std::nullopt;
     if (std::memcmp(name.data(), wanted.c_str(), wanted.size() + 1) != 0) continue;
     std::vector<unsigned char> fixed;
-    if (size < kFixedInfoSize || !r.Bytes(offset, kFixedInfoSize, fixed)) return std::nullopt;
+    if (section->size < kFixedInfoSize || !r.Bytes(section->offset, kFixedInfoSize, fixed)) return std::nullopt;
     return ParseFixedInfo(fixed.data(), fixed.size());
   }
   return std::nullopt;
@@ -211,12 +163,16 @@ bool MemoryByteSource::ReadAt(std::uint64_t offset, void* out, std::size_t size)
 }
 
 std::optional<FileVersionNumbers> ReadVersionRecord(const ByteSource& file) {
-  const ByteReader r(file);
-  std::vector<unsigned char> magic;
-  if (!r.Bytes(0, 4, magic)) return std::nullopt;
-  if (magic[0] == 'M' && magic[1] == 'Z') return PeImage(r).Version();
-  if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F') return ElfVersion(r);
-  return std::nullopt;
+  switch (FormatOf(file)) {
+    case ImageFormat::Pe: {
+      const ByteReader r(file);
+      return PeImage(r).Version();
+    }
+    case ImageFormat::Elf:
+      return ElfVersion(file);
+    default:
+      return std::nullopt;
+  }
 }
 
 }  // namespace pellarion

@@ -8,6 +8,7 @@
 // (VS_FIXEDFILEINFO) in an ELF section of its own, so one reader serves both.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,8 @@ struct FileVersionNumbers {
   std::uint16_t major = 0, minor = 0, build = 0, revision = 0;
   // "2.0.0.55"
   std::string Dotted() const;
+  // Part by part: 3.1.1.0 is higher than 3.1.0.12.
+  auto operator<=>(const FileVersionNumbers&) const = default;
 };
 
 // Random access to the bytes of a file or buffer.

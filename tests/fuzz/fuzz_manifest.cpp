@@ -1,6 +1,7 @@
-// libFuzzer target: the line reader and the manifest reader on arbitrary
-// text. Values found must be fields of the asked line, and reading the text
-// in pieces must find what reading it whole finds.
+// libFuzzer target: the line reader, the manifest reader and the release
+// description reader on arbitrary text. Values found must be fields of the
+// asked line, reading the text in pieces must find what reading it whole
+// finds, and a description is read only from the one text that writes it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "versions/LineFile.h"
 #include "versions/Manifest.h"
+#include "versions/ReleaseDescription.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace pellarion;
@@ -35,6 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 0; at < size; at += piece) finder.Feed(std::string_view(text).substr(at, piece));
     if (finder.Finish() != whole) std::abort();
   } catch (const std::length_error&) {
+  }
+  const ReleaseReading release = ReadReleaseDescription(text);
+  if (release.description) {
+    const ReleaseDescription& d = *release.description;
+    if (SignedReleaseText(d) + SignatureLine(d.signature) != text || d.signedLength >= size) std::abort();
   }
   return 0;
 }

@@ -191,7 +191,7 @@ bool FakePlatform::VerifySignature(const std::string& sha256Digest, const std::s
 }
 
 int FakePlatform::DownloadToFile(const std::string& url, const std::string& path,
-                                  const DownloadLimits&) {
+                                  const DownloadLimits& limits) {
   log.push_back("download " + url + " -> " + path);
   CheckDrive(path);
   if (const auto partial = partialBodies.find(url); partial != partialBodies.end()) {
@@ -200,6 +200,11 @@ int FakePlatform::DownloadToFile(const std::string& url, const std::string& path
   }
   const auto offered = server.find(url);
   if (offered == server.end()) throw PlatformError("404 Not Found: " + url);
+  // A body beyond the cap stops there, as one without a length does.
+  if (const std::string bytes = offered->second.Bytes(); static_cast<std::int64_t>(bytes.size()) > limits.maxBytes) {
+    Put(path, FakeFile{bytes.substr(0, static_cast<std::size_t>(limits.maxBytes)), ""});
+    throw PlatformError("larger than " + std::to_string(limits.maxBytes) + " bytes: " + url);
+  }
   Put(path, offered->second);
   return 200;
 }

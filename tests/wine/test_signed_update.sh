@@ -1,36 +1,48 @@
 #!/usr/bin/env bash
-# The Windows updater built with a publisher key, under Wine: it installs a
-# package signed with that key (CNG checks the signature) and refuses the same
-# package with one byte changed, leaving the old application in place.
-WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
+# The Windows updater built with a publisher key, under Wine, against a tree
+# pellarion-publish staged and signed: it installs the signed release (CNG
+# hashes the package and checks the description's signature) and refuses the
+# same tree with the two packages swapped and their roles rewritten to fit,
+# leaving the old application in place.
+WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"; PUBLISH="$5"
 source "$(dirname "$0")/wine_common.sh"
 key="$WINDOWS_BIN/../signing/publisher-private.pem"
 app="$(c_drive)/signed-test"
 root="$WINE_WORK/signed-server"
 status=0
-for case in signed tampered; do
-  rm -rf "$app" "$root" && mkdir -p "$app" "$root/update"
+for case in signed swapped; do
+  rm -rf "$app" "$root" && mkdir -p "$app"
   cp "$WINDOWS_BIN/signed/update.exe" "$app/"
   cp "$WINDOWS_BIN/fixture-1.0.0.1.exe" "$app/Pellarion.exe"
   : >"$app/format.dll"
-  package="$root/update/Pellarion.bin"
-  cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$package"
-  openssl dgst -sha256 -sign "$key" "$package" | openssl base64 -A >"$package.sig"
-  printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$root/update/update.txt"
-  if [ "$case" = tampered ]; then
-    # One byte in the middle of the package, after it was signed.
-    middle=$(( $(stat -c %s "$package") / 2 ))
-    printf '\x5a' | dd of="$package" bs=1 seek="$middle" conv=notrunc status=none
+  "$PUBLISH" stage --app "$WINDOWS_BIN/fixture-3.1.0.12.exe" --updater "$WINDOWS_BIN/signed/update.exe" \
+    --key "$key" --release 1 "$root" >/dev/null || { echo "FAIL: cannot stage the signed tree"; exit 1; }
+  if [ "$case" = swapped ]; then
+    # What an attacker without the key can do: swap the packages and make
+    # the description's roles and offers fit them.
+    mv "$root/update/Pellarion.bin" "$root/swap"
+    mv "$root/update/update.bin" "$root/update/Pellarion.bin"
+    mv "$root/swap" "$root/update/update.bin"
+    python3 - "$root/update/update.txt" <<'PY'
+import sys
+path = sys.argv[1]
+lines = open(path, 'rb').read().split(b'\r\n')
+app = next(i for i, l in enumerate(lines) if l.startswith(b'application '))
+upd = next(i for i, l in enumerate(lines) if l.startswith(b'updater '))
+a, u = lines[app].split(b' ', 1)[1], lines[upd].split(b' ', 1)[1]
+lines[app], lines[upd] = b'application ' + u, b'updater ' + a
+for i in range(3):
+    lines[i] = b'20055*20055*31012'
+open(path, 'wb').write(b'\r\n'.join(lines))
+PY
   fi
 
   start_http_server "$root" 120
   export PELLARION_UPDATE_SERVER="$server_address"
   "$WINE" 'C:\signed-test\update.exe' &
   updater=$!
-  # A refused package leaves the window open: the test closes the program it
-  # started once the log says so; an installed one ends the run by itself.
   for _ in $(seq 1 240); do
-    grep -q "the window stays open\|end: " "$app/update.log" 2>/dev/null && break
+    grep -q "the window stays open\|end (exit code" "$app/update.log" 2>/dev/null && break
     sleep 0.25
   done
   if grep -q "the window stays open" "$app/update.log" 2>/dev/null; then kill "$updater" 2>/dev/null || true; fi
@@ -38,17 +50,18 @@ for case in signed tampered; do
   kill "$server" 2>/dev/null || true
   "$WINESERVER" -w
 
-  grep "gate:" "$app/update.log" | sed "s/^/  $case: /"
+  grep "gate:\|release" "$app/update.log" | sed "s/^/  $case: /"
   if [ "$case" = signed ]; then
     cmp -s "$app/Pellarion.exe" "$WINDOWS_BIN/fixture-3.1.0.12.exe" &&
-      grep -q "accepted: .*signed by the publisher" "$app/update.log" &&
-      echo "ok: the signed package is installed" || { echo "FAIL: the signed package was not installed"; status=1; }
+      grep -q "accepted: .*the signed release's package" "$app/update.log" &&
+      echo "ok: the signed release is installed" || { echo "FAIL: the signed release was not installed"; status=1; }
   else
     cmp -s "$app/Pellarion.exe" "$WINDOWS_BIN/fixture-1.0.0.1.exe" &&
-      grep -q "refused: the signature is not the publisher's" "$app/update.log" &&
+      grep -q "release refused: the signature is not the publisher's" "$app/update.log" &&
+      grep -q "end (exit code 2)" "$app/update.log" &&
       [ ! -e "$app/Pellarion.bin" ] &&
-      echo "ok: the tampered package is refused, the old application stays" ||
-      { echo "FAIL: the tampered package was not refused as it should be"; status=1; }
+      echo "ok: the swapped roles are refused before any download, the old application stays" ||
+      { echo "FAIL: the swapped roles were not refused as they should be"; status=1; }
   fi
 done
 exit $status

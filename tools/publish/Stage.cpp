@@ -11,12 +11,13 @@
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
+#include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/SystemFiles.h"
 #include "tools/publish/TreeWriter.h"
 #include "tools/publish/Verify.h"
 #include "tools/publish/VersionOrder.h"
 #include "versions/ExecutableImage.h"
-#include "versions/SignatureText.h"
+#include "versions/ReleaseDescription.h"
 #include "versions/Versions.h"
 
 namespace pellarion::publish {
@@ -39,7 +40,7 @@ Executable CheckExecutable(Platform& platform, const std::string& what, const st
   if (!fs::is_regular_file(file.path)) throw PublishError(what + " " + path + " is not a file");
   Try([&] { file.dotted = FileVersionOf(platform, file.path); });
   file.digits = VersionDigits(file.dotted);
-  const GateVerdict verdict = CheckPackage(platform, file.path, file.digits, "", std::nullopt);
+  const GateVerdict verdict = CheckPackage(platform, file.path, {file.digits, "", false, nullptr});
   if (!verdict.accepted) throw PublishError(what + " " + path + " is refused: " + verdict.reason);
   const ImageVerdict image = CheckWholeExecutable(FileBytes(platform, file.path));
   out << what << ": " << file.path << ": " << image.reason << ", version " << file.dotted << " (" << file.digits
@@ -77,10 +78,14 @@ std::string PreviousManifestText(Platform& platform, const std::string& previous
 // The application and the updater are released together, but often only one
 // of them changes: an unchanged version beside a newer one is allowed (its
 // workstations keep what they have); a lower one, or nothing newer at all,
-// is refused.
-void CompareWithPrevious(Platform& platform, const std::string& previous, const Executable& application,
-                         const Executable& updater, std::ostream& out) {
-  const ManifestReading live = ReadManifest(PreviousManifestText(platform, previous));
+// is refused, unless the stage is signed (`resign`): the same files signed
+// again as a new release, to move its expiry. Returns the live release
+// number, when the live manifest has a release description.
+std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::string& previous,
+                                                 const Executable& application, const Executable& updater,
+                                                 bool resign, std::ostream& out) {
+  const std::string text = PreviousManifestText(platform, previous);
+  const ManifestReading live = ReadManifest(text);
   if (!IsVersionDigits(live.application) || !IsVersionDigits(live.updater)) {
     std::string why;
     for (const auto& problem : live.problems) why += "; " + problem;
@@ -108,10 +113,16 @@ void CompareWithPrevious(Platform& platform, const std::string& previous, const 
           << " already offered; workstations will not download it again\n";
     }
   }
-  if (!anyNewer && refusals.empty()) {
+  if (!anyNewer && refusals.empty() && resign) {
+    out << "note: nothing newer than the live offer: the same versions are signed again as a new release\n";
+  } else if (!anyNewer && refusals.empty()) {
     for (const auto& pair : pairs) refusals += "\n  " + WhyNotOffered(pair.what, pair.file.dotted, pair.offered);
   }
   if (!refusals.empty()) throw PublishError("refused, nothing was staged:" + refusals);
+  const ReleaseReading release = ReadReleaseDescription(text);
+  if (!release.description) return std::nullopt;
+  out << "previous manifest: release " << release.description->release << "\n";
+  return release.description->release;
 }
 
 }  // namespace
@@ -119,49 +130,57 @@ void CompareWithPrevious(Platform& platform, const std::string& previous, const 
 int Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   const Executable application = CheckExecutable(platform, "application", request.application, out);
   const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
-  if (!request.previous.empty()) CompareWithPrevious(platform, request.previous, application, updater, out);
+  std::optional<std::uint64_t> live;
+  if (!request.previous.empty()) {
+    live = CompareWithPrevious(platform, request.previous, application, updater, !request.privateKey.empty(), out);
+  }
   std::unique_ptr<PrivateKey> key;
-  if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
-
-  // What goes where; the file that makes the others visible comes last.
-  struct Entry {
-    std::string relative;
-    const Executable* source;  // nothing for the manifest
-  };
-  std::vector<Entry> entries;
-  if (request.share) {
-    // The share has no manifest: the updater compares the share's files
-    // themselves, so each signature goes before its executable.
-    entries = {{"Pellarion/update.exe", &updater}, {"Pellarion/pellarion.exe", &application}};
-  } else {
-    entries = {{"update/Pellarion.bin", &application}, {"update/update.bin", &updater},
-               {"update/update.txt", nullptr}};
+  if (!request.privateKey.empty()) {
+    key = std::make_unique<PrivateKey>(request.privateKey);
+  } else if (request.release || !request.expires.empty()) {
+    throw PublishError("--release and --expires describe a signed release: they need --key");
   }
 
+  // The manifest, followed with a key by the signed release description.
+  std::string manifest = ManifestText(application.digits, updater.digits);
+  std::string signedAs = "unsigned";
+  if (key) {
+    ReleaseDescription release;
+    release.release = ChooseRelease(request.release, live, platform.UtcSeconds());
+    if (!request.expires.empty()) release.expires = EndOfDayUtc(request.expires);
+    release.application = EntryOf(platform, application.path);
+    release.updater = EntryOf(platform, updater.path);
+    manifest = SignRelease(release, *key);
+    signedAs = "signed release " + std::to_string(release.release) +
+               (release.expires.empty() ? "" : ", valid until " + release.expires);
+  }
+
+  // What goes where, in the order the files appear. On the server the
+  // manifest comes last, so that it never offers a package that is not there
+  // yet. The share has no manifest (the updater compares the share's files
+  // themselves): its description comes first, so that a file never appears
+  // before the release that describes it.
   StagingTree tree(request.out);
   std::vector<std::string> order, stale;
-  for (const auto& entry : entries) {
-    if (entry.source == nullptr) {
-      tree.WriteIn(entry.relative, ManifestText(application.digits, updater.digits));
-      order.push_back(entry.relative);
-      continue;
-    }
-    tree.CopyIn(entry.source->path, entry.relative);
-    const std::string signature = entry.relative + ".sig";
+  if (request.share) {
     if (key) {
-      tree.WriteIn(signature, EncodeBase64(key->SignFile(entry.source->path)));
-      if (request.share) order.push_back(signature);
+      tree.WriteIn("Pellarion/update.txt", manifest);
+      order.push_back("Pellarion/update.txt");
     } else {
-      // A signature of the previous package would not match the new one.
-      stale.push_back(signature);
+      stale.push_back("Pellarion/update.txt");  // it describes the files replaced
     }
-    order.push_back(entry.relative);
-    if (key && !request.share) order.push_back(signature);
+    tree.CopyIn(updater.path, "Pellarion/update.exe");
+    tree.CopyIn(application.path, "Pellarion/pellarion.exe");
+    order.insert(order.end(), {"Pellarion/update.exe", "Pellarion/pellarion.exe"});
+  } else {
+    tree.CopyIn(application.path, "update/Pellarion.bin");
+    tree.CopyIn(updater.path, "update/update.bin");
+    tree.WriteIn("update/update.txt", manifest);
+    order = {"update/Pellarion.bin", "update/update.bin", "update/update.txt"};
   }
   tree.MoveIntoPlace(order, stale);
   out << "staged " << fs::absolute(request.out).lexically_normal().string() << ": the application "
-      << application.digits << ", the updater " << updater.digits
-      << (key ? ", signed" : ", unsigned") << "\n";
+      << application.digits << ", the updater " << updater.digits << ", " << signedAs << "\n";
   return VerifyTree(platform, request.out, key ? key->PublicKeySpki() : "", out);
 }
 

@@ -6,10 +6,12 @@
 #include "app/Files.h"
 #include "app/PackageGate.h"
 #include "app/ContinueOnError.h"
+#include "app/SignedRelease.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
 #include "tools/publish/SystemFiles.h"
+#include "versions/ReleaseDescription.h"
 #include "versions/Versions.h"
 
 namespace pellarion::publish {
@@ -85,57 +87,105 @@ class Report {
 };
 
 // One package through the gate, as the updater would take it when offered
-// `offeredDigits`.
+// `offeredDigits`, and against its role's entry when the tree has a
+// description.
 void CheckOnePackage(Platform& platform, TreeFiles& files, const std::string& relative,
-                     const std::string& offeredDigits, const std::string& key, Report& report) {
+                     const std::string& offeredDigits, const PackageEntry* entry, Report& report) {
   std::string why;
   const auto path = files.Get(relative, kMaxPackageBytes, why);
   if (!path) return report.Problem(relative + ": " + why);
   std::string size = "? bytes";
   Try([&] { size = std::to_string(platform.FileLength(*path)) + " bytes"; });
-
-  std::optional<std::string> signature;
-  if (!key.empty()) {
-    std::string sigWhy;
-    if (const auto sigPath = files.Get(relative + ".sig", kMaxSignatureBytes, sigWhy)) {
-      Try([&] { signature = ReadSmallFile(platform, *sigPath, kMaxSignatureBytes); });
-    }
-  }
-  const GateVerdict verdict = CheckPackage(platform, *path, offeredDigits, key, signature);
+  const GateVerdict verdict = CheckPackage(platform, *path, {offeredDigits, "", false, entry});
   if (verdict.accepted) return report.Ok(relative + ": " + size + ", " + verdict.reason);
   report.Problem(relative + ": " + size + ", refused: " + verdict.reason);
 }
 
-void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& key, Report& report) {
-  std::string why;
-  ManifestReading manifest;
-  const auto manifestPath = files.Get("update/update.txt", kMaxManifestBytes, why);
-  if (!manifestPath) {
-    report.Problem("update/update.txt: " + why);
-  } else {
-    std::string text;
-    if (!Try([&] { text = ReadSmallFile(platform, *manifestPath, kMaxManifestBytes); })) {
-      report.Problem("update/update.txt: cannot be read, or longer than the updater reads");
+// The release description in `text` (the file `relative`): what it says,
+// with `key` whether it is signed by it and still valid. Nothing when the
+// tree has none or it cannot be read.
+std::optional<ReleaseDescription> CheckDescription(Platform& platform, const std::string& relative,
+                                                   const std::string& text, const std::string& key,
+                                                   Report& report) {
+  const ReleaseReading reading = ReadReleaseDescription(text);
+  if (!reading.description) {
+    if (reading.absent && key.empty()) return std::nullopt;
+    report.Problem(relative + ": " + reading.problem);
+    return std::nullopt;
+  }
+  const ReleaseDescription& d = *reading.description;
+  report.Ok(relative + ": release " + std::to_string(d.release) +
+            (d.expires.empty() ? ", no expiry" : ", expires " + d.expires));
+  for (const auto role : {PackageRole::Application, PackageRole::Updater}) {
+    const PackageEntry& entry = d.Entry(role);
+    report.Ok(relative + ": " + (role == PackageRole::Application ? "application " : "updater ") +
+              entry.version.Dotted() + ", " + std::to_string(entry.length) + " bytes, SHA-256 " +
+              HexDigest(entry.sha256));
+  }
+  if (!key.empty()) {
+    const TrustedRelease trusted = TrustRelease(platform, text, key, 0);
+    if (trusted.description) {
+      report.Ok(relative + ": signed by the publisher");
     } else {
-      manifest = ReadManifest(text);
-      for (const auto& problem : manifest.problems) report.Problem("update/update.txt: " + problem);
-      if (manifest.problems.empty()) {
-        report.Ok("update/update.txt: offers the application " + manifest.application + " and the updater " +
-                  manifest.updater + ", 3 identical lines ending CR LF");
-      }
+      report.Problem(relative + ": " + trusted.reason);
     }
   }
-  CheckOnePackage(platform, files, "update/Pellarion.bin", manifest.application, key, report);
-  CheckOnePackage(platform, files, "update/update.bin", manifest.updater, key, report);
+  return reading.description;
+}
+
+// The text of `relative`, or nothing when it is missing (`missing` says
+// whether that is a problem) or cannot be read.
+std::optional<std::string> ReadText(Platform& platform, TreeFiles& files, const std::string& relative,
+                                    bool missingIsProblem, Report& report) {
+  std::string why, text;
+  const auto path = files.Get(relative, kMaxManifestBytes, why);
+  if (!path) {
+    if (missingIsProblem) report.Problem(relative + ": " + why);
+    return std::nullopt;
+  }
+  if (!Try([&] { text = ReadSmallFile(platform, *path, kMaxManifestBytes); })) {
+    report.Problem(relative + ": cannot be read, or longer than the updater reads");
+    return std::nullopt;
+  }
+  return text;
+}
+
+const PackageEntry* EntryOf(const std::optional<ReleaseDescription>& d, PackageRole role) {
+  return d ? &d->Entry(role) : nullptr;
+}
+
+void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& key, Report& report) {
+  ManifestReading manifest;
+  std::optional<ReleaseDescription> release;
+  if (const auto text = ReadText(platform, files, "update/update.txt", true, report)) {
+    manifest = ReadManifest(*text);
+    for (const auto& problem : manifest.problems) report.Problem("update/update.txt: " + problem);
+    if (manifest.problems.empty()) {
+      report.Ok("update/update.txt: offers the application " + manifest.application + " and the updater " +
+                manifest.updater + ", 3 identical lines ending CR LF");
+    }
+    release = CheckDescription(platform, "update/update.txt", *text, key, report);
+  }
+  CheckOnePackage(platform, files, "update/Pellarion.bin", manifest.application,
+                  EntryOf(release, PackageRole::Application), report);
+  CheckOnePackage(platform, files, "update/update.bin", manifest.updater, EntryOf(release, PackageRole::Updater),
+                  report);
 }
 
 // A share offers each file at its own version: the gate checks that it is a
-// whole executable with a version record, and its signature.
+// whole executable with a version record, and that it is the package the
+// description names for its role.
 void VerifyShareTree(Platform& platform, TreeFiles& files, const std::string& key, Report& report) {
-  for (const std::string relative : {"Pellarion/pellarion.exe", "Pellarion/update.exe"}) {
+  std::optional<ReleaseDescription> release;
+  if (const auto text = ReadText(platform, files, "Pellarion/update.txt", !key.empty(), report)) {
+    release = CheckDescription(platform, "Pellarion/update.txt", *text, key, report);
+  }
+  const std::pair<const char*, PackageRole> packages[] = {{"Pellarion/pellarion.exe", PackageRole::Application},
+                                                          {"Pellarion/update.exe", PackageRole::Updater}};
+  for (const auto& [relative, role] : packages) {
     std::string offered;
     Try([&] { offered = VersionDigitsOf(platform, files.Where() + "/" + relative); });
-    CheckOnePackage(platform, files, relative, offered, key, report);
+    CheckOnePackage(platform, files, relative, offered, EntryOf(release, role), report);
   }
 }
 
@@ -156,7 +206,7 @@ int VerifyTree(Platform& platform, const std::string& target, const std::string&
   }
   if (server) VerifyServerTree(platform, files, publisherKeySpki, report);
   if (share) VerifyShareTree(platform, files, publisherKeySpki, report);
-  if (publisherKeySpki.empty()) out << "note     signatures not checked (no --key given)\n";
+  if (publisherKeySpki.empty()) out << "note     the signature is not checked (no --key given)\n";
   return report.Problems();
 }
 

@@ -34,7 +34,7 @@ using namespace pellarion::publish;
 constexpr const char* kUsageText = R"(Usage:
   pellarion-publish keygen DIR
   pellarion-publish stage --app Pellarion.exe --updater update.exe [--key private.pem]
-                          [--previous URL-or-FILE] [--share] OUT
+                          [--release N] [--expires YYYY-MM-DD] [--previous URL-or-FILE] [--share] OUT
   pellarion-publish verify URL-or-DIR [--key public.pem]
   pellarion-publish fleet [--days N] [--svg FILE] LOG...
 
@@ -44,16 +44,21 @@ keygen   Writes a new ECDSA P-256 key pair: DIR{/}publisher-private.pem (readabl
          an existing key.
 stage    Checks both executables as the updater will (whole programs, no DLL,
          a version record) and writes OUT{/}update{/}update.txt, Pellarion.bin and
-         update.bin, with --key their .sig files; with --share the share's tree
-         OUT{/}Pellarion{/}pellarion.exe and update.exe instead. --previous names the
-         live manifest (a URL, a server's base URL or a file): a version the
-         updater would not take for newer is refused. The tree is written beside
-         OUT and moved into place, the packages before the manifest. The staged
-         tree is then verified.
+         update.bin; with --share the share's tree OUT{/}Pellarion{/}pellarion.exe
+         and update.exe instead. With --key, update.txt (on a share
+         Pellarion{/}update.txt) carries the signed release description: each
+         package's role, version, length and SHA-256, the release number (--release
+         N; else one more than the live one that --previous names; else the UTC
+         time as YYYYMMDDhhmmss) and, with --expires, the last day it is valid.
+         --previous names the live manifest (a URL, a server's base URL or a
+         file): a version the updater would not take for newer is refused. The
+         tree is written beside OUT and moved into place, the packages before
+         the manifest. The staged tree is then verified.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          holding update{/}) or a share root (a folder holding Pellarion{/}): the
-         manifest's lines and offers, and each package through the updater's
-         gate, with --key its signature. One line per finding.
+         manifest's lines and offers, the release description, and each package
+         through the updater's gate and against its role's entry; with --key the
+         description's signature and expiry. One line per finding.
 fleet    Reads the update server's access logs (nginx's or Apache's combined
          format, IIS's W3C format; plain or gzip) and prints, for the last N days
          (default 7), how many workstations (distinct address and User-Agent)
@@ -121,7 +126,8 @@ int Keygen(const std::vector<std::string>& argv) {
 }
 
 int StageCommand(const std::vector<std::string>& argv) {
-  const Arguments args = Parse(argv, {"--app", "--updater", "--key", "--previous"}, {"--share"});
+  const Arguments args =
+      Parse(argv, {"--app", "--updater", "--key", "--previous", "--release", "--expires"}, {"--share"});
   StageRequest request;
   request.out = OneTarget(args, "output folder OUT");
   for (const char* required : {"--app", "--updater"}) {
@@ -131,6 +137,14 @@ int StageCommand(const std::vector<std::string>& argv) {
   request.updater = args.values.at("--updater");
   if (args.values.count("--key")) request.privateKey = args.values.at("--key");
   if (args.values.count("--previous")) request.previous = args.values.at("--previous");
+  if (args.values.count("--expires")) request.expires = args.values.at("--expires");
+  if (args.values.count("--release")) {
+    const std::string& number = args.values.at("--release");
+    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos) {
+      throw UsageError{"--release takes a whole number from 1 to 999999999999999999"};
+    }
+    request.release = std::stoull(number);
+  }
   request.share = args.flags.count("--share") != 0;
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
   const int problems = Stage(*platform, request, std::cout);

@@ -1,0 +1,33 @@
+#include "tests/support/FakeRelease.h"
+
+#include <cstdio>
+
+namespace pellarion::testing {
+
+PackageEntry FakeEntry(const FakeFile& package) {
+  const std::string bytes = package.Bytes();
+  FakePlatform platform;
+  const auto hash = platform.StartSha256();
+  hash->Add(bytes.data(), bytes.size());
+  PackageEntry entry;
+  unsigned parts[4] = {};
+  std::sscanf(package.version.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+  entry.version = {static_cast<std::uint16_t>(parts[0]), static_cast<std::uint16_t>(parts[1]),
+                   static_cast<std::uint16_t>(parts[2]), static_cast<std::uint16_t>(parts[3])};
+  entry.length = bytes.size();
+  entry.sha256 = hash->Finish();
+  return entry;
+}
+
+std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
+                              const std::string& key, const std::string& expires) {
+  ReleaseDescription release;
+  release.release = number;
+  release.expires = expires;
+  release.application = FakeEntry(application);
+  release.updater = FakeEntry(updater);
+  const std::string text = SignedReleaseText(release);
+  return text + SignatureLine(FakePlatform::FakeSignature(text, key));
+}
+
+}  // namespace pellarion::testing

@@ -1,0 +1,60 @@
+#include "tools/publish/ReleaseWriter.h"
+
+#include <chrono>
+
+#include "app/FileBytes.h"
+#include "app/Files.h"
+#include "versions/VersionRecord.h"
+
+namespace pellarion::publish {
+
+std::uint64_t ChooseRelease(std::optional<std::uint64_t> given, std::optional<std::uint64_t> live,
+                            std::int64_t nowUtc) {
+  std::uint64_t release = 0;
+  if (given) {
+    release = *given;
+  } else if (live) {
+    release = *live + 1;
+  } else {
+    using namespace std::chrono;
+    const sys_seconds now{seconds{nowUtc}};
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    release = ((static_cast<std::uint64_t>(static_cast<int>(date.year())) * 100 + unsigned{date.month()}) * 100 +
+               unsigned{date.day()}) * 1000000 +
+              static_cast<std::uint64_t>(time.hours().count() * 10000 + time.minutes().count() * 100 +
+                                         time.seconds().count());
+  }
+  if (release == 0 || release > 999999999999999999u) {
+    throw PublishError("the release number must be from 1 to 999999999999999999");
+  }
+  if (live && release <= *live) {
+    throw PublishError("release " + std::to_string(release) + " is not higher than the live release " +
+                       std::to_string(*live) + ": updaters that have seen it would refuse this one");
+  }
+  return release;
+}
+
+std::string EndOfDayUtc(const std::string& date) {
+  const std::string time = date + "T23:59:59Z";
+  if (!ParseUtcTime(time)) throw PublishError("the expiry " + date + " is not a date YYYY-MM-DD");
+  return time;
+}
+
+PackageEntry EntryOf(Platform& platform, const std::string& path) {
+  PackageEntry entry;
+  const auto version = ReadVersionRecord(FileBytes(platform, path));
+  if (!version) throw PublishError(path + " has no version record");
+  entry.version = *version;
+  entry.length = static_cast<std::uint64_t>(platform.FileLength(path));
+  entry.sha256 = FileSha256(platform, path);
+  return entry;
+}
+
+std::string SignRelease(const ReleaseDescription& description, const PrivateKey& key) {
+  const std::string text = SignedReleaseText(description);
+  return text + SignatureLine(key.Sign(text));
+}
+
+}  // namespace pellarion::publish
