@@ -59,7 +59,7 @@ for exe in /proc/[0-9]*/exe; do
   [ "$(readlink "$exe" 2>/dev/null)" = "$app/Pellarion.exe" ] && kill "$(basename "$(dirname "$exe")")" 2>/dev/null
 done
 cmp -s "$app/Pellarion.exe" "$FIXTURES/linux-app-3.1.0.12" &&
-  grep -q "accepted: .*signed by the publisher" "$app/update.log" &&
+  grep -q "Pellarion.bin accepted: .*signed" "$app/update.log" &&
   ok "the Linux updater installs the tree the Windows tool staged" ||
   { cat "$work/updater.txt" "$app/update.log"; fail "the Linux updater did not install the staged tree"; }
 
@@ -69,7 +69,7 @@ printf '\x5a' | dd of="$package" bs=1 seek=$(( $(stat -c %s "$package") / 2 )) c
 code=0
 tool verify "$(winpath "$work/server")" --key "$(winpath "$SIGNING_DIR/publisher-public.pem")" >"$work/tampered.txt" 2>&1 ||
   code=$?
-[ "$code" = 1 ] && grep -q "^PROBLEM  update/Pellarion.bin: .*signature" "$work/tampered.txt" &&
+[ "$code" = 1 ] && grep -q "^PROBLEM  update/Pellarion.bin: .*refused" "$work/tampered.txt" &&
   ok "verify finds the changed package (exit code 1)" ||
   { cat "$work/tampered.txt"; fail "verify of a changed package exited $code"; }
 
