@@ -324,11 +324,7 @@ void UpdateRun::EndRun() {
 
 void UpdateRun::Log(const std::string& event) { log_.Write(event); }
 
-std::string UpdateRun::Shown(const std::string& path) {
-  std::string native = path;
-  Try([&] { native = platform_.NativePath(path); });
-  return native;
-}
+std::string UpdateRun::Shown(const std::string& path) { return platform_.NativePath(path); }
 
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 

@@ -187,6 +187,7 @@ class Platform {
   virtual void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) = 0;
   // The path as this system names the file, for people to read: on Linux the
   // file the run's Windows-style path stands for; on Windows the path itself.
+  // Never fails.
   virtual std::string NativePath(const std::string& path) = 0;
   // Names of the files (not folders) in a folder; fails if it is missing.
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;

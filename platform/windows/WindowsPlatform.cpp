@@ -341,10 +341,9 @@ class WindowsPlatform : public Platform {
       if (!handle.valid()) FailWithLastError("cannot open for appending", path);
       BY_HANDLE_FILE_INFORMATION info{};
       if (!GetFileInformationByHandle(handle.get(), &info)) FailWithLastError("cannot read the state of", path);
-      if ((info.dwFileAttributes & kNotPlain) != 0) {
-        throw PlatformError("not a plain file (a link or a folder): " + path);
+      if ((info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks != 1) {
+        throw PlatformError("not a plain file of its own (a link, a folder or a hard link): " + path);
       }
-      if (info.nNumberOfLinks != 1) throw PlatformError("a file with other names (hard links): " + path);
       const std::int64_t size = (static_cast<std::int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
       if (moveAsideAt >= 0 && size >= moveAsideAt && !movedAside) {
         // MoveFileExW follows no link on either side (the open handle lets
