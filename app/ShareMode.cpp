@@ -36,7 +36,7 @@ void UpdateRun::ShareMode() {
     // only a copy this run made is installed (never one left by an earlier,
     // interrupted run).
     if (!TestExists(staged) || !copied) {
-      Log("could not copy " + shareApp);
+      Log("could not copy " + Shown(shareApp));
       ShowFailure(ExitCode::UpdateFailed);
       applicationFailed = ExitCode::UpdateFailed;
     } else if (!AcceptCopy(staged, shareApp, PackageRole::Application, InAppDir("\\pellarion.exe"))) {
@@ -68,7 +68,7 @@ void UpdateRun::ShareMode() {
     // Staged only once the gate has accepted the copy.
     const std::string arriving = InAppDir("\\update.bin") + kDownloadSuffix;
     if (!Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
-      Log("could not copy " + shareUpdater);
+      Log("could not copy " + Shown(shareUpdater));
       ShowFailure(ExitCode::UpdateFailed);
     } else if (AcceptCopy(arriving, shareUpdater, PackageRole::Updater, InAppDir("\\update.exe"))) {
       if (Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {

@@ -68,12 +68,12 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   const std::string self = RunningExecutable();
   if (TestExists("D:\\Pellarion\\pellarion.exe") && MayPlaceOver("D:\\Pellarion\\update.exe") &&
       Try([&] { platform_.CopyFileTo(self, "D:\\Pellarion\\update.exe"); })) {
-    Log("placed the updater as D:\\Pellarion\\update.exe");
+    Log("placed the updater as " + Shown("D:\\Pellarion\\update.exe"));
   }
   Pump();
   if (TestExists("E:\\Pellarion\\pellarion.exe") && MayPlaceOver("E:\\Pellarion\\update.exe") &&
       Try([&] { platform_.CopyFileTo(self, "E:\\Pellarion\\update.exe"); })) {
-    Log("placed the updater as E:\\Pellarion\\update.exe");
+    Log("placed the updater as " + Shown("E:\\Pellarion\\update.exe"));
   }
   Pump();
   // Both starts are attempted whatever the tests found; a copy planted by an
@@ -92,7 +92,7 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
   Try([&] { mine = VersionDigitsOf(platform_, RunningExecutable()); });
   Try([&] { theirs = VersionDigitsOf(platform_, placed); });
   if (IsNewer(mine, theirs)) return true;
-  Log("kept " + placed + " (" + theirs + "): not older than this updater (" + mine + ")");
+  Log("kept " + Shown(placed) + " (" + theirs + "): not older than this updater (" + mine + ")");
   return false;
 }
 
@@ -199,7 +199,7 @@ GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origi
 
 bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source, PackageRole role,
                            const std::string& installed) {
-  if (Gate(copy, source, role, installed).accepted) return true;
+  if (Gate(copy, Shown(source), role, installed).accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
   ShowFailure(ExitCode::Refused);
   return false;
@@ -213,10 +213,10 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
   const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
   Pump();
   if (installed) {
-    Log("installed " + staged + " as " + application);
+    Log("installed " + Shown(staged) + " as " + Shown(application));
     return true;
   }
-  Log("could not install " + staged + "; the old application stays");
+  Log("could not install " + Shown(staged) + "; the old application stays");
   ShowFailure(ExitCode::UpdateFailed);
   Try([&] { platform_.RemoveFile(staged); });
   if (stopped > 0) {
@@ -231,7 +231,7 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
 void UpdateRun::StartApplication(WindowState state) {
   const std::string application = InAppDir("\\Pellarion.exe");
   if (!Try([&] { platform_.StartProgram(application, state); })) return;
-  Log("started " + application);
+  Log("started " + Shown(application));
   Try([&] { platform_.RemoveFile(StoppedRecord()); });
 }
 
@@ -263,7 +263,7 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
     std::int64_t bytes = -1;
     Try([&] { bytes = platform_.FileLength(path); });
     const std::string status = outcome.status > 0 ? "HTTP " + std::to_string(outcome.status) + ", " : "";
-    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + path);
+    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + Shown(path));
   } else {
     Log("download " + url + " failed after " + seconds + ": " + outcome.error);
     ShowFailure(ExitCode::UpdateFailed);
@@ -288,7 +288,7 @@ bool UpdateRun::TestExists(const std::string& path) {
 }
 
 void UpdateRun::Start(const std::string& path, WindowState state) {
-  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + path);
+  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + Shown(path));
 }
 
 void UpdateRun::Pause(int milliseconds) {
@@ -323,6 +323,8 @@ void UpdateRun::EndRun() {
 }
 
 void UpdateRun::Log(const std::string& event) { log_.Write(event); }
+
+std::string UpdateRun::Shown(const std::string& path) { return platform_.NativePath(path); }
 
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 
