@@ -22,7 +22,7 @@ namespace pellarion {
 class FailureObserver {
  public:
   virtual ~FailureObserver() = default;
-  virtual void Swallowed(const char* what) noexcept = 0;
+  virtual void Swallowed(const std::exception& failure) noexcept = 0;
 };
 
 // The observer of this process's run, or none.
@@ -37,7 +37,7 @@ bool Try(Statement&& statement) {
     std::forward<Statement>(statement)();
     return true;
   } catch (const std::exception& failure) {
-    if (FailureObserver* observer = CurrentFailureObserver()) observer->Swallowed(failure.what());
+    if (FailureObserver* observer = CurrentFailureObserver()) observer->Swallowed(failure);
     return false;
   }
 }

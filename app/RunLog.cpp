@@ -1,5 +1,9 @@
 #include "app/RunLog.h"
 
+#include <typeinfo>
+
+#include "versions/EscapedText.h"
+
 namespace pellarion {
 
 RunLog::RunLog(Platform& platform) : platform_(platform), previous_(CurrentFailureObserver()) {
@@ -13,34 +17,25 @@ void RunLog::Write(const std::string& event) noexcept {
   // The log's own failures are not the run's: they are caught here and never
   // reach the failure observer (which is this log).
   try {
-    if (size_ < 0) {
-      size_ = platform_.FileExists(path_) ? platform_.FileLength(path_) : 0;
-    }
-    if (size_ >= kMaxLogBytes) {
-      platform_.MoveReplacing(path_, path_ + ".1");
-      size_ = 0;
-    }
     std::string stamp;
     try {
       stamp = platform_.LocalTime();
     } catch (const std::exception&) {
       stamp = "(no time)";
     }
-    std::string line = stamp + " " + event;
-    for (char& c : line) {
-      if (c == '\r' || c == '\n') c = ' ';  // one event, one line
-    }
-    line += "\r\n";
-    platform_.AppendToFile(path_, line);
-    size_ += static_cast<std::int64_t>(line.size());
+    // One event, one line: line ends inside it are escaped too.
+    platform_.AppendToLog(path_, stamp + " " + EscapeControls(event) + "\r\n", kMaxLogBytes);
   } catch (...) {
     broken_ = true;
   }
 }
 
-void RunLog::Swallowed(const char* what) noexcept {
+void RunLog::Swallowed(const std::exception& failure) noexcept {
+  // typeid, not dynamic_cast: the exact type is enough, and the program
+  // stays without the library's cast machinery.
+  if (typeid(failure) == typeid(NotThereError)) return;
   try {
-    Write(std::string("skipped after a failure: ") + what);
+    Write(std::string("skipped after a failure: ") + failure.what());
   } catch (...) {
   }
 }

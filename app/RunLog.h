@@ -1,11 +1,17 @@
 // update.log beside the updater: one line per event of every run, each
 // starting with the local date and time and its offset, so an administrator
-// can tell afterwards what a run did and why. Plain UTF-8 text. It moves to
-// update.log.1 (replacing the older one) once it passes kMaxLogBytes.
+// can tell afterwards what a run did and why. Plain UTF-8 text; control
+// characters in what came from outside (a server, a manifest, a file, the
+// system's messages) are written as escapes, so no line can forge another or
+// command a terminal. It moves to update.log.1 (replacing the older one)
+// once it passes kMaxLogBytes. The platform opens and moves it without
+// following a link.
 //
 // Writing the log never fails a run: a log that cannot be written is given
 // up for the rest of the run, silently. While it exists it hears of every
-// failure the continue-on-error rule swallows.
+// failure the continue-on-error rule swallows, and writes each one except
+// what was simply not there (deleting a file that is missing, a missing
+// cache folder): that is expected, not a failure.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +35,11 @@ class RunLog : public FailureObserver {
   void Open(std::string path) { path_ = std::move(path); }
   // One line: the time, then `event`.
   void Write(const std::string& event) noexcept;
-  void Swallowed(const char* what) noexcept override;
+  void Swallowed(const std::exception& failure) noexcept override;
 
  private:
   Platform& platform_;
   std::string path_;
-  std::int64_t size_ = -1;  // bytes in the file; -1 until known
   bool broken_ = false;
   FailureObserver* previous_;
 };

@@ -39,7 +39,7 @@ void UpdateRun::ShareMode() {
     // only a copy this run made is installed (never one left by an earlier,
     // interrupted run).
     if (!TestExists(staged) || !copied) {
-      Log("could not copy " + shareApp);
+      Log("could not copy " + Shown(shareApp));
       ShowFailure(ExitCode::UpdateFailed);
       applicationFailed = ExitCode::UpdateFailed;
     } else if (!AcceptCopy(staged, shareApp, PackageRole::Application, InAppDir("\\pellarion.exe"))) {
@@ -74,7 +74,7 @@ void UpdateRun::ShareMode() {
     std::int64_t length = 0;
     if (!Try([&] { length = platform_.FileLength(shareUpdater); }) || !HasRoomFor(arriving, length) ||
         !Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
-      Log("could not copy " + shareUpdater);
+      Log("could not copy " + Shown(shareUpdater));
       ShowFailure(ExitCode::UpdateFailed);
     } else if (AcceptCopy(arriving, shareUpdater, PackageRole::Updater, InAppDir("\\update.exe"))) {
       if (Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {

@@ -84,12 +84,12 @@ void UpdateRun::PlaceUpdaterAndEnd() {
   const std::string self = RunningExecutable();
   if (TestExists("D:\\Pellarion\\pellarion.exe") && MayPlaceOver("D:\\Pellarion\\update.exe") &&
       Try([&] { platform_.CopyFileTo(self, "D:\\Pellarion\\update.exe"); })) {
-    Log("placed the updater as D:\\Pellarion\\update.exe");
+    Log("placed the updater as " + Shown("D:\\Pellarion\\update.exe"));
   }
   Pump();
   if (TestExists("E:\\Pellarion\\pellarion.exe") && MayPlaceOver("E:\\Pellarion\\update.exe") &&
       Try([&] { platform_.CopyFileTo(self, "E:\\Pellarion\\update.exe"); })) {
-    Log("placed the updater as E:\\Pellarion\\update.exe");
+    Log("placed the updater as " + Shown("E:\\Pellarion\\update.exe"));
   }
   Pump();
   // Both starts are attempted whatever the tests found; a copy planted by an
@@ -108,7 +108,7 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
   Try([&] { mine = VersionDigitsOf(platform_, RunningExecutable()); });
   Try([&] { theirs = VersionDigitsOf(platform_, placed); });
   if (IsNewer(mine, theirs)) return true;
-  Log("kept " + placed + " (" + theirs + "): not older than this updater (" + mine + ")");
+  Log("kept " + Shown(placed) + " (" + theirs + "): not older than this updater (" + mine + ")");
   return false;
 }
 
@@ -258,7 +258,7 @@ GateVerdict UpdateRun::Gate(const std::string& package, const std::string& origi
 
 bool UpdateRun::AcceptCopy(const std::string& copy, const std::string& source, PackageRole role,
                            const std::string& installed) {
-  if (Gate(copy, source, role, installed).accepted) return true;
+  if (Gate(copy, Shown(source), role, installed).accepted) return true;
   Try([&] { platform_.RemoveFile(copy); });
   ShowFailure(ExitCode::Refused);
   return false;
@@ -272,10 +272,10 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
   const bool installed = Try([&] { platform_.MoveReplacing(staged, application); });
   Pump();
   if (installed) {
-    Log("installed " + staged + " as " + application);
+    Log("installed " + Shown(staged) + " as " + Shown(application));
     return true;
   }
-  Log("could not install " + staged + "; the old application stays");
+  Log("could not install " + Shown(staged) + "; the old application stays");
   ShowFailure(ExitCode::UpdateFailed);
   Try([&] { platform_.RemoveFile(staged); });
   if (stopped > 0) {
@@ -290,7 +290,7 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
 void UpdateRun::StartApplication(WindowState state) {
   const std::string application = InAppDir("\\Pellarion.exe");
   if (!Try([&] { platform_.StartProgram(application, state); })) return;
-  Log("started " + application);
+  Log("started " + Shown(application));
   Try([&] { platform_.RemoveFile(StoppedRecord()); });
 }
 
@@ -334,7 +334,7 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
     line += " bytes in ";
     line += seconds;
     line += ", saved as ";
-    line += path;
+    line += Shown(path);
   } else {
     line += " failed after ";
     line += seconds;
@@ -385,7 +385,7 @@ bool UpdateRun::TestExists(const std::string& path) {
 }
 
 void UpdateRun::Start(const std::string& path, WindowState state) {
-  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + path);
+  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + Shown(path));
 }
 
 void UpdateRun::Pause(int milliseconds) {
@@ -420,6 +420,8 @@ void UpdateRun::EndRun() {
 }
 
 void UpdateRun::Log(const std::string& event) { log_.Write(event); }
+
+std::string UpdateRun::Shown(const std::string& path) { return platform_.NativePath(path); }
 
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 

@@ -149,6 +149,8 @@ class UpdateRun {
   [[noreturn]] void EndRun();
   // Writes one event to update.log.
   void Log(const std::string& event);
+  // `path` as the system names it, for the log.
+  std::string Shown(const std::string& path);
   // AppDir followed by `name`, which begins with a backslash.
   std::string InAppDir(const std::string& name) const;
   std::string RunningExecutable() const;

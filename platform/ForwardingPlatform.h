@@ -37,6 +37,10 @@ class ForwardingPlatform : public Platform {
   void AppendToFile(const std::string& path, const std::string& text) override {
     target_.AppendToFile(path, text);
   }
+  void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
+    target_.AppendToLog(path, text, moveAsideAt);
+  }
+  std::string NativePath(const std::string& path) override { return target_.NativePath(path); }
   std::vector<std::string> ListFiles(const std::string& folder) override {
     return target_.ListFiles(folder);
   }

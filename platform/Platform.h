@@ -38,6 +38,15 @@ class PlatformError : public std::exception {
   std::string what_;
 };
 
+// The failure of an operation on a file, folder or facility that is not
+// there (a missing file or folder, or a folder on its way that is missing;
+// on Linux also the Windows Firewall). Often expected: the run deletes what
+// may be missing, so the log does not call it a failure.
+class NotThereError : public PlatformError {
+ public:
+  using PlatformError::PlatformError;
+};
+
 // A colour in &H00BBGGRR order: blue in the high byte, red in the low byte.
 // This is also the layout of a Win32 COLORREF.
 using Colour = std::uint32_t;
@@ -165,8 +174,21 @@ class Platform {
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
   // Adds `text` at the end of a file, creating it when it is missing; fails
-  // when it cannot be written.
+  // when it cannot be written. Never through a link: when `path` is a
+  // symbolic link (a reparse point on Windows), a file with other names too
+  // (hard links) or no regular file, it fails and no file elsewhere is
+  // touched. On Linux a file that others could write or run, or set-id, is
+  // made readable only.
   virtual void AppendToFile(const std::string& path, const std::string& text) = 0;
+  // AppendToFile for a log kept short: when the file already holds
+  // `moveAsideAt` bytes or more, it is first renamed to `path` + ".1",
+  // replacing what bears that name (a link there is replaced, never
+  // followed; no mode changes), and a new file is begun.
+  virtual void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) = 0;
+  // The path as this system names the file, for people to read: on Linux the
+  // file the run's Windows-style path stands for; on Windows the path itself.
+  // Never fails.
+  virtual std::string NativePath(const std::string& path) = 0;
   // Names of the files (not folders) in a folder; fails if it is missing.
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
   // Opens a file for sequential reading; fails if it is missing.

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # The updater's main job on a local demo, signed end to end: a publisher key
-# made on the fly, an updater built to trust it, a server tree staged and
-# signed with pellarion-publish and served over HTTPS on 127.0.0.1 (with a
-# test authority the updater is told to trust), and an application folder
-# with an old Pellarion.exe running and the marker format.dll. The Linux
-# update.exe checks the package (whole, the offered version, the publisher's
-# signature), stops the running application, installs the new one, starts it
-# and stages the new updater; its update.log is shown. Installs what it needs
-# with apt-get first. With Wine and Xvfb present (they are after
+# made on the fly, an updater built to trust it and a newer updater built the
+# same way, a server tree staged and signed with pellarion-publish and served
+# over HTTPS on 127.0.0.1 (with a test authority the updater is told to
+# trust), and an application folder with an old Pellarion.exe running and
+# the marker format.dll. The Linux update.exe checks each package (whole,
+# the offered version, the publisher's signature), stops the running
+# application, installs the new one, starts it and stages the new updater;
+# its update.log is shown. With Wine and Xvfb present (they are after
 # scripts/test.sh), the Windows build does the same and a screenshot of its
-# window is saved.
+# window is saved. The demo ends with the fleet as its server's access log
+# shows it. Installs what it needs with apt-get first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl
-          g++-mingw-w64-x86-64-win32 mingw-w64-tools python3)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl zlib1g-dev
+          g++-mingw-w64-x86-64-win32 mingw-w64-tools libz-mingw-w64-dev python3)
 source scripts/install-packages.sh
 echo "building the Linux updater, its tools and the demo's stand-in applications..."
 cmake -S . -B build/linux -G Ninja >/dev/null
@@ -28,22 +29,26 @@ publish=build/linux/bin/pellarion-publish
 demo="$root/build/demo"
 rm -rf "$demo" && mkdir -p "$demo/app" "$demo/tls"
 
-echo "making a publisher key and an updater that trusts it..."
+echo "making a publisher key, an updater 2.0.0.55 that trusts it and a newer one, 2.0.0.56..."
 "$publish" keygen "$demo/keys" | sed 's/^/  /'
-cmake -S . -B build/demo-signed -G Ninja -DPELLARION_BUILD_TESTS=OFF \
-  -DPELLARION_PUBLISHER_KEY="$demo/keys/publisher-public.pem" >/dev/null
-cmake --build build/demo-signed -j "$(nproc)" --target update >/dev/null
+# One build tree for both: only the version record differs between them.
+for version in 2.0.0.56 2.0.0.55; do
+  cmake -S . -B build/demo-signed -G Ninja -DPELLARION_BUILD_TESTS=OFF \
+    -DPELLARION_PUBLISHER_KEY="$demo/keys/publisher-public.pem" -DPELLARION_UPDATER_VERSION=$version >/dev/null
+  cmake --build build/demo-signed -j "$(nproc)" --target update >/dev/null
+  cp build/demo-signed/bin/update.exe "$demo/update-$version.exe"
+done
 
-echo "staging the signed server tree (application 3.1.0.12, updater 3.1.0.12)..."
-"$publish" stage --app "$fixtures/linux-app-3.1.0.12" --updater "$fixtures/linux-app-3.1.0.12" \
+echo "staging the signed server tree (application 3.1.0.12, updater 2.0.0.56)..."
+"$publish" stage --app "$fixtures/linux-app-3.1.0.12" --updater "$demo/update-2.0.0.56.exe" \
   --key "$demo/keys/publisher-private.pem" "$demo/server" | sed 's/^/  /'
 
-cp build/demo-signed/bin/update.exe "$demo/app/"
+cp "$demo/update-2.0.0.55.exe" "$demo/app/update.exe"
 cp "$fixtures/linux-app-1.0.0.1" "$demo/app/Pellarion.exe"
 : >"$demo/app/format.dll"
 
 "$tools/test_http_server" --root "$demo/server" --port-file "$demo/port" --seconds 300 \
-  --tls "$demo/tls" >/dev/null &
+  --tls "$demo/tls" --access-log "$demo/access.log" >/dev/null 2>&1 &
 server=$!
 "$demo/app/Pellarion.exe" &
 app=$!
@@ -73,7 +78,9 @@ echo "before:"
 echo "  running Pellarion.exe: process $app"
 echo
 echo "update.exe says:"
-"$demo/app/update.exe" </dev/null
+code=0
+"$demo/app/update.exe" </dev/null || code=$?
+echo "(exit code $code)"
 echo
 echo "after:"
 "$tools/show_version" "$demo/app/Pellarion.exe" "$demo/app/update.exe" "$demo/app/update.bin" | sed 's/^/  /'
@@ -105,3 +112,7 @@ if command -v Xvfb >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
   fi
   bash tests/wine/wine_cleanup.sh "$wine_work"
 fi
+
+echo
+echo "the fleet in the demo server's access log ($demo/access.log):"
+"$publish" fleet --svg "$demo/fleet.svg" "$demo/access.log" | sed 's/^/  /'

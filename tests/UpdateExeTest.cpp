@@ -13,6 +13,7 @@
 #include "app/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
+#include "tests/support/OwnVersion.h"
 #include "tests/support/Subprocess.h"
 
 namespace pellarion {
@@ -40,7 +41,7 @@ std::string Install(const std::string& folder) {
 }
 
 TEST(UpdateExeTest, CarriesItsVersionRecord) {
-  EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), UPDATE_EXE), "2.0.0.55");
+  EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), UPDATE_EXE), testing::OwnVersion());
 }
 
 TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode) {
@@ -73,7 +74,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   for (const std::string& copy : {dir / "d/Pellarion/update.exe", dir / "e/PELLARION/update.exe"}) {
     EXPECT_TRUE(Exists(copy)) << copy;
     EXPECT_EQ(::access(copy.c_str(), X_OK), 0) << copy;
-    EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), copy), "2.0.0.55");
+    EXPECT_EQ(FileVersionOf(*CreateSystemPlatform(), copy), testing::OwnVersion());
   }
 
   // Neither drive there: nothing copied, nothing shown, a clean end.

@@ -36,8 +36,12 @@ namespace pellarion {
 
 namespace {
 
+// `path` is the file as this system names it (a mapped path), so that the
+// log names the file the run really used.
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error = errno) {
-  throw PlatformError(what + " " + path + ": " + std::strerror(error));
+  const std::string message = what + " " + path + ": " + std::strerror(error);
+  if (error == ENOENT || error == ENOTDIR) throw NotThereError(message);
+  throw PlatformError(message);
 }
 
 // A file descriptor that closes itself.
@@ -258,29 +262,29 @@ class LinuxPlatform : public Platform {
     const std::string target = MapWindowsPath(to).path;
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", from);
-    if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", from, EISDIR);
-    if (IsDirectory(target)) Fail("cannot replace a folder", to, EISDIR);
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", source);
+    if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", source, EISDIR);
+    if (IsDirectory(target)) Fail("cannot replace a folder", target, EISDIR);
     std::string temp = target + kCopySuffix + "XXXXXX";
     Fd out(::mkstemp(temp.data()));
-    if (out.get() < 0) Fail("cannot create", to);
+    if (out.get() < 0) Fail("cannot create", target);
     try {
       char buffer[1 << 16];
       for (;;) {
         const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("cannot read", from);
+        if (n < 0) Fail("cannot read", source);
         if (n == 0) break;
         for (ssize_t done = 0; done < n;) {
           const ssize_t w = ::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
           if (w < 0 && errno == EINTR) continue;
-          if (w < 0) Fail("cannot write", to);
+          if (w < 0) Fail("cannot write", target);
           done += w;
         }
       }
-      if (::fchmod(out.get(), st.st_mode & 07777) != 0) Fail("cannot set permissions of", to);
-      if (::fsync(out.get()) != 0) Fail("cannot flush", to);
-      if (::rename(temp.c_str(), target.c_str()) != 0) Fail("cannot replace", to);
+      if (::fchmod(out.get(), st.st_mode & 07777) != 0) Fail("cannot set permissions of", target);
+      if (::fsync(out.get()) != 0) Fail("cannot flush", target);
+      if (::rename(temp.c_str(), target.c_str()) != 0) Fail("cannot replace", target);
     } catch (...) {
       ::unlink(temp.c_str());
       throw;
@@ -289,46 +293,77 @@ class LinuxPlatform : public Platform {
 
   void RemoveFile(const std::string& path) override {
     const std::string target = MapWindowsPath(path).path;
-    if (IsDirectory(target)) Fail("cannot delete a folder as a file", path, EISDIR);
-    if (::unlink(target.c_str()) != 0) Fail("cannot delete", path);
+    if (IsDirectory(target)) Fail("cannot delete a folder as a file", target, EISDIR);
+    if (::unlink(target.c_str()) != 0) Fail("cannot delete", target);
   }
 
   // rename(2) replaces the target atomically, even a running executable.
-  // The new file takes the permission bits of the one it replaces, so an
-  // application that could be started still can after its update.
+  // The new file takes the permission bits of the regular file it replaces,
+  // so an application that could be started still can after its update.
+  // Neither side is followed when it is a link: a link at `to` is replaced
+  // and lends no mode, a link at `from` is moved as it is.
   void MoveReplacing(const std::string& from, const std::string& to) override {
     const std::string source = MapWindowsPath(from).path;
     const std::string target = MapWindowsPath(to).path;
-    if (IsDirectory(source) || IsDirectory(target)) Fail("cannot replace with or onto a folder", to, EISDIR);
+    if (IsDirectory(source) || IsDirectory(target)) Fail("cannot replace with or onto a folder", target, EISDIR);
     struct stat old;
-    if (::stat(target.c_str(), &old) == 0 && ::chmod(source.c_str(), old.st_mode & 07777) != 0) {
-      Fail("cannot set permissions of", from);
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        ::fchmodat(AT_FDCWD, source.c_str(), old.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != EOPNOTSUPP) {
+      Fail("cannot set permissions of", source);
     }
-    if (::rename(source.c_str(), target.c_str()) != 0) Fail("cannot move " + from + " onto", to);
+    if (::rename(source.c_str(), target.c_str()) != 0) Fail("cannot move " + source + " onto", target);
   }
 
   std::int64_t FileLength(const std::string& path) override {
     struct stat st;
-    if (::stat(MapWindowsPath(path).path.c_str(), &st) != 0) Fail("cannot read the length of", path);
-    if (S_ISDIR(st.st_mode)) Fail("not a file:", path, EISDIR);
+    const std::string mapped = MapWindowsPath(path).path;
+    if (::stat(mapped.c_str(), &st) != 0) Fail("cannot read the length of", mapped);
+    if (S_ISDIR(st.st_mode)) Fail("not a file:", mapped, EISDIR);
     return static_cast<std::int64_t>(st.st_size);
   }
 
-  void AppendToFile(const std::string& path, const std::string& text) override {
-    Fd fd(::open(MapWindowsPath(path).path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (fd.get() < 0) Fail("cannot open for appending", path);
-    for (std::size_t done = 0; done < text.size();) {
-      const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail("cannot write", path);
-      done += static_cast<std::size_t>(n);
+  void AppendToFile(const std::string& path, const std::string& text) override { AppendToLog(path, text, -1); }
+
+  // The file is opened without following a link and checked on its
+  // descriptor, so nothing outside the folder is ever written or changed.
+  void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
+    const std::string file = MapWindowsPath(path).path;
+    for (bool movedAside = false;;) {
+      // O_NONBLOCK: a FIFO put in its place must not hold the run.
+      Fd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+      if (fd.get() < 0) Fail("cannot open for appending", file);
+      struct stat st;
+      if (::fstat(fd.get(), &st) != 0) Fail("cannot read the state of", file);
+      if (!S_ISREG(st.st_mode)) Fail("not a plain file:", file, EINVAL);
+      if (st.st_nlink != 1) Fail("a file with other names (hard links):", file, EMLINK);
+      // Never a file that others could write or that could be run.
+      constexpr mode_t kUnwanted = S_ISUID | S_ISGID | S_ISVTX | S_IWGRP | S_IWOTH | S_IXUSR | S_IXGRP | S_IXOTH;
+      if ((st.st_mode & kUnwanted) != 0 && ::fchmod(fd.get(), st.st_mode & 0644) != 0) {
+        Fail("cannot set permissions of", file);
+      }
+      if (moveAsideAt >= 0 && st.st_size >= moveAsideAt && !movedAside) {
+        // rename(2) follows no link on either side. When it cannot be done
+        // the log grows on rather than stops.
+        movedAside = true;
+        if (::rename(file.c_str(), (file + ".1").c_str()) == 0) continue;
+      }
+      for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail("cannot write", file);
+        done += static_cast<std::size_t>(n);
+      }
+      return;
     }
   }
+
+  std::string NativePath(const std::string& path) override { return MapWindowsPath(path).path; }
 
   std::vector<std::string> ListFiles(const std::string& folder) override {
     const std::string mapped = MapWindowsPath(folder).path;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(mapped.c_str()), ::closedir);
-    if (!dir) Fail("cannot list", folder);
+    if (!dir) Fail("cannot list", mapped);
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(dir.get())) {
       struct stat st;
@@ -341,18 +376,18 @@ class LinuxPlatform : public Platform {
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     const std::string mapped = MapWindowsPath(path).path;
-    if (IsDirectory(mapped)) Fail("cannot read a folder", path, EISDIR);
+    if (IsDirectory(mapped)) Fail("cannot read a folder", mapped, EISDIR);
     Fd fd(::open(mapped.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open", path);
-    return std::make_unique<FdInputFile>(std::move(fd), path);
+    if (fd.get() < 0) Fail("cannot open", mapped);
+    return std::make_unique<FdInputFile>(std::move(fd), mapped);
   }
 
   void DeleteFolder(const std::string& path) override {
     const std::string mapped = MapWindowsPath(path).path;
-    if (!IsDirectory(mapped)) Fail("no such folder", path, ENOENT);
+    if (!IsDirectory(mapped)) Fail("no such folder", mapped, ENOENT);
     std::error_code ec;
     std::filesystem::remove_all(mapped, ec);
-    if (ec) throw PlatformError("cannot delete " + path + ": " + ec.message());
+    if (ec) throw PlatformError("cannot delete " + mapped + ": " + ec.message());
   }
 
   std::unique_ptr<Sha256> StartSha256() override { return StartOpenSslSha256(); }
@@ -406,7 +441,7 @@ class LinuxPlatform : public Platform {
   // reader of our output open.
   void StartProgram(const std::string& path, WindowState) override {
     const std::string program = MapWindowsPath(path).path;
-    if (::access(program.c_str(), X_OK) != 0) Fail("cannot start", path);
+    if (::access(program.c_str(), X_OK) != 0) Fail("cannot start", program);
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
@@ -420,7 +455,7 @@ class LinuxPlatform : public Platform {
     const int error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) Fail("cannot start", path, error);
+    if (error != 0) Fail("cannot start", program, error);
   }
 
   // The kernel names a process's executable by its real path; the wanted
@@ -490,7 +525,7 @@ class LinuxPlatform : public Platform {
   }
 
   void FirewallAddApplication(FirewallProfile, const FirewallRule&) override {
-    throw PlatformError("no Windows Firewall on this system");
+    throw NotThereError("no Windows Firewall on this system");
   }
 
   void ShowStatusWindow(const WindowDesign&, const StatusLine& line) override { window_.Show(line); }

@@ -8,8 +8,7 @@
 
 #include "platform/Digits.h"
 #include "platform/Platform.h"
-#include "platform/windows/DynamicFunctions.h"
-#include "platform/windows/ScopedWin.h"
+#include "platform/windows/CngHandles.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
@@ -32,20 +31,6 @@ constexpr std::size_t kCoordinate = 32;
   const std::string code = "0x" + HexDigits(static_cast<std::uint32_t>(status), 8, /*upperCase=*/true);
   throw PlatformError(what + " (status " + code + ")");
 }
-
-// CNG's handles, each closed by its own function of the table.
-struct AlgorithmTraits : NullMeansNone {
-  static void Close(BCRYPT_ALG_HANDLE h) { Bcrypt().BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct KeyTraits : NullMeansNone {
-  static void Close(BCRYPT_KEY_HANDLE h) { Bcrypt().BCryptDestroyKey(h); }
-};
-struct HashTraits : NullMeansNone {
-  static void Close(BCRYPT_HASH_HANDLE h) { Bcrypt().BCryptDestroyHash(h); }
-};
-using ScopedAlgorithm = ScopedResource<BCRYPT_ALG_HANDLE, AlgorithmTraits>;
-using ScopedKey = ScopedResource<BCRYPT_KEY_HANDLE, KeyTraits>;
-using ScopedHash = ScopedResource<BCRYPT_HASH_HANDLE, HashTraits>;
 
 ScopedAlgorithm OpenAlgorithm(const wchar_t* name) {
   ScopedAlgorithm algorithm;

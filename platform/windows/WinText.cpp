@@ -36,7 +36,9 @@ std::string ErrorText(DWORD error) {
 
 void FailWithLastError(const std::string& what, const std::string& path) {
   const DWORD error = GetLastError();
-  throw PlatformError(what + " " + path + ": " + ErrorText(error));
+  const std::string message = what + " " + path + ": " + ErrorText(error);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw NotThereError(message);
+  throw PlatformError(message);
 }
 
 }  // namespace pellarion

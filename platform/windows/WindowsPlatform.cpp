@@ -366,18 +366,44 @@ class WindowsPlatform : public Platform {
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
-  void AppendToFile(const std::string& path, const std::string& text) override {
-    ScopedHandle file(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  /*hTemplateFile=*/nullptr));
-    if (!file.valid()) FailWithLastError("cannot open for appending", path);
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, /*lpOverlapped=*/nullptr) ||
-        written != text.size()) {
-      FailWithLastError("cannot write", path);
+  void AppendToFile(const std::string& path, const std::string& text) override { AppendToLog(path, text, -1); }
+
+  // A reparse point (a symbolic link, a junction) is opened as itself and
+  // refused, never followed; so is a file with other names (hard links).
+  void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
+    const std::wstring file = Wide(path);
+    constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    for (bool movedAside = false;;) {
+      ScopedHandle handle(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      /*hTemplateFile=*/nullptr));
+      if (!handle.valid()) FailWithLastError("cannot open for appending", path);
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (!GetFileInformationByHandle(handle.get(), &info)) FailWithLastError("cannot read the state of", path);
+      if ((info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks != 1) {
+        throw PlatformError("not a plain file of its own (a link, a folder or a hard link): " + path);
+      }
+      const std::int64_t size = (static_cast<std::int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+      if (moveAsideAt >= 0 && size >= moveAsideAt && !movedAside) {
+        // MoveFileExW follows no link on either side (the open handle lets
+        // the file be renamed). When it cannot be done the log grows on
+        // rather than stops.
+        movedAside = true;
+        if (MoveFileExW(file.c_str(), (file + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) continue;
+      }
+      DWORD written = 0;
+      if (!WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                     /*lpOverlapped=*/nullptr) ||
+          written != text.size()) {
+        FailWithLastError("cannot write", path);
+      }
+      return;
     }
   }
+
+  std::string NativePath(const std::string& path) override { return path; }
 
   std::vector<std::string> ListFiles(const std::string& folder) override {
     WIN32_FIND_DATAW found{};
@@ -404,7 +430,7 @@ class WindowsPlatform : public Platform {
     const std::wstring folder = Wide(path);
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      throw PlatformError("no such folder: " + path);
+      throw NotThereError("no such folder: " + path);
     }
     DWORD error = ERROR_SUCCESS;
     RemoveTree(folder, attributes, error);

@@ -69,7 +69,7 @@ void FakePlatform::Put(const std::string& path, FakeFile file) {
 const FakeFile& FakePlatform::Existing(const std::string& path) const {
   CheckDrive(path);
   const auto it = files_.find(Key(path));
-  if (it == files_.end()) throw PlatformError("file not found: " + path);
+  if (it == files_.end()) throw NotThereError("file not found: " + path);
   return it->second;
 }
 
@@ -138,6 +138,16 @@ std::int64_t FakePlatform::FileLength(const std::string& path) {
   return static_cast<std::int64_t>(Existing(path).Bytes().size());
 }
 
+void FakePlatform::AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) {
+  CheckDrive(path);
+  const auto it = files_.find(Key(path));
+  if (it != files_.end() && static_cast<std::int64_t>(it->second.contents.size()) >= moveAsideAt) {
+    Put(path + ".1", it->second);
+    files_.erase(it);
+  }
+  AppendToFile(path, text);
+}
+
 void FakePlatform::AppendToFile(const std::string& path, const std::string& text) {
   CheckDrive(path);
   const auto it = files_.find(Key(path));
@@ -163,7 +173,7 @@ std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
 
 void FakePlatform::DeleteFolder(const std::string& path) {
   CheckDrive(path);
-  if (folders_.erase(Key(path)) == 0) throw PlatformError("folder not found: " + path);
+  if (folders_.erase(Key(path)) == 0) throw NotThereError("folder not found: " + path);
   log.push_back("delete folder " + path);
 }
 

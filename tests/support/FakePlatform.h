@@ -93,6 +93,8 @@ class FakePlatform : public Platform {
   std::int64_t FileLength(const std::string& path) override;
   // Appends leave no entry in `log`: what was written is in the file.
   void AppendToFile(const std::string& path, const std::string& text) override;
+  void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override;
+  std::string NativePath(const std::string& path) override { return path; }
   std::vector<std::string> ListFiles(const std::string& folder) override;
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override;
   void DeleteFolder(const std::string& path) override;

@@ -10,7 +10,7 @@
 namespace pellarion::testing {
 
 enum class Op {
-  FileExists, CopyFile, RemoveFile, MoveReplacing, OpenInput, Firewall, PreviousInstance, Pump
+  FileExists, CopyFile, RemoveFile, MoveReplacing, AppendToLog, OpenInput, Firewall, PreviousInstance, Pump
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -40,6 +40,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   void MoveReplacing(const std::string& from, const std::string& to) override {
     Check(Op::MoveReplacing, from + "|" + to);
     target_.MoveReplacing(from, to);
+  }
+  void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
+    Check(Op::AppendToLog, path);
+    target_.AppendToLog(path, text, moveAsideAt);
   }
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     Check(Op::OpenInput, path);

@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
@@ -34,6 +37,8 @@ class Connection {
   }
 
   bool Send(const char* data, std::size_t size) {
+    if (head_.size() < 4096) head_.append(data, std::min<std::size_t>(size, 4096 - head_.size()));
+    sent_ += static_cast<long long>(size);
     while (size > 0) {
       ssize_t n;
       if (ssl_ != nullptr) {
@@ -50,9 +55,20 @@ class Connection {
     return true;
   }
 
+  // The status of the answer and the bytes of its body, for the access log.
+  int Status() const { return head_.size() > 12 ? std::atoi(head_.c_str() + 9) : 0; }
+  long long BodyBytes() const {
+    const auto end = head_.find("\r\n\r\n");
+    return end == std::string::npos ? 0 : sent_ - static_cast<long long>(end + 4);
+  }
+
+  std::string requestLine, agent;  // of the request, once read
+
  private:
   int fd_;
   SSL* ssl_;
+  std::string head_;  // the first bytes sent
+  long long sent_ = 0;
 };
 
 namespace {
@@ -73,6 +89,37 @@ void SendGenerated(Connection& client, long long left, const std::atomic<bool>& 
     if (!SendAll(client, piece.data(), n)) return;
     left -= static_cast<long long>(n);
   }
+}
+
+// A quoted field as nginx writes it: quotes, backslashes and control
+// characters as \xHH.
+std::string LogField(const std::string& text) {
+  if (text.empty()) return "-";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\' || byte < 0x20 || byte >= 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// One line of the combined format of nginx and Apache.
+std::string CombinedLogLine(const Connection& client) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char when[64];
+  std::strftime(when, sizeof when, "%d/%b/%Y:%H:%M:%S %z", &local);
+  return "127.0.0.1 - - [" + std::string(when) + "] \"" + LogField(client.requestLine) + "\" " +
+         std::to_string(client.Status()) + " " + std::to_string(client.BodyBytes()) + " \"-\" \"" +
+         LogField(client.agent) + "\"\n";
 }
 
 void Check(const RunResult& result, const std::string& what) {
@@ -166,8 +213,8 @@ TestCertificates MakeTestCertificates(const std::string& folder) {
   return files;
 }
 
-TestHttpServer::TestHttpServer(std::string documentRoot, const TestCertificates* tls)
-    : root_(std::move(documentRoot)) {
+TestHttpServer::TestHttpServer(std::string documentRoot, const TestCertificates* tls, std::string accessLog)
+    : root_(std::move(documentRoot)), accessLog_(std::move(accessLog)) {
   if (tls != nullptr) {
     tls_ = SSL_CTX_new(TLS_server_method());
     if (tls_ == nullptr ||
@@ -244,6 +291,14 @@ void TestHttpServer::Serve() {
     }
     Connection connection(client, ssl);
     Handle(connection);
+    if (!accessLog_.empty() && !connection.requestLine.empty()) {
+      const std::string line = CombinedLogLine(connection);
+      const int log = ::open(accessLog_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (log >= 0) {
+        [[maybe_unused]] const ssize_t wrote = ::write(log, line.data(), line.size());
+        ::close(log);
+      }
+    }
     if (ssl != nullptr) {
       SSL_shutdown(ssl);
       ERR_clear_error();
@@ -260,6 +315,16 @@ void TestHttpServer::Handle(Connection& client) {
     const ssize_t n = client.Receive(buffer, sizeof buffer);
     if (n <= 0) return;
     request.append(buffer, static_cast<std::size_t>(n));
+  }
+  client.requestLine = request.substr(0, request.find("\r\n"));
+  for (std::size_t at = request.find("\r\n"); at != std::string::npos; at = request.find("\r\n", at + 2)) {
+    static const std::string kAgent = "\r\nuser-agent:";
+    if (request.size() - at >= kAgent.size() &&
+        std::equal(kAgent.begin(), kAgent.end(), request.begin() + static_cast<std::ptrdiff_t>(at),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+      const std::size_t start = request.find_first_not_of(' ', at + kAgent.size());
+      client.agent = request.substr(start, request.find("\r\n", start) - start);
+    }
   }
   const auto firstSpace = request.find(' ');
   const auto secondSpace = request.find(' ', firstSpace + 1);

@@ -25,7 +25,8 @@
 // Everything else comes from the folder, or is 404. A request in absolute form
 // ("GET http://host/path", as to a proxy) is served as its path and recorded
 // whole: the server doubles as the loopback proxy of the tests.
-// With TLS files it speaks HTTPS only.
+// With TLS files it speaks HTTPS only. With an access log it appends one line
+// per request in the combined format of nginx and Apache.
 #pragma once
 
 #include <atomic>
@@ -50,7 +51,8 @@ TestCertificates MakeTestCertificates(const std::string& folder);
 
 class TestHttpServer {
  public:
-  explicit TestHttpServer(std::string documentRoot = "", const TestCertificates* tls = nullptr);
+  explicit TestHttpServer(std::string documentRoot = "", const TestCertificates* tls = nullptr,
+                          std::string accessLog = "");
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
@@ -71,6 +73,7 @@ class TestHttpServer {
   void Handle(Connection& client);
 
   std::string root_;
+  std::string accessLog_;
   SSL_CTX* tls_ = nullptr;
   int listener_ = -1;
   int port_ = 0;

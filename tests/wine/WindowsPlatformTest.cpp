@@ -21,11 +21,18 @@
 #include "download/ResumeRecord.h"
 #include "platform/Platform.h"
 #include "platform/windows/CngSignature.h"
+#include "platform/windows/WinText.h"
+#include "tests/support/OwnVersion.h"
 
 namespace pellarion {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // Asks a window every 100 ms, as Windows' hung-window test does, until
 // `done`; the tenth time it asks the window to close.
@@ -72,7 +79,7 @@ class WindowsPlatformTest : public ::testing::Test {
 TEST_F(WindowsPlatformTest, ReadsVersionRecords) {
   EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-3.1.0.12.exe"), "3.1.0.12");
   EXPECT_EQ(FileVersionOf(*platform, bin + "\\fixture-1.0.0.1.exe"), "1.0.0.1");
-  EXPECT_EQ(FileVersionOf(*platform, bin + "\\update.exe"), "2.0.0.55");
+  EXPECT_EQ(FileVersionOf(*platform, bin + "\\update.exe"), testing::OwnVersion());
   Write(dir + "\\page.html", "<html>404</html>");
   EXPECT_THROW(FileVersionOf(*platform, dir + "\\page.html"), PlatformError);
   EXPECT_THROW(FileVersionOf(*platform, dir + "\\missing.exe"), PlatformError);
@@ -89,8 +96,11 @@ TEST_F(WindowsPlatformTest, FileOperationsFailAsTheRunExpects) {
   EXPECT_THROW(platform->CopyFileTo(dir + "\\missing.txt", dir + "\\c.txt"), PlatformError);
   platform->MoveReplacing(dir + "\\a.txt", dir + "\\c.txt");
   platform->RemoveFile(dir + "\\c.txt");
-  EXPECT_THROW(platform->RemoveFile(dir + "\\c.txt"), PlatformError);
-  EXPECT_THROW(platform->FileLength(dir + "\\c.txt"), PlatformError);
+  // What is not there fails as such: the log does not call it a failure.
+  EXPECT_THROW(platform->RemoveFile(dir + "\\c.txt"), NotThereError);
+  EXPECT_THROW(platform->RemoveFile(dir + "\\no-folder\\c.txt"), NotThereError);
+  EXPECT_THROW(platform->FileLength(dir + "\\c.txt"), NotThereError);
+  EXPECT_THROW(platform->OpenInput(dir + "\\c.txt"), NotThereError);
 
   auto input = platform->OpenInput(dir + "\\b.txt");
   char buffer[16];
@@ -100,8 +110,39 @@ TEST_F(WindowsPlatformTest, FileOperationsFailAsTheRunExpects) {
   Write(dir + "\\cache\\IE\\sub\\x", "x");
   platform->DeleteFolder(dir + "\\cache\\IE");
   EXPECT_FALSE(fs::exists(dir + "\\cache\\IE"));
-  EXPECT_THROW(platform->DeleteFolder(dir + "\\cache\\IE"), PlatformError);
+  EXPECT_THROW(platform->DeleteFolder(dir + "\\cache\\IE"), NotThereError);
   EXPECT_FALSE(platform->UserName().empty());
+}
+
+// The log writes into its own file only: never through a link or into a file
+// with other names, and it moves aside by rename.
+TEST_F(WindowsPlatformTest, TheLogTouchesNoFileOutsideItsFolder) {
+  const std::string log = dir + "\\update.log", outside = dir + "\\outside.txt";
+  platform->AppendToLog(log, "one\r\n", 8);
+  platform->AppendToLog(log, "two\r\n", 8);
+  platform->AppendToLog(log, "three\r\n", 8);  // "one two" has reached 8 bytes
+  EXPECT_EQ(ReadAll(log + ".1"), "one\r\ntwo\r\n");
+  EXPECT_EQ(ReadAll(log), "three\r\n");
+
+  Write(outside, "someone else's");
+  fs::remove(log);
+  ASSERT_TRUE(CreateHardLinkW(Wide(log).c_str(), Wide(outside).c_str(), nullptr));
+  EXPECT_THROW(platform->AppendToLog(log, "x\r\n", 1000), PlatformError);
+  fs::remove(log);
+  fs::create_directory(log);
+  EXPECT_THROW(platform->AppendToLog(log, "x\r\n", 1000), PlatformError);
+  fs::remove(log);
+  // Windows makes a reparse point, which the log refuses; Wine 8 reports
+  // success and makes nothing.
+  const DWORD made = CreateSymbolicLinkW(Wide(log).c_str(), Wide(outside).c_str(), 0)
+                         ? GetFileAttributesW(Wide(log).c_str()) : INVALID_FILE_ATTRIBUTES;
+  const bool linked = made != INVALID_FILE_ATTRIBUTES && (made & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (linked) {
+    EXPECT_THROW(platform->AppendToLog(log, "x\r\n", 1000), PlatformError);
+  } else {
+    std::printf("no symbolic link could be made here: that case is not tried\n");
+  }
+  EXPECT_EQ(ReadAll(outside), "someone else's");
 }
 
 PROCESS_INFORMATION Start(const std::string& path) {
@@ -227,10 +268,6 @@ TEST_F(WindowsDownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
 namespace pellarion {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // What the tests' server sends for /big/<bytes>: a repeating 1 MiB pattern.
 std::string BigBody(std::size_t size) {

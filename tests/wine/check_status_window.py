@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a screenshot of the status window: the frame's dark-blue lines are
 there, and inside them the status text is in the expected colour (blue, or
-green with --green) on white; with --single-line, the text fills one line
+green with --green, red with --red) on white; with --single-line, the text fills one line
 (the success text does, the downloading text wraps to two). Prints its
 figures."""
 import subprocess
@@ -18,7 +18,7 @@ def pixels(png):
     return width, height, lambda x, y: tuple(data[(y * width + x) * 3:(y * width + x) * 3 + 3])
 
 
-def main(png, green=False, single_line=False):
+def main(png, green=False, single_line=False, red=False):
     width, height, at = pixels(png)
     frame = [(x, y) for y in range(height) for x in range(width) if at(x, y) == (0, 0, 192)]
     if len(frame) < 100:
@@ -29,11 +29,13 @@ def main(png, green=False, single_line=False):
     white = sum(1 for r, g, b in inside if min(r, g, b) >= 240)
     def is_text(rgb):
         r, g, b = rgb
+        if red:
+            return r >= 160 and g <= 110 and b <= 110
         return g >= 160 and r <= 110 and b <= 110 if green else b >= 160 and r <= 110 and g <= 110
     text_rows = [y for y in range(top + 2, bottom - 1)
                  if any(is_text(at(x, y)) for x in range(left + 2, right - 1))]
     coloured = sum(1 for rgb in inside if is_text(rgb))
-    name = "green" if green else "blue"
+    name = "red" if red else "green" if green else "blue"
     print(f"frame {right - left + 1}x{bottom - top + 1} px at ({left},{top}); "
           f"inside: {len(inside)} px, {white} white, {coloured} {name}")
     # Lines from 0 to 6000 and 0 to 720 twips: 401 by 49 pixels at 96 dpi.
@@ -49,4 +51,5 @@ def main(png, green=False, single_line=False):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], green="--green" in sys.argv[2:], single_line="--single-line" in sys.argv[2:])
+    main(sys.argv[1], green="--green" in sys.argv[2:], single_line="--single-line" in sys.argv[2:],
+         red="--red" in sys.argv[2:])

@@ -1,59 +1,52 @@
 #include "tools/publish/Fetch.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
-#include <mutex>
-#include <thread>
+#include <filesystem>
+#include <memory>
 
 #include "BuildVersion.h"
 #include "platform/TemporaryFiles.h"
+#include "tools/publish/Ticker.h"
+#include "versions/EscapedText.h"
 
 namespace pellarion::publish {
 
 namespace {
 
 // Shows the size of the arriving file (the download service writes it to
-// `<path>.part`) on one terminal line until destroyed.
+// `<path>.part`) on one terminal line while the download takes longer than
+// a second, and clears the line at the end.
 class ProgressLine {
  public:
-  ProgressLine(std::string url, std::string arriving)
-      : url_(std::move(url)), arriving_(std::move(arriving)) {
-    if (::isatty(STDOUT_FILENO) == 1) thread_ = std::thread([this] { Show(); });
+  ProgressLine(const std::string& url, std::string arriving) : url_(EscapeControls(url)), arriving_(std::move(arriving)) {
+    if (::isatty(STDOUT_FILENO) == 1) ticker_ = std::make_unique<Ticker>(1000, 250, [this] { Show(); });
   }
   ~ProgressLine() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
+    ticker_.reset();
+    if (width_ > 0) {
+      std::printf("\r%*s\r", width_.load(), "");
+      std::fflush(stdout);
     }
-    wake_.notify_one();
-    thread_.join();
   }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
 
  private:
   void Show() {
-    using namespace std::chrono_literals;
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (wake_.wait_for(lock, 1s, [this] { return done_; })) return;  // short transfers show nothing
-    do {
-      struct stat st{};
-      const double mib = ::stat(arriving_.c_str(), &st) == 0 ? st.st_size / 1048576.0 : 0.0;
-      std::printf("\r%s: %.1f MiB", url_.c_str(), mib);
-      std::fflush(stdout);
-    } while (!wake_.wait_for(lock, 250ms, [this] { return done_; }));
-    std::printf("\r\033[K");
+    std::error_code error;
+    const auto size = std::filesystem::file_size(arriving_, error);
+    const double mib = error ? 0.0 : static_cast<double>(size) / 1048576.0;
+    const int shown = std::printf("\r%s: %.1f MiB", url_.c_str(), mib);
     std::fflush(stdout);
+    if (shown - 1 > width_) width_ = shown - 1;
   }
 
   std::string url_, arriving_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread thread_;
+  std::atomic<int> width_{0};  // the longest line shown
+  std::unique_ptr<Ticker> ticker_;
 };
 
 }  // namespace

@@ -1,12 +1,6 @@
 #include "tools/publish/PublisherKeys.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 #include <openssl/bio.h>
@@ -51,27 +45,6 @@ std::string PemText(Writer write, const std::string& what) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
-// Creates `path` with `mode` from the first byte on (never an existing file)
-// and writes `text` to it, flushed to disk.
-void WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) throw PublishError("cannot create " + path + ": " + std::strerror(errno));
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) break;
-    done += static_cast<std::size_t>(wrote);
-  }
-  const bool written = done == text.size() && ::fsync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
-  if (!written) {
-    ::unlink(path.c_str());
-    throw PublishError("cannot write " + path + ": " + std::strerror(error));
-  }
-}
-
 bool IsP256(EVP_PKEY* key) {
   char group[64] = {};
   return EVP_PKEY_is_a(key, "EC") &&
@@ -81,19 +54,13 @@ bool IsP256(EVP_PKEY* key) {
 
 }  // namespace
 
-void GenerateKeyPair(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::create_directories(dir, error);
-  if (error) throw PublishError("cannot create the folder " + dir + ": " + error.message());
-  const std::string privatePath = (fs::path(dir) / kPrivateKeyName).string();
-  const std::string publicPath = (fs::path(dir) / kPublicKeyName).string();
-  for (const auto& path : {privatePath, publicPath}) {
-    if (fs::exists(fs::symlink_status(path))) {
-      throw PublishError(path + " already exists; a key pair is never replaced (move it away first)");
-    }
-  }
+struct PrivateKey::SystemKey {
+  ~SystemKey() { EVP_PKEY_free(pkey); }
+  EVP_PKEY* pkey = nullptr;
+};
 
+void GenerateKeyPair(const std::string& dir) {
+  const KeyPairFiles files = PrepareKeyPairFolder(dir);
   const std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
   if (!key) throw PublishError(OpenSslError("cannot generate a P-256 key"));
   const std::string privatePem = PemText(
@@ -101,33 +68,26 @@ void GenerateKeyPair(const std::string& dir) {
       "private key");
   const std::string publicPem = PemText([&](BIO* bio) { return PEM_write_bio_PUBKEY(bio, key.get()); },
                                         "public key");
-  WriteNewFile(privatePath, privatePem, 0600);
-  try {
-    WriteNewFile(publicPath, publicPem, 0644);
-  } catch (...) {
-    ::unlink(privatePath.c_str());
-    throw;
-  }
+  WriteKeyPair(files, privatePem, publicPem);
 }
 
-PrivateKey::PrivateKey(const std::string& pemPath) {
+PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<SystemKey>()) {
   Bio bio(BIO_new_file(pemPath.c_str(), "r"));
   if (!bio) throw PublishError(OpenSslError("cannot read the private key " + pemPath));
-  key_ = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
-  if (key_ == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
-  if (!IsP256(key_)) {
-    EVP_PKEY_free(key_);
+  key_->pkey = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
+  if (key_->pkey == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
+  if (!IsP256(key_->pkey)) {
     throw PublishError(pemPath + " is not an ECDSA P-256 key, the only kind the updater accepts");
   }
 }
 
-PrivateKey::~PrivateKey() { EVP_PKEY_free(key_); }
+PrivateKey::~PrivateKey() = default;
 
 std::string PrivateKey::SignFile(const std::string& path) const {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw PublishError("cannot read " + path + " to sign it");
   const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) {
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_->pkey) != 1) {
     throw PublishError(OpenSslError("cannot start a signature"));
   }
   std::string buffer(1 << 20, '\0');
@@ -152,7 +112,7 @@ std::string PrivateKey::SignFile(const std::string& path) const {
 std::string PrivateKey::Sign(const std::string& bytes) const {
   const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
   std::size_t size = 0;
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1 ||
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_->pkey) != 1 ||
       EVP_DigestSign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(bytes.data()),
                      bytes.size()) != 1) {
     throw PublishError(OpenSslError("cannot sign"));
@@ -168,7 +128,7 @@ std::string PrivateKey::Sign(const std::string& bytes) const {
 
 std::string PrivateKey::PublicKeySpki() const {
   unsigned char* der = nullptr;
-  const int size = i2d_PUBKEY(key_, &der);
+  const int size = i2d_PUBKEY(key_->pkey, &der);
   if (size <= 0) throw PublishError(OpenSslError("cannot encode the public key"));
   std::string spki(reinterpret_cast<char*>(der), static_cast<std::size_t>(size));
   OPENSSL_free(der);

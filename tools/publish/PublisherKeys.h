@@ -1,14 +1,13 @@
-// The publisher's key pair and signatures, made with OpenSSL's libcrypto.
-// A signature is what the updater checks beside a package: ECDSA P-256 over
-// SHA-256 of the file's bytes, DER-encoded (the `.sig` file holds it in
-// base64 on one line).
+// The publisher's key pair and signatures, made with the system's
+// cryptography: OpenSSL's libcrypto on Linux, CNG on Windows, in the same
+// PEM files (KeyEncoding.h). A signature is what the updater checks beside a
+// package: ECDSA P-256 over SHA-256 of the file's bytes, DER-encoded (the
+// `.sig` file holds it in base64 on one line).
 #pragma once
 
 #include <memory>
 #include <stdexcept>
 #include <string>
-
-typedef struct evp_pkey_st EVP_PKEY;
 
 namespace pellarion::publish {
 
@@ -27,6 +26,16 @@ inline constexpr const char* kPublicKeyName = "publisher-public.pem";
 // either file already exists: a key in use is never replaced.
 void GenerateKeyPair(const std::string& dir);
 
+// Where GenerateKeyPair writes, shared by the realisations: the folder is
+// created when missing; it fails when either file is there already.
+struct KeyPairFiles {
+  std::string privateKey, publicKey;
+};
+KeyPairFiles PrepareKeyPairFolder(const std::string& dir);
+// Writes both new files, the private one readable by its owner only; the
+// private one is removed again when the public one cannot be written.
+void WriteKeyPair(const KeyPairFiles& files, const std::string& privatePem, const std::string& publicPem);
+
 // The publisher's private key, read from a PEM file.
 class PrivateKey {
  public:
@@ -44,7 +53,8 @@ class PrivateKey {
   std::string PublicKeySpki() const;
 
  private:
-  EVP_PKEY* key_ = nullptr;
+  struct SystemKey;  // the system's key object
+  std::unique_ptr<SystemKey> key_;
 };
 
 }  // namespace pellarion::publish

@@ -12,6 +12,7 @@
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
 #include "tools/publish/ReleaseWriter.h"
+#include "tools/publish/SystemFiles.h"
 #include "tools/publish/TreeWriter.h"
 #include "tools/publish/Verify.h"
 #include "tools/publish/VersionOrder.h"
@@ -58,9 +59,8 @@ std::string PreviousManifestText(Platform& platform, const std::string& previous
       while (!url.empty() && url.back() == '/') url.pop_back();
       url += "/update/update.txt";
     }
-    std::string pattern = (fs::temp_directory_path() / "pellarion-previous-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw PublishError("cannot create a temporary folder");
-    const std::string path = pattern + "/update.txt";
+    const std::string pattern = MakeTemporaryFolder("pellarion-previous");
+    const std::string path = (fs::path(pattern) / "update.txt").string();
     const DownloadOutcome outcome = Fetch(platform, url, path, kMaxManifestBytes);
     Try([&] { text = ReadSmallFile(platform, path, kMaxManifestBytes); });
     std::error_code ignored;

@@ -1,7 +1,5 @@
 #include "tools/publish/Verify.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <optional>
 
@@ -12,6 +10,7 @@
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
+#include "tools/publish/SystemFiles.h"
 #include "versions/ReleaseDescription.h"
 #include "versions/Versions.h"
 
@@ -29,9 +28,7 @@ class TreeFiles {
     if (IsUrl(target)) {
       base_ = target;
       while (!base_.empty() && base_.back() == '/') base_.pop_back();
-      std::string pattern = (fs::temp_directory_path() / "pellarion-verify-XXXXXX").string();
-      if (::mkdtemp(pattern.data()) == nullptr) throw PublishError("cannot create a temporary folder");
-      local_ = pattern;
+      local_ = MakeTemporaryFolder("pellarion-verify");
     } else {
       local_ = fs::absolute(target).lexically_normal().string();
     }

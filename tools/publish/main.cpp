@@ -5,7 +5,9 @@
 // Exit status: 0 when all went well, 1 for a refusal, a failure or any
 // problem found, 2 for a command line that makes no sense.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -15,9 +17,11 @@
 
 #include "app/Files.h"
 #include "tools/publish/Fetch.h"
+#include "tools/publish/Fleet.h"
 #include "tools/publish/PublisherKeys.h"
 #include "tools/publish/Stage.h"
 #include "tools/publish/Verify.h"
+#include "versions/EscapedText.h"
 #include "versions/SignatureText.h"
 
 namespace {
@@ -25,21 +29,24 @@ namespace {
 using namespace pellarion;
 using namespace pellarion::publish;
 
-constexpr const char* kUsage = R"(Usage:
+// The usage text; "{/}" stands for the system's folder separator, so that
+// paths read as the user types them.
+constexpr const char* kUsageText = R"(Usage:
   pellarion-publish keygen DIR
   pellarion-publish stage --app Pellarion.exe --updater update.exe [--key private.pem]
                           [--release N] [--expires YYYY-MM-DD] [--previous URL-or-FILE] [--share] OUT
   pellarion-publish verify URL-or-DIR [--key public.pem]
+  pellarion-publish fleet [--days N] [--svg FILE] LOG...
 
-keygen   Writes a new ECDSA P-256 key pair: DIR/publisher-private.pem (readable by
-         you only; keep it off the server) and DIR/publisher-public.pem, which an
+keygen   Writes a new ECDSA P-256 key pair: DIR{/}publisher-private.pem (readable by
+         you only; keep it off the server) and DIR{/}publisher-public.pem, which an
          updater build trusts through -DPELLARION_PUBLISHER_KEY. Never replaces
          an existing key.
 stage    Checks both executables as the updater will (whole programs, no DLL,
-         a version record) and writes OUT/update/update.txt, Pellarion.bin and
-         update.bin; with --share the share's tree OUT/Pellarion/pellarion.exe
+         a version record) and writes OUT{/}update{/}update.txt, Pellarion.bin and
+         update.bin; with --share the share's tree OUT{/}Pellarion{/}pellarion.exe
          and update.exe instead. With --key, update.txt (on a share
-         Pellarion/update.txt) carries the signed release description: each
+         Pellarion{/}update.txt) carries the signed release description: each
          package's role, version, length and SHA-256, the release number (--release
          N; else one more than the live one that --previous names; else the UTC
          time as YYYYMMDDhhmmss) and, with --expires, the last day it is valid.
@@ -48,13 +55,27 @@ stage    Checks both executables as the updater will (whole programs, no DLL,
          tree is written beside OUT and moved into place, the packages before
          the manifest. The staged tree is then verified.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
-         holding update/) or a share root (a folder holding Pellarion/): the
+         holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, the release description, and each package
          through the updater's gate and against its role's entry; with --key the
          description's signature and expiry. One line per finding.
+fleet    Reads the update server's access logs (nginx's or Apache's combined
+         format, IIS's W3C format; plain or gzip) and prints, for the last N days
+         (default 7), how many workstations (distinct address and User-Agent)
+         run each version of Pellarion and of update.exe, with the share of
+         each. Lines of neither format are skipped and counted. --svg also
+         draws it as a bar chart in FILE.
 
-Exit status: 0 all well, 1 refused, failed or a problem found, 2 usage error.
+Exit code: 0 all well, 1 refused, failed or a problem found, 2 usage error.
 )";
+
+std::string Usage() {
+  std::string text = kUsageText;
+  for (std::size_t at = text.find("{/}"); at != std::string::npos; at = text.find("{/}", at)) {
+    text.replace(at, 3, 1, static_cast<char>(std::filesystem::path::preferred_separator));
+  }
+  return text;
+}
 
 struct UsageError {
   std::string text;
@@ -153,32 +174,117 @@ int VerifyCommand(const std::vector<std::string>& argv) {
   return problems == 0 ? 0 : 1;
 }
 
+int FleetCommand(const std::vector<std::string>& argv) {
+  const Arguments args = Parse(argv, {"--days", "--svg"}, {});
+  if (args.positional.empty()) throw UsageError{"expected at least one access log"};
+  int days = 7;
+  if (args.values.count("--days")) {
+    const std::string& text = args.values.at("--days");
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) == 0) {
+      throw UsageError{"--days takes a whole number of days from 1 on, not " + text};
+    }
+    days = std::stoi(text);
+  }
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch()).count();
+  FleetCounter counter(days, now);
+  int unread = 0;
+  for (const auto& log : args.positional) {
+    try {
+      ReadAccessLog(log, counter);
+    } catch (const std::exception& e) {
+      std::cout.flush();
+      std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
+      ++unread;
+    }
+  }
+  const FleetReport report = counter.Report();
+  std::cout << FleetText(report);
+  if (args.values.count("--svg")) {
+    const std::string& svg = args.values.at("--svg");
+    std::ofstream file(std::filesystem::path(std::u8string(svg.begin(), svg.end())), std::ios::binary);
+    file << FleetSvg(report);
+    file.close();
+    if (!file) throw PublishError("cannot write the chart " + svg);
+    std::cout << "chart: " << std::filesystem::absolute(svg).lexically_normal().string() << "\n";
+  }
+  return unread == 0 ? 0 : 1;
+}
+
+// Standard output with every line's control characters escaped: what the
+// tool prints comes in part from servers, manifests and files.
+class EscapingLines : public std::streambuf {
+ public:
+  explicit EscapingLines(std::streambuf* out) : out_(out) {}
+  std::streambuf* Target() const { return out_; }
+  ~EscapingLines() override { sync(); }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return 0;
+    if (c == '\n') {
+      const std::string line = EscapeControls(line_) + "\n";
+      line_.clear();
+      return out_->sputn(line.data(), static_cast<std::streamsize>(line.size())) ==
+                     static_cast<std::streamsize>(line.size())
+                 ? c
+                 : traits_type::eof();
+    }
+    line_ += static_cast<char>(c);
+    return c;
+  }
+  int sync() override {
+    if (!line_.empty()) {
+      const std::string rest = EscapeControls(line_);
+      line_.clear();
+      out_->sputn(rest.data(), static_cast<std::streamsize>(rest.size()));
+    }
+    return out_->pubsync();
+  }
+
+ private:
+  std::streambuf* out_;
+  std::string line_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    (args.empty() ? std::cerr : std::cout) << kUsage;
+    (args.empty() ? std::cerr : std::cout) << Usage();
     return args.empty() ? 2 : 0;
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   for (const auto& arg : rest) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << Usage();
       return 0;
     }
   }
+  EscapingLines escaped(std::cout.rdbuf());
+  std::cout.rdbuf(&escaped);
+  struct Restore {
+    std::streambuf* original;
+    ~Restore() {
+      std::cout.flush();
+      std::cout.rdbuf(original);
+    }
+  } restore{escaped.Target()};
   try {
     if (args[0] == "keygen") return Keygen(rest);
     if (args[0] == "stage") return StageCommand(rest);
     if (args[0] == "verify") return VerifyCommand(rest);
+    if (args[0] == "fleet") return FleetCommand(rest);
     throw UsageError{"unknown command " + args[0]};
   } catch (const UsageError& usage) {
-    std::cerr << "pellarion-publish: " << usage.text << "\n\n" << kUsage;
+    std::cout.flush();
+    std::cerr << "pellarion-publish: " << EscapeControls(usage.text) << "\n\n" << Usage();
     return 2;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << e.what() << "\n";
+    std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
     return 1;
   }
 }

@@ -1,0 +1,320 @@
+#include "tools/publish/Fleet.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "tools/publish/PublisherKeys.h"
+#include "versions/EscapedText.h"
+
+namespace pellarion::publish {
+
+namespace {
+
+constexpr std::int64_t kDaySeconds = 86400;
+// No request line of either format comes near this; a longer one is garbage.
+constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+// Dotted versions, highest first, compared part by part as numbers;
+// "none" and "unknown" after every version.
+bool HigherFirst(const VersionCount& a, const VersionCount& b) {
+  const auto rank = [](const std::string& v) { return v == "none" ? 1 : v == "unknown" ? 2 : 0; };
+  if (rank(a.version) != rank(b.version)) return rank(a.version) < rank(b.version);
+  const auto parts = [](const std::string& v) {
+    std::vector<unsigned long long> numbers;
+    std::size_t start = 0;
+    while (start <= v.size()) {
+      const std::size_t dot = std::min(v.find('.', start), v.size());
+      numbers.push_back(std::strtoull(v.substr(start, dot - start).c_str(), nullptr, 10));
+      start = dot + 1;
+    }
+    return numbers;
+  };
+  const auto pa = parts(a.version), pb = parts(b.version);
+  if (pa != pb) return pa > pb;
+  return a.version < b.version;
+}
+
+std::vector<VersionCount> Sorted(const std::map<std::string, std::int64_t>& counts) {
+  std::vector<VersionCount> sorted;
+  for (const auto& [version, clients] : counts) sorted.push_back({version, clients});
+  std::sort(sorted.begin(), sorted.end(), HigherFirst);
+  return sorted;
+}
+
+// "2026-10-10 13:55" of UTC seconds.
+std::string UtcText(std::int64_t seconds) {
+  std::int64_t days = seconds / kDaySeconds, rest = seconds % kDaySeconds;
+  if (rest < 0) rest += kDaySeconds, --days;
+  // The civil date of a day count from 1970-01-01.
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                static_cast<long long>(rest % 3600 / 60));
+  return text;
+}
+
+std::string Share(std::int64_t part, std::int64_t whole) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f %%", whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / whole);
+  return text;
+}
+
+std::string Plural(std::int64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Bytes of a file, inflated when it is gzip, handed on in pieces.
+class LogBytes {
+ public:
+  explicit LogBytes(const std::string& path) : path_(path), in_(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary) {
+    if (!in_) throw PublishError("cannot open the log " + path);
+    const int first = in_.peek();
+    if (first == 0x1f) {
+      in_.get();
+      gzip_ = in_.peek() == 0x8b;
+      in_.unget();
+    }
+    if (gzip_ && inflateInit2(&stream_, 15 + 16) != Z_OK) throw PublishError("cannot start zlib");
+  }
+  ~LogBytes() {
+    if (gzip_) inflateEnd(&stream_);
+  }
+  LogBytes(const LogBytes&) = delete;
+  LogBytes& operator=(const LogBytes&) = delete;
+
+  // The next piece; empty at the end.
+  std::string Next() {
+    if (!gzip_) return Raw();
+    std::string out(256 * 1024, '\0');
+    for (;;) {
+      if (stream_.avail_in == 0) {
+        input_ = Raw();
+        if (input_.empty()) {
+          if (!ended_) throw PublishError(path_ + ": the compressed data ends early");
+          return "";
+        }
+        stream_.next_in = reinterpret_cast<Bytef*>(input_.data());
+        stream_.avail_in = static_cast<uInt>(input_.size());
+      }
+      if (ended_) {
+        // Another gzip member follows (as `cat a.gz b.gz` makes them).
+        if (inflateReset(&stream_) != Z_OK) throw PublishError("cannot restart zlib");
+        ended_ = false;
+      }
+      stream_.next_out = reinterpret_cast<Bytef*>(out.data());
+      stream_.avail_out = static_cast<uInt>(out.size());
+      const int result = inflate(&stream_, Z_NO_FLUSH);
+      if (result == Z_STREAM_END) {
+        ended_ = true;
+      } else if (result != Z_OK && result != Z_BUF_ERROR) {
+        throw PublishError(path_ + ": damaged compressed data" +
+                           (stream_.msg != nullptr ? std::string(" (") + stream_.msg + ")" : ""));
+      }
+      const std::size_t produced = out.size() - stream_.avail_out;
+      if (produced > 0) {
+        out.resize(produced);
+        return out;
+      }
+    }
+  }
+
+ private:
+  std::string Raw() {
+    std::string piece(256 * 1024, '\0');
+    in_.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    if (in_.bad()) throw PublishError("cannot read the log " + path_);
+    piece.resize(static_cast<std::size_t>(in_.gcount()));
+    return piece;
+  }
+
+  std::string path_;
+  std::ifstream in_;
+  bool gzip_ = false;
+  bool ended_ = false;
+  z_stream stream_{};
+  std::string input_;
+};
+
+std::string XmlText(const std::string& text) {
+  std::string out;
+  for (char c : EscapeControls(text)) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+FleetCounter::FleetCounter(int days, std::int64_t now) : days_(days), now_(now) {}
+
+void FleetCounter::AddLine(AccessLogLines& lines, std::string_view line) {
+  ++lines_;
+  LoggedRequest request;
+  switch (lines.Read(line, request)) {
+    case AccessLogLines::Kind::Directive:
+      return;
+    case AccessLogLines::Kind::Malformed:
+      ++malformed_;
+      return;
+    case AccessLogLines::Kind::Request:
+      break;
+  }
+  if (request.utcSeconds < now_ - days_ * kDaySeconds) {
+    ++older_;
+  } else if (!ParseUpdaterAgent(request.agent)) {
+    ++otherAgents_;
+  } else {
+    ++requests_;
+    clients_.emplace(std::move(request.address), std::move(request.agent));
+  }
+}
+
+FleetReport FleetCounter::Report() const {
+  FleetReport report;
+  report.days = days_;
+  report.from = now_ - days_ * kDaySeconds;
+  report.to = now_;
+  report.clients = static_cast<std::int64_t>(clients_.size());
+  report.requests = requests_;
+  report.lines = lines_;
+  report.malformed = malformed_;
+  report.otherAgents = otherAgents_;
+  report.older = older_;
+  std::map<std::string, std::int64_t> applications, updaters;
+  for (const auto& [address, agent] : clients_) {
+    const UpdaterAgent parsed = *ParseUpdaterAgent(agent);
+    ++applications[parsed.application];
+    ++updaters[parsed.updater];
+  }
+  report.applications = Sorted(applications);
+  report.updaters = Sorted(updaters);
+  return report;
+}
+
+void ReadAccessLog(const std::string& path, FleetCounter& counter) {
+  LogBytes bytes(path);
+  AccessLogLines lines;
+  std::string pending;
+  bool skipping = false;  // inside a line too long to read
+  const auto take = [&](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    counter.AddLine(lines, line);
+  };
+  for (std::string piece = bytes.Next(); !piece.empty(); piece = bytes.Next()) {
+    std::size_t start = 0;
+    for (std::size_t end = piece.find('\n'); end != std::string::npos; end = piece.find('\n', start)) {
+      if (skipping) {
+        skipping = false;
+      } else {
+        pending.append(piece, start, end - start);
+        take(pending);
+      }
+      pending.clear();
+      start = end + 1;
+    }
+    if (!skipping) pending.append(piece, start, std::string::npos);
+    if (pending.size() > kMaxLineBytes) {
+      counter.AddOverlongLine();
+      pending.clear();
+      skipping = true;
+    }
+  }
+  if (!pending.empty() && !skipping) take(pending);
+}
+
+std::string FleetText(const FleetReport& report) {
+  std::string text = "The fleet in the last " + Plural(report.days, "day", "days") + " (" + UtcText(report.from) +
+                     " to " + UtcText(report.to) + " UTC): " +
+                     Plural(report.clients, "client", "clients") + " (address and User-Agent), " +
+                     Plural(report.requests, "request", "requests") + "\n";
+  text += "Read " + Plural(report.lines, "line", "lines") + ": " +
+          Plural(report.malformed, "malformed line", "malformed lines") + " skipped, " +
+          Plural(report.otherAgents, "request", "requests") + " from other programs, " +
+          Plural(report.older, "request", "requests") + " before the window\n";
+  if (report.clients == 0) return text + "No updater asked in that time.\n";
+  const auto table = [&](const char* heading, const std::vector<VersionCount>& counts) {
+    char line[160];
+    std::snprintf(line, sizeof line, "\n%-20s %9s %8s\n", heading, "clients", "share");
+    text += line;
+    for (const auto& count : counts) {
+      std::snprintf(line, sizeof line, "  %-18s %9lld %8s\n", EscapeControls(count.version).c_str(),
+                    static_cast<long long>(count.clients), Share(count.clients, report.clients).c_str());
+      text += line;
+    }
+  };
+  table("Pellarion", report.applications);
+  table("update.exe", report.updaters);
+  return text;
+}
+
+std::string FleetSvg(const FleetReport& report) {
+  constexpr int kWidth = 760, kLabel = 24, kBarLeft = 170, kBarWidth = 380, kRow = 30;
+  std::string body;
+  int y = 40;
+  const auto text = [&](int x, int at, const std::string& content, const char* extra = "") {
+    body += "  <text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(at) + "\"" + extra + ">" +
+            XmlText(content) + "</text>\n";
+  };
+  text(kLabel, y, "The Pellarion fleet in the last " + Plural(report.days, "day", "days"),
+       " font-size=\"20\" font-weight=\"bold\"");
+  y += 26;
+  text(kLabel, y,
+       UtcText(report.from) + " to " + UtcText(report.to) + " UTC: " + Plural(report.clients, "client", "clients") +
+           " (address and User-Agent)",
+       " fill=\"#444444\"");
+  y += 20;
+  const auto chart = [&](const char* heading, const std::vector<VersionCount>& counts, const char* colour) {
+    y += 30;
+    text(kLabel, y, heading, " font-size=\"16\" font-weight=\"bold\"");
+    y += 12;
+    if (counts.empty()) {
+      y += 20;
+      text(kLabel, y, "no updater asked in that time", " fill=\"#444444\"");
+      return;
+    }
+    for (const auto& count : counts) {
+      const double share = report.clients == 0 ? 0.0 : static_cast<double>(count.clients) / report.clients;
+      const int width = std::max(1, static_cast<int>(share * kBarWidth + 0.5));
+      // The whole track in grey shows where 100 % would end.
+      const auto bar = [&](int barWidth, const char* fill) {
+        body += "  <rect x=\"" + std::to_string(kBarLeft) + "\" y=\"" + std::to_string(y + 6) + "\" width=\"" +
+                std::to_string(barWidth) + "\" height=\"" + std::to_string(kRow - 10) + "\" fill=\"" + fill + "\"/>\n";
+      };
+      bar(kBarWidth, "#e8e8e8");
+      bar(width, colour);
+      text(kLabel, y + 21, count.version);
+      text(kBarLeft + kBarWidth + 10, y + 21, Plural(count.clients, "client", "clients") + ", " +
+                                             Share(count.clients, report.clients));
+      y += kRow;
+    }
+  };
+  chart("Pellarion (the application)", report.applications, "#2563a8");
+  chart("update.exe (the updater)", report.updaters, "#2f8548");
+  y += 24;
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+         std::to_string(kWidth) + "\" height=\"" + std::to_string(y) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
+         " " + std::to_string(y) + "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"14\">\n" +
+         "  <rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" + body + "</svg>\n";
+}
+
+}  // namespace pellarion::publish
