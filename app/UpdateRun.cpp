@@ -363,16 +363,18 @@ bool UpdateRun::DownloadPackage(Field urlField, const std::string& path, Package
   // A cut transfer resumes, in this run and the next, while the same offer
   // stands: the same version, and in a keyed build the same signed digest.
   limits.resumable = true;
-  limits.offer = form_.GetFieldText(Field::NU);
+  std::string offer = form_.GetFieldText(Field::NU);
   if (release_) {
     // The signed length is the cap; the digest is computed as the bytes
     // arrive, and a resumed file that misses it is fetched whole once more.
     // A whole file that is not the signed one is the gate's to refuse.
     const PackageEntry& entry = release_->Entry(role);
     limits.maxBytes = std::min<std::uint64_t>(entry.length, limits.maxBytes);
-    limits.expectedSha256 = entry.sha256;
-    limits.offer += " " + std::to_string(entry.length);
+    limits.expectedSha256 = &entry.sha256;
+    offer += ' ';
+    offer += std::to_string(entry.length);
   }
+  limits.offer = offer.c_str();
   return Download(urlField, path, limits, [&](const std::string& arrived) {
     const GateVerdict verdict = Gate(arrived, url, role, installed);
     return verdict.accepted ? "" : verdict.reason;

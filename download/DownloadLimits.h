@@ -30,18 +30,18 @@ struct DownloadLimits {
   // written; a body without a length stops (and fails) at this size.
   std::int64_t maxBytes = kMaxPackageBytes;
 
-  // --- What the caller knows of the file ---
-  // Its exact length and SHA-256 (32 raw bytes); -1 and empty when unknown.
+  // --- What the caller knows of the file (texts outlive the download) ---
+  // Its exact length and SHA-256 (32 raw bytes); -1 and nothing when unknown.
   std::int64_t expectedBytes = -1;
-  std::string expectedSha256;
+  const std::string* expectedSha256 = nullptr;
   // A package: a transfer that fails after some bytes keeps them (and what
   // resuming needs) beside the target, and resumes from them in this run and
   // the next, as long as the caller names the same `offer`.
   bool resumable = false;
-  std::string offer;
+  const char* offer = "";
 
   // --- The run's ---
-  const char* userAgent = "";       // sent with every request; outlives the download
+  const char* userAgent = "";       // sent with every request
   std::int64_t runDeadlineMs = -1;  // on the platform's MonotonicMs clock; -1: none
 };
 

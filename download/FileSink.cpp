@@ -15,18 +15,18 @@ constexpr std::size_t kPiece = 1 << 20;
 }  // namespace
 
 FileSink::FileSink(Platform& platform, std::string path, const TransferRules& rules, const ResumeRange* asked,
-                   std::string expectedSha256)
+                   const std::string* expectedSha256)
     : platform_(platform),
       path_(std::move(path)),
       policy_(rules, platform.MonotonicMs(), asked),
-      expectedSha256_(std::move(expectedSha256)) {}
+      expectedSha256_(expectedSha256) {}
 
 void FileSink::Head(const ResponseHead& head) {
   status_ = head.status;
   resumed_ = policy_.OnHead(head, platform_.MonotonicMs());
   const std::int64_t kept = policy_.offset();
   buffer_ = std::make_unique<char[]>(kPiece);
-  if (!expectedSha256_.empty()) {
+  if (expectedSha256_ != nullptr) {
     sha_ = platform_.StartSha256();
     // A resumed file's digest starts with the bytes kept from before.
     if (kept > 0) {
@@ -90,7 +90,7 @@ void FileSink::End() {
   file_.reset();
   // Bytes joined to kept ones must make the expected file; a whole file is
   // judged by the caller's acceptance, which says what it is instead.
-  if (sha_ && sha_->Finish() != expectedSha256_ && resumed_) {
+  if (sha_ && sha_->Finish() != *expectedSha256_ && resumed_) {
     FailTransfer(TransferFault::Mismatch, "resumed file: not the expected SHA-256");
   }
 }

@@ -16,10 +16,10 @@ namespace pellarion {
 class FileSink : public TransferSink {
  public:
   // Writes to `path`. `asked`: the range a resumed request asks for, whose
-  // kept bytes `path` holds already. `expectedSha256` (32 bytes): the whole
-  // file's digest, checked at the end; empty: none.
+  // kept bytes `path` holds already. `expectedSha256` (32 bytes, outliving
+  // the sink): the whole file's digest, checked at the end; nullptr: none.
   FileSink(Platform& platform, std::string path, const TransferRules& rules, const ResumeRange* asked,
-           std::string expectedSha256);
+           const std::string* expectedSha256);
 
   void Head(const ResponseHead& head) override;
   void Body(const char* data, std::size_t size) override;
@@ -47,7 +47,7 @@ class FileSink : public TransferSink {
   Platform& platform_;
   std::string path_;
   TransferPolicy policy_;
-  std::string expectedSha256_;
+  const std::string* expectedSha256_;
   std::unique_ptr<Sha256> sha_;
   std::unique_ptr<OutputFile> file_;
   std::unique_ptr<char[]> buffer_;

@@ -99,7 +99,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
       return false;
     }
     request.rangeFrom = resuming ? kept.range.from : 0;
-    request.ifRange = resuming ? kept.range.validator : std::string();
+    request.ifRange = resuming ? kept.range.validator.c_str() : "";
     FileSink sink(platform_, partial, rules, resuming ? &kept.range : nullptr, limits_.expectedSha256);
     TransferFault fault = TransferFault::Broken;  // the transport's own failures
     std::int64_t retryAfter = -1;

@@ -21,7 +21,7 @@ struct TransferRequest {
   // Resuming: only the bytes from `rangeFrom` on, asked with
   // "Range: bytes=<rangeFrom>-" and "If-Range: <ifRange>" (when rangeFrom > 0).
   std::int64_t rangeFrom = 0;
-  std::string ifRange;
+  const char* ifRange = "";
   int connectSeconds = 30;
   int maxRedirects = 5;
 };

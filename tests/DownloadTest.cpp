@@ -156,7 +156,7 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     // The transport and the sink alone, so that what reached the file shows.
-    FileSink sink(*platform, target, {.maxBytes = kCap}, nullptr, "");
+    FileSink sink(*platform, target, {.maxBytes = kCap}, nullptr, nullptr);
     bool ok = true;
     try {
       platform->Transfer({.url = server.Url(c.path), .connectSeconds = 2}, sink);

@@ -137,7 +137,8 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       {"kept bytes of a replaced package with the same validator fail the digest, fetched whole once more",
        [](auto& l) {
          l.resumable = true;
-         l.expectedSha256 = Sha256(kNew);
+         static const std::string digest = Sha256(kNew);
+         l.expectedSha256 = &digest;
        },
        {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kNew.substr(60))},
         {Answer(200, "100", "\"a\""), Bytes(kNew)}},

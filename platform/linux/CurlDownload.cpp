@@ -198,7 +198,7 @@ void CurlTransfer(const TransferRequest& request, TransferSink& sink) {
   const std::string range = std::to_string(request.rangeFrom) + "-";
   if (request.rangeFrom > 0) {
     curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
-    headers.reset(curl_slist_append(nullptr, ("If-Range: " + request.ifRange).c_str()));
+    headers.reset(curl_slist_append(nullptr, (std::string("If-Range: ") + request.ifRange).c_str()));
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   }
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &HeaderLine);

@@ -96,7 +96,8 @@ std::string GeneratedSha256(pellarion::Platform& platform, long long bytes) {
 int Fetch(const std::string& url, const std::string& path, const std::string& sha256Hex, bool resumable) {
   const auto platform = pellarion::CreateSystemPlatform();
   pellarion::DownloadLimits limits;
-  limits.expectedSha256 = Unhex(sha256Hex);
+  const std::string digest = Unhex(sha256Hex);
+  limits.expectedSha256 = &digest;
   limits.resumable = resumable;
   return pellarion::DownloadFile(*platform, url, path, limits).fetched ? 0 : 1;
 }

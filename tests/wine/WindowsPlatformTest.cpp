@@ -282,7 +282,7 @@ class WindowsTransferTest : public WindowsDownloadTest {
   // Seconds the download took; `ok` tells whether it succeeded.
   double Fetch(const std::string& url, const DownloadLimits& limits, bool& ok) {
     const auto start = std::chrono::steady_clock::now();
-    FileSink sink(*platform, target, RulesOf(limits), nullptr, "");
+    FileSink sink(*platform, target, RulesOf(limits), nullptr, nullptr);
     try {
       platform->Transfer({.url = url, .connectSeconds = limits.connectSeconds, .maxRedirects = limits.maxRedirects},
                          sink);
