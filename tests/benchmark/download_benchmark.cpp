@@ -108,7 +108,7 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Part 1: DownloadFile against curl and sha256sum.
+// The first figures: DownloadFile against curl and sha256sum.
 int Throughput(const std::string& self, const std::string& dir, long long mib, int runs) {
   const long long bytes = mib << 20;
   const std::string ours = dir + "/ours.bin", theirs = dir + "/curl.bin";
@@ -160,7 +160,7 @@ int Throughput(const std::string& self, const std::string& dir, long long mib, i
   return 0;
 }
 
-// Part 2: a 64 MiB package over a link that drops every 16 MiB.
+// The second: a 64 MiB package over a link that drops every 16 MiB.
 int DroppingLink(const std::string& self, const std::string& dir) {
   constexpr long long kPackage = 64LL << 20, kDropEvery = 16LL << 20;
   std::string package(static_cast<std::size_t>(kPackage), '\0');
