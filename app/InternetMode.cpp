@@ -25,7 +25,7 @@ void UpdateRun::InternetMode() {
   Pump();
   form_.SetFieldText(Field::txtTo, InAppDir("\\Pellarion.exe"));
   Pump();
-  Download(Field::UL, manifest, {.maxBytes = kMaxManifestBytes});
+  Download(Field::UL, manifest, Limits(kMaxManifestBytes));
   Pump();
   ReadOfferedVersion(kApplicationKey);
   // No manifest, or one that offers no version (an error page served as a
@@ -87,6 +87,18 @@ void UpdateRun::CheckUpdaterOnline() {
   Pump();
   ReadOfferedVersion(kUpdaterKey);
   if (!OfferIsNewer()) return;
+  // An updater staged by an earlier run that is already the offered one and
+  // passes the gate is not fetched again. A staged file the gate refuses is
+  // no refusal of this run's offer: it is simply replaced.
+  if (TestExists(staged)) {
+    const ExitCode before = outcome_;
+    const bool ready = Gate(staged, staged, PackageRole::Updater, InAppDir("\\update.exe")).accepted;
+    outcome_ = before;
+    if (ready) {
+      Log("update.bin is the offered updater already");
+      return;
+    }
+  }
 
   SetStatus(messages::kDownloadingUpdater);
   const bool fetched = DownloadPackage(Field::Upd, staged, PackageRole::Updater, InAppDir("\\update.exe"));

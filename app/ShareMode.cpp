@@ -30,7 +30,10 @@ void UpdateRun::ShareMode() {
     SetStatus(messages::kNewVersion);
     Try([&] { platform_.RemoveFile(staged); });
     Pump();
-    const bool copied = Try([&] { platform_.CopyFileTo(shareApp, staged); });
+    EndIfOutOfTime();
+    std::int64_t length = 0;
+    const bool copied = Try([&] { length = platform_.FileLength(shareApp); }) && HasRoomFor(staged, length) &&
+                        Try([&] { platform_.CopyFileTo(shareApp, staged); });
     Pump();
     // The running application is stopped only once the new copy is here, and
     // only a copy this run made is installed (never one left by an earlier,
@@ -67,7 +70,10 @@ void UpdateRun::ShareMode() {
     Pump();
     // Staged only once the gate has accepted the copy.
     const std::string arriving = InAppDir("\\update.bin") + kDownloadSuffix;
-    if (!Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
+    EndIfOutOfTime();
+    std::int64_t length = 0;
+    if (!Try([&] { length = platform_.FileLength(shareUpdater); }) || !HasRoomFor(arriving, length) ||
+        !Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
       Log("could not copy " + Shown(shareUpdater));
       ShowFailure(ExitCode::UpdateFailed);
     } else if (AcceptCopy(arriving, shareUpdater, PackageRole::Updater, InAppDir("\\update.exe"))) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/ContinueOnError.h"
 #include "app/Files.h"
@@ -9,16 +10,30 @@
 #include "app/PackageGate.h"
 #include "app/ProcessTermination.h"
 #include "app/SignedRelease.h"
+#include "download/DiskReserve.h"
+#include "download/ResumeRecord.h"
+#include "download/UserAgent.h"
 #include "platform/Digits.h"
 #include "platform/TemporaryFiles.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
 
+namespace {
+
+// How long one run may take (a build setting).
+#ifndef PELLARION_RUN_DEADLINE_SECONDS
+#define PELLARION_RUN_DEADLINE_SECONDS 7200
+#endif
+constexpr std::int64_t kRunDeadlineMs = PELLARION_RUN_DEADLINE_SECONDS * 1000LL;
+
+}  // namespace
+
 UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string publisherKey)
     : platform_(platform), form_(form), publisherKey_(std::move(publisherKey)), log_(platform) {
   Try([&] { appDir_ = platform_.AppDir(); });
   Try([&] { exeName_ = platform_.ExeName(); });
+  Try([&] { runDeadlineMs_ = platform_.MonotonicMs() + kRunDeadlineMs; });
   if (!appDir_.empty()) log_.Open(InAppDir("\\update.log"));
 }
 
@@ -32,9 +47,9 @@ ExitCode UpdateRun::Execute() {
 }
 
 Mode UpdateRun::StartUp() {
-  std::string version = "without a version record";
+  std::string version;
   Try([&] { version = FileVersionOf(platform_, RunningExecutable()); });
-  Log("start: " + exeName_ + ".exe " + version + " in " + appDir_);
+  Log("start: " + exeName_ + ".exe " + (version.empty() ? "without a version record" : version) + " in " + appDir_);
   Try([&] { form_.SetStatusColour(kBlue); });
   TestExists(InAppDir("\\pellarion.exe"));
   Pump();
@@ -49,6 +64,7 @@ Mode UpdateRun::StartUp() {
   }
   RemoveLeftovers();
   RestartAfterCutRun();
+  ComposeUserAgent(version);
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
@@ -109,15 +125,58 @@ void UpdateRun::RemoveLeftovers() {
   // Every file the run writes in an application folder.
   static const char* const kTargets[] = {"update.txt",    "Pellarion.bin", "update.bin",    "NewVersion.exe",
                                          "Pellarion.exe", "update.exe",    "update.release"};
+  // A package's cut transfer stays, to be resumed, while its .part and the
+  // record of what it holds agree.
+  const auto resumable = [&](const std::string& name, const std::string& target) {
+    if (target != "Pellarion.bin" && target != "update.bin") return false;
+    // Of the temporary names of `target`, only its .part and .resume have
+    // these lengths (the others' suffixes are longer, shorter or composed).
+    const std::size_t suffix = name.size() - std::string(target).size();
+    if (suffix != std::strlen(kDownloadSuffix) && suffix != std::strlen(kResumeSuffix)) return false;
+    ResumeRecord record;
+    return ReadResumeRecord(platform_, InAppDir("\\" + target), record);
+  };
   std::vector<std::string> names;
   Try([&] { names = platform_.ListFiles(appDir_); });
   for (const std::string& name : names) {
     for (const char* target : kTargets) {
-      if (IsTemporaryOf(name, target) && Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
+      if (!IsTemporaryOf(name, target)) continue;
+      if (resumable(name, target)) {
+        Log("kept " + name + " to resume its transfer");
+      } else if (Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
         Log("removed " + name + ", left by an earlier run");
       }
     }
   }
+}
+
+void UpdateRun::ComposeUserAgent(const std::string& updaterVersion) {
+  std::string application = "none";
+  Try([&] { application = FileVersionOf(platform_, InAppDir("\\Pellarion.exe")); });
+  SystemDescription system;
+  Try([&] { system = platform_.DescribeSystem(); });
+  userAgent_ = pellarion::ComposeUserAgent(updaterVersion, application, system.system, system.architecture);
+}
+
+DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
+  DownloadLimits limits;
+  limits.maxBytes = maxBytes;
+  limits.userAgent = userAgent_.c_str();
+  limits.runDeadlineMs = runDeadlineMs_;
+  return limits;
+}
+
+void UpdateRun::EndIfOutOfTime() {
+  std::int64_t now = 0;
+  if (runDeadlineMs_ < 0 || !Try([&] { now = platform_.MonotonicMs(); }) || now < runDeadlineMs_) return;
+  Log("the run's time is over");
+  ShowFailure(ExitCode::UpdateFailed);
+  Pump();
+  EndRun();
+}
+
+bool UpdateRun::HasRoomFor(const std::string& path, std::int64_t bytes) {
+  return Try([&] { EnsureRoom(platform_, path, bytes); });  // the log says why not
 }
 
 void UpdateRun::RestartAfterCutRun() {
@@ -259,14 +318,40 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
   const auto elapsed = end - start;
   const auto hundredths = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed + 5) / 10;
   const std::string seconds = std::to_string(hundredths / 100) + "." + DecimalDigits(hundredths % 100, 2) + " s";
+  // One line, appended piece by piece.
+  std::string line = "download ";
+  line += url;
   if (outcome.fetched) {
     std::int64_t bytes = -1;
     Try([&] { bytes = platform_.FileLength(path); });
-    const std::string status = outcome.status > 0 ? "HTTP " + std::to_string(outcome.status) + ", " : "";
-    Log("download " + url + ": " + status + std::to_string(bytes) + " bytes in " + seconds + ", saved as " + Shown(path));
+    line += ": ";
+    if (outcome.status > 0) {
+      line += "HTTP ";
+      line += std::to_string(outcome.status);
+      line += ", ";
+    }
+    line += std::to_string(bytes);
+    line += " bytes in ";
+    line += seconds;
+    line += ", saved as ";
+    line += Shown(path);
   } else {
-    Log("download " + url + " failed after " + seconds + ": " + outcome.error);
+    line += " failed after ";
+    line += seconds;
+    line += ": ";
+    line += outcome.error;
+  }
+  // What went before the end: busy answers waited out, cut transfers resumed.
+  if (!outcome.history.empty()) {
+    line += " (";
+    line += outcome.history;
+    line += std::to_string(outcome.transferred);
+    line += " bytes in all)";
+  }
+  Log(line);
+  if (!outcome.fetched) {
     ShowFailure(ExitCode::UpdateFailed);
+    if (outcome.runOver) EndIfOutOfTime();
   }
   return outcome.fetched;
 }
@@ -274,8 +359,22 @@ bool UpdateRun::Download(Field urlField, const std::string& path, const Download
 bool UpdateRun::DownloadPackage(Field urlField, const std::string& path, PackageRole role,
                                 const std::string& installed) {
   const std::string url = form_.GetFieldText(urlField);
-  DownloadLimits limits;
-  if (release_) limits.maxBytes = std::min<std::uint64_t>(release_->Entry(role).length, limits.maxBytes);
+  DownloadLimits limits = Limits(kMaxPackageBytes);
+  // A cut transfer resumes, in this run and the next, while the same offer
+  // stands: the same version, and in a keyed build the same signed digest.
+  limits.resumable = true;
+  std::string offer = form_.GetFieldText(Field::NU);
+  if (release_) {
+    // The signed length is the cap; the digest is computed as the bytes
+    // arrive, and a resumed file that misses it is fetched whole once more.
+    // A whole file that is not the signed one is the gate's to refuse.
+    const PackageEntry& entry = release_->Entry(role);
+    limits.maxBytes = std::min<std::uint64_t>(entry.length, limits.maxBytes);
+    limits.expectedSha256 = &entry.sha256;
+    offer += ' ';
+    offer += std::to_string(entry.length);
+  }
+  limits.offer = offer.c_str();
   return Download(urlField, path, limits, [&](const std::string& arrived) {
     const GateVerdict verdict = Gate(arrived, url, role, installed);
     return verdict.accepted ? "" : verdict.reason;

@@ -114,9 +114,21 @@ class UpdateRun {
   // failure text when it fails. True when the file was fetched.
   bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
                 const Acceptance& accept = {});
+  // The limits of every download of this run: `maxBytes`, the run's
+  // User-Agent and its deadline.
+  DownloadLimits Limits(std::int64_t maxBytes) const;
+  // The User-Agent of this run's requests: the updater's and the installed
+  // application's versions, the system and the machine.
+  void ComposeUserAgent(const std::string& updaterVersion);
+  // True while the run's time lasts; once it is over the run ends with the
+  // failure text, before anything else is stopped or changed.
+  void EndIfOutOfTime();
+  // Whether `bytes` more fit on the volume of `path`, leaving its reserve
+  // (a failure the log records when not).
+  bool HasRoomFor(const std::string& path, std::int64_t bytes);
   // Download of the package for `role`, which takes `path`'s place only once
   // the gate accepted it; in a keyed build no more than its signed length is
-  // ever written.
+  // ever written. A cut transfer keeps what arrived, to resume.
   bool DownloadPackage(Field urlField, const std::string& path, PackageRole role, const std::string& installed);
 
   // --- One-line steps ---
@@ -152,6 +164,8 @@ class UpdateRun {
   std::string exeName_;
   bool lastExists_ = false;
   ExitCode outcome_ = ExitCode::UpToDate;
+  std::int64_t runDeadlineMs_ = -1;  // on the platform's MonotonicMs clock
+  std::string userAgent_;
   RunLog log_;
 };
 

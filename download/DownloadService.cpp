@@ -17,6 +17,9 @@ DownloadOutcome DownloadFile(Platform& platform, const std::string& url, const s
   outcome.fetched = download.Get_File(TrimSpaces(url), TrimSpaces(path), accept);
   outcome.status = download.LastStatus();
   if (!outcome.fetched) outcome.error = download.LastError();
+  outcome.history = download.History();
+  outcome.transferred = download.Transferred();
+  outcome.runOver = download.RunOver();
   return outcome;
 }
 

@@ -4,10 +4,11 @@
 // the run's business.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "download/clsDownload.h"
-#include "platform/DownloadLimits.h"
+#include "download/DownloadLimits.h"
 
 namespace pellarion {
 
@@ -18,6 +19,12 @@ struct DownloadOutcome {
   bool fetched = false;
   int status = 0;     // the final HTTP status, once the server answered
   std::string error;  // why not, when not fetched
+  // Attempts that failed and were followed by another (see clsDownload).
+  std::string history;
+  // Body bytes that came over the network, every attempt counted.
+  std::int64_t transferred = 0;
+  // The run's time was over: the download did not start, or was ended.
+  bool runOver = false;
 };
 
 // The text without its leading and trailing spaces.

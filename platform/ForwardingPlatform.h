@@ -48,10 +48,12 @@ class ForwardingPlatform : public Platform {
     return target_.OpenInput(path);
   }
   void DeleteFolder(const std::string& path) override { target_.DeleteFolder(path); }
-  int DownloadToFile(const std::string& url, const std::string& path,
-                      const DownloadLimits& limits) override {
-    return target_.DownloadToFile(url, path, limits);
+  std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
+    return target_.OpenOutput(path, keepBytes);
   }
+  VolumeSpace SpaceOf(const std::string& path) override { return target_.SpaceOf(path); }
+  void Transfer(const TransferRequest& request, TransferSink& sink) override { target_.Transfer(request, sink); }
+  SystemDescription DescribeSystem() override { return target_.DescribeSystem(); }
   std::unique_ptr<Sha256> StartSha256() override { return target_.StartSha256(); }
   bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override {

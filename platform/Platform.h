@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/DownloadLimits.h"
+#include "platform/Transfer.h"
 
 namespace pellarion {
 
@@ -196,16 +196,26 @@ class Platform {
   // Deletes a folder and everything in it; fails if it is missing.
   virtual void DeleteFolder(const std::string& path) = 0;
 
+  // Opens a file for writing in order: a new one (replacing what is there)
+  // when `keepBytes` is 0; otherwise the existing file cut to its first
+  // `keepBytes` bytes, written on after them, failing when it holds fewer.
+  virtual std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) = 0;
+  // Free and total space of the volume that holds (or would hold) `path`;
+  // fails when it cannot be read.
+  virtual VolumeSpace SpaceOf(const std::string& path) = 0;
+
   // --- Downloads ---
-  // Fetches an http:// or https:// URL into `path`, following a few
-  // redirects, through the system's proxy settings. Succeeds only with a 2xx
-  // final status, the whole body (all of Content-Length when the server sent
-  // one) and the file written and flushed; fails (PlatformError) otherwise,
-  // and on the limits. The body streams to disk in fixed-size pieces. On
-  // failure `path` may hold part of the body: the caller removes it. Returns
-  // the final HTTP status.
-  virtual int DownloadToFile(const std::string& url, const std::string& path,
-                              const DownloadLimits& limits) = 0;
+  // One HTTP GET of an http:// or https:// URL, through the system's proxy
+  // settings, following a few redirects (never from https to http), with
+  // the certificate of an https server checked. The final response's head,
+  // its body and idle ticks go to `sink` (see TransferSink), which judges
+  // them and may end the transfer by throwing; that exception comes through
+  // unchanged. Fails (PlatformError) when the request cannot be made or the
+  // connection breaks; returns when the body has ended.
+  virtual void Transfer(const TransferRequest& request, TransferSink& sink) = 0;
+  // The operating system's name and version and the machine's architecture,
+  // as the updater's requests name them.
+  virtual SystemDescription DescribeSystem() = 0;
 
   // --- Cryptography: the system's own ---
   // A new SHA-256 computation.

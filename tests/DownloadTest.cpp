@@ -14,6 +14,8 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "download/DownloadService.h"
+#include "download/FileSink.h"
+#include "download/ResumeRecord.h"
 #include "download/clsDownload.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/Subprocess.h"
@@ -151,23 +153,49 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
       {"/big/" + over, false, 0},         {"/big/1073741824", false, 0},
       {"/unsized/" + over, false, kCap},
   };
-  const DownloadLimits limits{.connectSeconds = 2, .stallSeconds = 2, .maxBytes = kCap};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
+    // The transport and the sink alone, so that what reached the file shows.
+    FileSink sink(*platform, target, {.maxBytes = kCap}, nullptr, nullptr);
     bool ok = true;
     try {
-      platform->DownloadToFile(server.Url(c.path), target, limits);
-    } catch (const PlatformError&) {
+      platform->Transfer({.url = server.Url(c.path), .connectSeconds = 2}, sink);
+    } catch (const std::exception&) {
       ok = false;
+      sink.Keep();
     }
     EXPECT_EQ(ok, c.ok);
-    ASSERT_TRUE(Exists(target));
+    const long long size = Exists(target) ? static_cast<long long>(fs::file_size(target)) : 0;
     if (c.ok) {
-      EXPECT_EQ(static_cast<long long>(fs::file_size(target)), kCap);
+      EXPECT_EQ(size, kCap);
     } else {
-      EXPECT_LE(static_cast<long long>(fs::file_size(target)), c.maxFileSize);
+      EXPECT_LE(size, c.maxFileSize);
     }
+    fs::remove(target);
   }
+}
+
+// What the transport hands on from the head, as the retries and resumes use
+// it: a busy server's Retry-After, a range asked with its validator, and a
+// 206 for another range than asked, which is never joined to the kept bytes.
+TEST_F(DownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
+  const auto start = std::chrono::steady_clock::now();
+  const DownloadOutcome busy = DownloadFile(*platform, server.Url("/busy/2/1"), target);
+  EXPECT_TRUE(busy.fetched) << busy.error;
+  EXPECT_EQ(ReadFile(target), "hello, updater");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // twice Retry-After: 1
+  EXPECT_THAT(busy.history, HasSubstr("503, the server is busy; again in 1 s. HTTP status 503"));
+
+  const std::string url = server.Url("/wrong-range");
+  WriteFile(target + ".part", std::string(60, 'k'));
+  WriteFile(target + ".resume", ResumeRecordText({url, "", {60, "\"w\"", 100}}));
+  const DownloadOutcome resumed = DownloadFile(*platform, url, target, {.resumable = true});
+  EXPECT_TRUE(resumed.fetched) << resumed.error;
+  EXPECT_EQ(ReadFile(target).substr(0, 12), "012345678901");
+  EXPECT_THAT(server.Requests(), ElementsAre("/busy/2/1", "/busy/2/1", "/busy/2/1", "/wrong-range [bytes=60-]",
+                                             "/wrong-range"));
+  EXPECT_FALSE(Exists(target + ".part"));
+  EXPECT_FALSE(Exists(target + ".resume"));
 }
 
 // HTTPS against a test authority that only PELLARION_CA_FILE makes trusted.

@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "app/RunLog.h"
 #include "app/UpdateRun.h"
+#include "download/ResumeRecord.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
@@ -213,7 +214,8 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
   Run();
   EXPECT_EQ(status.text, messages::kUpdateFailed);
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
-  EXPECT_NE(fake.File(kDir + "update.log").contents.find("larger than " + std::to_string(testing::FakeEntry(app).length)),
+  EXPECT_NE(fake.File(kDir + "update.log")
+                .contents.find("more than the " + std::to_string(testing::FakeEntry(app).length) + " bytes allowed"),
             std::string::npos);
 }
 
@@ -231,7 +233,7 @@ TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
   for (const char* event : {"mode: from the update server", "download http://u/update/update.txt: HTTP 200, ",
                             "compare: installed 1001, offered \"31012\": newer",
                             "download http://u/update/Pellarion.bin failed after ",
-                            "404 Not Found", "the window stays open: "}) {
+                            "HTTP status 404", "the window stays open: "}) {
     EXPECT_NE(log.find(event), std::string::npos) << event;
   }
   // The old manifest, the .part files and the cache folder were not there:
@@ -279,6 +281,52 @@ TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalle
   }
 }
 
+// Two hours into the run a package still trickles in: the transfer ends, the
+// run ends with the failure text, and the application was never stopped.
+TEST_F(InternetModeTest, TheRunsDeadlineEndsTheTransferAndTheRunLeavingTheApplicationAlone) {
+  Offer("31012", "20055");
+  const std::int64_t start = fake.monotonicMs;
+  const std::string manifest = fake.server[kManifestUrl].Bytes();
+  fake.transport = [&](const TransferRequest& request, TransferSink& sink) {
+    if (request.url == kManifestUrl) {
+      sink.Head({200, std::to_string(manifest.size())});
+      return sink.Body(manifest.data(), manifest.size());
+    }
+    // 2 KB a second, forever: fast enough for the pace, never done.
+    sink.Head({200, "500000000"});
+    for (;;) {
+      fake.monotonicMs += std::min<std::int64_t>(1000, std::max<std::int64_t>(1, sink.WaitLimitMs()));
+      sink.Body(std::string(2048, 'x').data(), 2048);
+    }
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(status.colour, kRed);
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+  EXPECT_THAT(after, Not(Contains("close 10")));
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_GE(fake.monotonicMs - start, 7200 * 1000);
+  EXPECT_LT(fake.monotonicMs - start, 7201 * 1000);
+}
+
+// The start-up removes what cut-off runs left, composed names too, but keeps
+// a package's cut transfer whose record still matches it, to resume.
+TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
+  fake.AddFile(kPackage + ".part", std::string(60, 'o'));
+  fake.AddFile(kPackage + ".resume", ResumeRecordText({kPackageUrl, "31012", {60, "\"a\"", 100}}));
+  fake.AddFile(kDir + "update.bin.part", std::string(40, 'u'));  // fewer bytes than its record says
+  fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "", {50, "\"b\"", 100}}));
+  fake.AddFile(kDir + "update.bin.part.copy-Ab12Cd", "a share copy cut off");
+  fake.AddFile(kDir + "update.txt.resume", "not a package's");
+  Offer("1001", "20055");
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(fake.HasFile(kPackage + ".part"));
+  EXPECT_TRUE(fake.HasFile(kPackage + ".resume"));
+  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume"}) {
+    EXPECT_FALSE(fake.HasFile(kDir + gone)) << gone;
+  }
+}
+
 TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   Offer("31012", "20055");
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
@@ -306,9 +354,17 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   EXPECT_EQ(fake.File(kDir + "update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File(kDir + "update.exe").contents, "updater");
 
+  // Staged already and accepted by the gate: not fetched again.
+  fake.log.clear();
+  EXPECT_TRUE(Run());
+  EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
+                                 Place("update.txt"), Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpToDate));
+
   // After an application update, an updater that does not arrive leaves the
   // failure text, not the success text.
   fake.log.clear();
+  fake.RemoveFile(kDir + "update.bin");
   fake.server.erase(kUpdaterUrl);
   Offer("31012", "31012");
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};

@@ -205,6 +205,20 @@ TEST_F(ShareModeTest, AFailedCopyLeavesTheRunningApplicationAlone) {
   EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
 }
 
+// A copy never fills the volume: it needs its length and the reserve free
+// (64 MiB on a volume of 1 GiB).
+TEST_F(ShareModeTest, ACopyThatWouldFillTheVolumeIsNotMade) {
+  Share("3.1.0.12", "3.1.0.12");
+  fake.volume = {.freeBytes = (64LL << 20) + 100, .totalBytes = 1LL << 30};
+  Run();
+  EXPECT_THAT(fake.Logged("copy"), IsEmpty());
+  EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
+  EXPECT_EQ(fake.processes.size(), 1u);
+  EXPECT_EQ(after.back(), "end");
+  EXPECT_EQ(after[after.size() - 2], Red(messages::kUpdateFailed));
+  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+}
+
 TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestartsIt) {
   Share("3.1.0.12", "2.0.0.55");
   faults.Fail(Op::MoveReplacing);

@@ -1,18 +1,15 @@
 #include "platform/linux/CurlDownload.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <strings.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -22,99 +19,82 @@ namespace pellarion {
 
 namespace {
 
-// libcurl hands the body over in pieces of a few KiB; they are collected and
-// written in pieces of this size, a thirtieth of the system calls or less.
-constexpr std::size_t kWritePiece = 1 << 20;
-// Writeback is started every this many bytes, so the flush at the end finds
-// little left to write and the disk works while the network does.
-constexpr curl_off_t kWritebackChunk = 4 << 20;
-
-// Where the body goes: to the file, but only after the final response has
-// shown an acceptable status, so an error page is never written.
-struct Sink {
+// The sink's calls from libcurl's callbacks: a failure it throws cannot pass
+// through libcurl's C frames, so it is kept here, the transfer aborted, and
+// the failure thrown again once libcurl has returned.
+struct Delivery {
   CURL* curl = nullptr;
-  int fd = -1;
-  curl_off_t maxBytes = 0;  // 0: no cap
-  std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kWritePiece);
-  std::size_t buffered = 0;
-  curl_off_t received = 0;  // body bytes libcurl handed over
-  curl_off_t written = 0;   // of which in the file
-  curl_off_t writebackStarted = 0;
-  bool started = false;
-  long refusedStatus = 0;
-  bool overCap = false;
-  int writeError = 0;
+  TransferSink* sink = nullptr;
+  bool headDelivered = false;
+  std::exception_ptr failure;
+
+  std::string Header(const char* name) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr) return "";
+    return header->value;
+  }
+
+  // The final response's head, once: at its end, else before its first body
+  // bytes, or after the transfer for a body that has none.
+  void DeliverHead() {
+    if (headDelivered) return;
+    headDelivered = true;
+    ResponseHead head;
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    head.status = static_cast<int>(status);
+    head.contentLength = Header("Content-Length");
+    head.contentRange = Header("Content-Range");
+    head.etag = Header("ETag");
+    head.lastModified = Header("Last-Modified");
+    head.retryAfter = Header("Retry-After");
+    sink->Head(head);
+  }
 };
 
-// A 2xx status other than 206: a part of the file is not the file.
-bool Acceptable(long status) { return status >= 200 && status <= 299 && status != 206; }
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool Flush(Sink& sink) {
-  if (sink.buffered == 0) return true;
-  if (!WriteAll(sink.fd, sink.buffer.get(), sink.buffered)) {
-    sink.writeError = errno;
-    return false;
-  }
-  sink.written += static_cast<curl_off_t>(sink.buffered);
-  sink.buffered = 0;
-  if (sink.written - sink.writebackStarted >= kWritebackChunk) {
-    ::sync_file_range(sink.fd, sink.writebackStarted, sink.written - sink.writebackStarted,
-                      SYNC_FILE_RANGE_WRITE);
-    sink.writebackStarted = sink.written;
-  }
-  return true;
-}
-
-// The first piece of the body: the status is final and the length known.
-bool Start(Sink& sink) {
+// The end of a response's head is a blank line. Heads that libcurl goes on
+// from (an interim 1xx, a proxy's CONNECT answer, a redirect it follows) are
+// not the final response's; the final one goes to the sink at once, before
+// any of its body arrives.
+std::size_t HeaderLine(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& delivery = *static_cast<Delivery*>(user);
+  const std::size_t length = size * count;
+  if (length > 2 || (length > 0 && data[0] != '\r' && data[0] != '\n')) return length;
   long status = 0;
-  curl_easy_getinfo(sink.curl, CURLINFO_RESPONSE_CODE, &status);
-  if (!Acceptable(status)) {
-    sink.refusedStatus = status;
-    return false;
+  curl_easy_getinfo(delivery.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || (status >= 300 && status < 400 && !delivery.Header("Location").empty())) return length;
+  try {
+    delivery.DeliverHead();
+    return length;
+  } catch (...) {
+    delivery.failure = std::current_exception();
+    return 0;  // aborts the transfer
   }
-  // Reserving the announced size up front keeps the file in few extents and
-  // finds a full disk before the transfer rather than at its end. The file's
-  // length stays what has been written, so a cut transfer still shows.
-  curl_off_t length = -1;
-  curl_easy_getinfo(sink.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (length > 0 && ::fallocate(sink.fd, FALLOC_FL_KEEP_SIZE, 0, length) != 0 && errno == ENOSPC) {
-    sink.writeError = ENOSPC;
-    return false;
-  }
-  sink.started = true;
-  return true;
 }
 
 std::size_t Write(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& sink = *static_cast<Sink*>(user);
-  if (!sink.started && !Start(sink)) return 0;  // 0 aborts the transfer
-  const std::size_t total = size * count;
-  // A body without a length that runs past the cap.
-  if (sink.maxBytes > 0 && sink.received + static_cast<curl_off_t>(total) > sink.maxBytes) {
-    sink.overCap = true;
+  auto& delivery = *static_cast<Delivery*>(user);
+  try {
+    delivery.DeliverHead();
+    delivery.sink->Body(data, size * count);
+    return size * count;
+  } catch (...) {
+    delivery.failure = std::current_exception();
+    return 0;  // anything but the size given aborts the transfer
+  }
+}
+
+// libcurl calls this about once a second while nothing arrives, and more
+// often while bytes do: the sink's rules of time are checked on time.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& delivery = *static_cast<Delivery*>(user);
+  try {
+    delivery.sink->Idle();
     return 0;
+  } catch (...) {
+    delivery.failure = std::current_exception();
+    return 1;  // aborts the transfer
   }
-  sink.received += static_cast<curl_off_t>(total);
-  for (std::size_t done = 0; done < total;) {
-    const std::size_t n = std::min(total - done, kWritePiece - sink.buffered);
-    std::memcpy(sink.buffer.get() + sink.buffered, data + done, n);
-    sink.buffered += n;
-    done += n;
-    if (sink.buffered == kWritePiece && !Flush(sink)) return 0;
-  }
-  return total;
 }
 
 [[noreturn]] void Fail(const std::string& url, const std::string& why) {
@@ -178,7 +158,8 @@ bool IsHttps(const std::string& url) { return url.size() >= 8 && strncasecmp(url
 
 }  // namespace
 
-int CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits) {
+void CurlTransfer(const TransferRequest& request, TransferSink& sink) {
+  const std::string& url = request.url;
   static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   if (!initialised) Fail(url, "libcurl did not initialise");
   std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -195,59 +176,49 @@ int CurlDownload(const std::string& url, const std::string& localPath, const Dow
     }
   }
 
-  const int fd = ::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) Fail(url, "cannot create " + localPath + ": " + std::strerror(errno));
-  Sink sink;
-  sink.curl = c;
-  sink.fd = fd;
-  sink.maxBytes = limits.maxBytes > 0 ? limits.maxBytes : 0;
+  Delivery delivery;
+  delivery.curl = c;
+  delivery.sink = &sink;
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
   // Once on https, a redirect may not leave it.
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(limits.connectSeconds));
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, limits.minBytesPerSecond);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallSeconds));
-  // An announced length above the cap is refused on the headers.
-  if (sink.maxBytes > 0) curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, sink.maxBytes);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connectSeconds));
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024);
-  curl_easy_setopt(c, CURLOPT_USERAGENT, "OsmerinPellarionUpdater/2.0");
+  curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent);
+  // A resume asks for the rest of the version it holds the start of; any
+  // other version comes whole.
+  std::unique_ptr<curl_slist, void (*)(curl_slist*)> headers(nullptr, curl_slist_free_all);
+  const std::string range = std::to_string(request.rangeFrom) + "-";
+  if (request.rangeFrom > 0) {
+    curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
+    headers.reset(curl_slist_append(nullptr, (std::string("If-Range: ") + request.ifRange).c_str()));
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  }
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &HeaderLine);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &delivery);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Write);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &delivery);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Progress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &delivery);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
   // The proxy comes from the environment (http_proxy, https_proxy, no_proxy),
   // as libcurl reads it by default.
 
-  CURLcode result = curl_easy_perform(c);
-  if (result == CURLE_OK && !Flush(sink)) result = CURLE_WRITE_ERROR;
-  long status = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  curl_off_t expected = -1;
-  curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-  const bool flushed = ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-
-  if (sink.refusedStatus != 0 || (result == CURLE_OK && !Acceptable(status))) {
-    Fail(url, "HTTP status " + std::to_string(sink.refusedStatus != 0 ? sink.refusedStatus : status));
-  }
-  if (sink.overCap || result == CURLE_FILESIZE_EXCEEDED) {
-    Fail(url, "body larger than the limit of " + std::to_string(sink.maxBytes) + " bytes");
-  }
-  if (sink.writeError != 0) Fail(url, std::string("cannot write: ") + std::strerror(sink.writeError));
+  const CURLcode result = curl_easy_perform(c);
+  if (delivery.failure) std::rethrow_exception(delivery.failure);
+  // libcurl itself reports a body cut short of its Content-Length or its
+  // last chunk.
   if (result != CURLE_OK) Fail(url, error[0] != '\0' ? error : curl_easy_strerror(result));
-  // libcurl reports a body cut short of its Content-Length or its last chunk
-  // itself; this is the belt to those braces.
-  if (expected >= 0 && sink.received != expected) {
-    Fail(url, "body of " + std::to_string(sink.received) + " bytes, " + std::to_string(expected) + " announced");
-  }
-  if (!flushed || !closed) Fail(url, "cannot flush " + localPath);
-  return static_cast<int>(status);
+  delivery.DeliverHead();  // a response without a body
+  sink.End();
 }
 
 }  // namespace pellarion

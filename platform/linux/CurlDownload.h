@@ -1,13 +1,13 @@
 #pragma once
 
-#include <string>
-
-#include "platform/DownloadLimits.h"
+#include "platform/Transfer.h"
 
 namespace pellarion {
 
-// libcurl's side of DownloadToFile (see Platform): `localPath` is a Linux path.
-// Returns the final HTTP status.
-int CurlDownload(const std::string& url, const std::string& localPath, const DownloadLimits& limits);
+// libcurl's side of Transfer (see Platform): the request with the system's
+// trust store (and PELLARION_CA_FILE's), the proxy of the environment and a
+// few redirects; what arrives goes to `sink`. Fails (PlatformError) when the
+// transfer breaks; lets the sink's own failures through.
+void CurlTransfer(const TransferRequest& request, TransferSink& sink);
 
 }  // namespace pellarion

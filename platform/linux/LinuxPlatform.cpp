@@ -10,7 +10,9 @@
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,6 +90,48 @@ class FdInputFile : public InputFile {
  private:
   Fd fd_;
   std::string path_;
+};
+
+// Writes a download: large pieces in order, with writeback started every few
+// MiB so that the flush at the end finds little left to write and the disk
+// works while the network does.
+class FdOutputFile : public OutputFile {
+ public:
+  FdOutputFile(Fd fd, std::string path, std::int64_t at) : fd_(std::move(fd)), path_(std::move(path)), at_(at), flushedTo_(at) {}
+
+  // Reserving the whole size up front keeps the file in few extents and
+  // finds a full disk before the transfer rather than at its end. The file's
+  // length stays what has been written, so a cut transfer still shows.
+  void Reserve(std::int64_t totalBytes) override {
+    if (totalBytes > at_ && ::fallocate(fd_.get(), FALLOC_FL_KEEP_SIZE, 0, totalBytes) != 0 && errno == ENOSPC) {
+      Fail("no room on the volume for", path_);
+    }
+  }
+
+  void Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_.get(), data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("cannot write", path_);
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      at_ += n;
+    }
+    if (at_ - flushedTo_ >= kWritebackChunk) {
+      ::sync_file_range(fd_.get(), flushedTo_, at_ - flushedTo_, SYNC_FILE_RANGE_WRITE);
+      flushedTo_ = at_;
+    }
+  }
+
+  void Flush() override {
+    if (::fsync(fd_.get()) != 0) Fail("cannot flush", path_);
+  }
+
+ private:
+  static constexpr std::int64_t kWritebackChunk = 4 << 20;
+  Fd fd_;
+  std::string path_;
+  std::int64_t at_, flushedTo_;
 };
 
 // Through syscall(2): the C library's declarations of these are not usable
@@ -353,9 +397,43 @@ class LinuxPlatform : public Platform {
     return VerifyDigestSignature(sha256Digest, derSignature, spkiDer);
   }
 
-  int DownloadToFile(const std::string& url, const std::string& path,
-                      const DownloadLimits& limits) override {
-    return CurlDownload(url, MapWindowsPath(path).path, limits);
+  std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
+    const std::string mapped = MapWindowsPath(path).path;
+    if (IsDirectory(mapped)) Fail("cannot write a folder", path, EISDIR);
+    Fd fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (keepBytes > 0 ? 0 : O_TRUNC), 0644));
+    if (fd.get() < 0) Fail("cannot create", path);
+    if (keepBytes > 0) {
+      struct stat st;
+      if (::fstat(fd.get(), &st) != 0) Fail("cannot read the length of", path);
+      if (st.st_size < keepBytes) Fail("fewer bytes than kept in", path, ENODATA);
+      if (::ftruncate(fd.get(), keepBytes) != 0 || ::lseek(fd.get(), keepBytes, SEEK_SET) != keepBytes) {
+        Fail("cannot cut", path);
+      }
+    }
+    return std::make_unique<FdOutputFile>(std::move(fd), path, keepBytes);
+  }
+
+  VolumeSpace SpaceOf(const std::string& path) override {
+    std::string folder = MapWindowsPath(path).path;
+    if (!IsDirectory(folder)) folder = folder.substr(0, folder.rfind('/') == 0 ? 1 : folder.rfind('/'));
+    struct statvfs vfs;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &vfs) != 0) Fail("cannot read the free space of", path);
+    return {static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize),
+            static_cast<std::int64_t>(vfs.f_blocks) * static_cast<std::int64_t>(vfs.f_frsize)};
+  }
+
+  void Transfer(const TransferRequest& request, TransferSink& sink) override { CurlTransfer(request, sink); }
+
+  // "Linux 6.1.0" from the kernel's release ("6.1.0-18-amd64"), and its
+  // machine name ("x86_64").
+  SystemDescription DescribeSystem() override {
+    utsname names{};
+    if (::uname(&names) != 0) Fail("cannot name the system", "");
+    std::string release = names.release;
+    release.resize(release.find_first_not_of("0123456789.") == std::string::npos
+                       ? release.size()
+                       : release.find_first_not_of("0123456789."));
+    return {std::string(names.sysname) + " " + release, names.machine};
   }
 
   // posix_spawn, no shell. The program gets a session of its own and no share

@@ -15,7 +15,7 @@
   V(WinHttpOpenRequest) V(WinHttpSetOption) V(WinHttpSetTimeouts) V(WinHttpSendRequest)       \
   V(WinHttpReceiveResponse) V(WinHttpQueryHeaders) V(WinHttpQueryDataAvailable)               \
   V(WinHttpReadData) V(WinHttpGetIEProxyConfigForCurrentUser) V(WinHttpGetProxyForUrl)        \
-  V(WinHttpQueryAuthSchemes) V(WinHttpSetCredentials)
+  V(WinHttpQueryAuthSchemes) V(WinHttpSetCredentials) V(WinHttpAddRequestHeaders)
 
 #define BCRYPT_FUNCTIONS(V)                                                                   \
   V(BCryptOpenAlgorithmProvider) V(BCryptCloseAlgorithmProvider) V(BCryptImportKeyPair)       \

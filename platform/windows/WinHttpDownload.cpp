@@ -3,23 +3,24 @@
 #include <windows.h>
 
 #include <memory>
-#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/windows/DynamicFunctions.h"
 #include "platform/windows/ScopedWin.h"
-#include "platform/windows/TransferPace.h"
 #include "platform/windows/WinText.h"
 
 namespace pellarion {
 
 namespace {
 
-// Reads gather up to this much before one write to the file.
-constexpr DWORD kPiece = 1024 * 1024;
+// Reads take at most this much at a time; the sink gathers them into the
+// pieces it writes.
+constexpr DWORD kReadPiece = 256 * 1024;
+// Windows' own "timed out" and the socket's, which Wine reports.
+constexpr DWORD kSocketTimedOut = 10060;
 
-// WinHTTP handles close through the table bound from System32.
-struct InternetHandleTraits : NullMeansNone {
+struct InternetHandleTraits {
+  static bool Valid(HINTERNET h) { return h != nullptr; }
   static void Close(HINTERNET h) { WinHttp().WinHttpCloseHandle(h); }
 };
 using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
@@ -28,18 +29,61 @@ using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
   throw PlatformError("download of " + url + " failed: " + why);
 }
 
-[[noreturn]] void FailWithError(const std::string& url, const char* step) {
-  Fail(url, std::string(step) + ": " + ErrorText(GetLastError()));
+[[noreturn]] void FailWithError(const std::string& url, const char* step, DWORD error = GetLastError()) {
+  Fail(url, std::string(step) + ": " + ErrorText(error));
 }
 
 bool SetDword(HINTERNET handle, DWORD option, DWORD value) {
   return WinHttp().WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
+// Where one request goes: a URL taken apart.
+struct Target {
+  bool secure = false;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring object;  // path and query
+};
+
+bool Crack(const std::wstring& url, Target& target) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttp().WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  target.port = parts.nPort;
+  target.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  target.object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (target.object.empty()) target.object = L"/";
+  return true;
+}
+
+// Where a redirect's Location leads from `from`: an absolute URL or a path
+// from the root of the same server (what servers send).
+bool Follow(const Target& from, const std::wstring& location, Target& next) {
+  if (location.empty() || location[0] != L'/' || location.rfind(L"//", 0) == 0) return Crack(location, next);
+  next = from;
+  next.object = location;
+  return true;
+}
+
+bool SameHost(const Target& a, const Target& b) {
+  return a.port == b.port && CompareStringOrdinal(a.host.c_str(), static_cast<int>(a.host.size()), b.host.c_str(),
+                                                  static_cast<int>(b.host.size()), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
+}
+
 // How the download's session reaches the server.
 struct ProxyChoice {
   DWORD access = WINHTTP_ACCESS_TYPE_NO_PROXY;
   std::wstring proxy, bypass;
+  // The proxy the user's settings name (the fixed one, or the one their
+  // configured script gives): the only proxy the user logs on to. One found
+  // by automatic discovery (WPAD) is whoever answered on the network.
+  bool configured = false;
 };
 
 std::wstring TakeGlobalText(LPWSTR text) {
@@ -49,11 +93,11 @@ std::wstring TakeGlobalText(LPWSTR text) {
 }
 
 // The proxy the user's Internet settings give for `url`: automatic discovery
-// or the configuration script first (logging on to fetch the script if
-// asked), then the fixed proxy with its bypass list, else none. Windows 8.1
-// could resolve this itself (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY), but doing
-// it here takes the same path on Windows 7 and everywhere else. The choice
-// is given to WinHttpOpen, the one place every WinHTTP (Wine's too) honours.
+// or the configuration script first, then the fixed proxy with its bypass
+// list, else none. Windows 8.1 could resolve this itself
+// (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY), but doing it here takes the same
+// path on Windows 7 and everywhere else. The choice is given to WinHttpOpen,
+// the one place every WinHTTP (Wine's too) honours.
 ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (!WinHttp().WinHttpGetIEProxyConfigForCurrentUser(&ie)) return {};  // no settings: direct
@@ -61,7 +105,10 @@ ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   ProxyChoice fixed;
   fixed.proxy = TakeGlobalText(ie.lpszProxy);
   fixed.bypass = TakeGlobalText(ie.lpszProxyBypass);
-  if (!fixed.proxy.empty()) fixed.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  if (!fixed.proxy.empty()) {
+    fixed.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    fixed.configured = true;
+  }
   if (!ie.fAutoDetect && script.empty()) return fixed;
 
   WINHTTP_AUTOPROXY_OPTIONS automatic{};
@@ -73,11 +120,13 @@ ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
     automatic.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     automatic.lpszAutoConfigUrl = script.c_str();
   }
-  automatic.fAutoLogonIfChallenged = TRUE;
+  // The script's server gets no log-on: whoever serves a discovered script
+  // must not collect the user's credentials with it.
+  automatic.fAutoLogonIfChallenged = FALSE;
   const ScopedInternet resolver(
       WinHttp().WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   WINHTTP_PROXY_INFO found{};
-  if (resolver.get() == nullptr || !WinHttp().WinHttpGetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
+  if (!resolver.valid() || !WinHttp().WinHttpGetProxyForUrl(resolver.get(), url.c_str(), &automatic, &found)) {
     return fixed;  // nothing discovered, no script: the fixed settings still apply
   }
   ProxyChoice discovered;
@@ -85,6 +134,7 @@ ProxyChoice UsersProxy(const wchar_t* agent, const std::wstring& url) {
   discovered.bypass = TakeGlobalText(found.lpszProxyBypass);
   if (found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !discovered.proxy.empty()) {
     discovered.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    discovered.configured = !ie.fAutoDetect;
   }
   return discovered;
 }
@@ -102,175 +152,171 @@ bool LogOnAsTheUser(HINTERNET request) {
   } else {
     return false;
   }
-  return WinHttp().WinHttpSetCredentials(request, target, scheme, /*pwszUserName=*/nullptr, /*pwszPassword=*/nullptr,
-                                  /*pAuthParams=*/nullptr) != FALSE;
+  return WinHttp().WinHttpSetCredentials(request, target, scheme, /*pwszUserName=*/nullptr,
+                                         /*pwszPassword=*/nullptr, /*pAuthParams=*/nullptr) != FALSE;
 }
 
-// Content-Length as a number; -1 when absent or not a plain decimal.
-long long AnnouncedLength(HINTERNET request) {
-  wchar_t text[32] = {};
+// A header of the response as text; empty when absent.
+std::string Header(HINTERNET request, DWORD which) {
+  wchar_t text[512];
   DWORD size = sizeof text;
-  if (!WinHttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                              WINHTTP_NO_HEADER_INDEX)) {
-    return -1;
+  if (!WinHttp().WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                                     WINHTTP_NO_HEADER_INDEX)) {
+    return "";
   }
-  long long value = 0;
-  const std::size_t digits = size / sizeof(wchar_t);
-  if (digits == 0 || digits > 18) return -1;
-  for (std::size_t i = 0; i < digits; ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return -1;
-    value = value * 10 + (text[i] - L'0');
-  }
-  return value;
+  return Utf8(std::wstring(text, size / sizeof(wchar_t)));
 }
 
 DWORD StatusCode(HINTERNET request, const std::string& url) {
   DWORD status = 0, size = sizeof status;
   if (!WinHttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+                                     WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
     FailWithError(url, "no status");
   }
   return status;
 }
 
+bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+// Bounds the next wait of `request` by how long the sink allows. Windows
+// takes a new bound for each wait; Wine keeps the one the request was sent
+// with, so a wait there ends at the latest when the bound at the start of
+// the request (the pace's window at most) has passed.
+void BoundWait(HINTERNET request, TransferSink& sink) {
+  std::int64_t ms = sink.WaitLimitMs();
+  if (ms <= 0) sink.Idle();  // the rules are broken already: the sink says which
+  ms = ms < 500 ? 500 : ms + 100;
+  const DWORD bound = static_cast<DWORD>(ms > 3600000 ? 3600000 : ms);
+  SetDword(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, bound);
+  SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, bound);
+}
+
+// A wait that ran out: the sink names the rule it broke, or it was the
+// server that went quiet.
+[[noreturn]] void WaitEnded(const std::string& url, TransferSink& sink, const char* step, DWORD error) {
+  if (error == ERROR_WINHTTP_TIMEOUT || error == kSocketTimedOut) sink.Idle();
+  FailWithError(url, step, error);
+}
+
 }  // namespace
 
-int WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits) {
+void WinHttpTransfer(const TransferRequest& request, TransferSink& sink) {
+  const std::string& url = request.url;
   const std::wstring wideUrl = Wide(url);
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttp().WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) FailWithError(url, "not a URL");
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-    Fail(url, "only http and https are fetched");
-  }
-  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-  object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (object.empty()) object = L"/";
+  Target origin;
+  if (!Crack(wideUrl, origin)) Fail(url, "not an http or https URL");
 
-  constexpr wchar_t kAgent[] = L"OsmerinPellarionUpdater/2.0";
-  const ProxyChoice proxy = UsersProxy(kAgent, wideUrl);
+  const std::wstring agent = Wide(request.userAgent);
+  const ProxyChoice proxy = UsersProxy(agent.c_str(), wideUrl);
   const bool named = proxy.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
   const ScopedInternet session(WinHttp().WinHttpOpen(
-      kAgent, proxy.access, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
+      agent.c_str(), proxy.access, named ? proxy.proxy.c_str() : WINHTTP_NO_PROXY_NAME,
       named && !proxy.bypass.empty() ? proxy.bypass.c_str() : WINHTTP_NO_PROXY_BYPASS, /*dwFlags=*/0));
-  if (session.get() == nullptr) FailWithError(url, "no WinHTTP session");
+  if (!session.valid()) FailWithError(url, "no WinHTTP session");
   // Windows 7 offers TLS 1.2 only when asked; TLS 1.3 is taken where the
   // system knows it.
   if (!SetDword(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
                 WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3) &&
-      !SetDword(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2) && secure) {
+      !SetDword(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2) &&
+      origin.secure) {
     FailWithError(url, "TLS 1.2 is not available");
   }
-  const int connectMs = limits.connectSeconds * 1000;
-  const int stallMs = limits.stallSeconds * 1000;
-  WinHttp().WinHttpSetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/stallMs,
-                        /*nReceiveTimeout=*/stallMs);
-  const ScopedInternet connection(WinHttp().WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-  if (connection.get() == nullptr) FailWithError(url, "cannot connect");
-  // No certificate-error flags are ever set: a certificate the system does
-  // not trust for this host fails the request.
-  const ScopedInternet request(WinHttp().WinHttpOpenRequest(connection.get(), L"GET", object.c_str(),
-                                                     /*pwszVersion=*/nullptr, WINHTTP_NO_REFERER,
-                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
-  if (request.get() == nullptr) FailWithError(url, "cannot open the request");
-  // The plain receive timeout is not honoured everywhere; this one is, also
-  // while the body stalls.
-  SetDword(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(stallMs));
-  // A redirect may stay on https or go from http to https, never down to
-  // http; each hop counts against the limit.
-  if (limits.maxRedirects <= 0) {
-    SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
-  } else {
-    SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
-    SetDword(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, static_cast<DWORD>(limits.maxRedirects));
+  const int connectMs = request.connectSeconds * 1000;
+  WinHttp().WinHttpSetTimeouts(session.get(), /*nResolveTimeout=*/connectMs, connectMs, /*nSendTimeout=*/connectMs,
+                               /*nReceiveTimeout=*/connectMs);
+  std::wstring ranges;
+  if (request.rangeFrom > 0) {
+    std::string asked = "Range: bytes=";
+    asked += std::to_string(request.rangeFrom);
+    asked += "-\r\nIf-Range: ";
+    asked += request.ifRange;
+    ranges = Wide(asked);
   }
-  // The user's own log-on may go to any server or proxy that asks for it.
-  SetDword(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW);
 
-  // One answer to a 401 and one to a 407, each with the user's credentials.
-  bool answeredServer = false, answeredProxy = false;
+  // Redirects are followed here, hop by hop, so that each hop's host decides
+  // whether the user's log-on may go there: only to the update server's own
+  // host, and only to the proxy the user's settings name.
+  Target target = origin;
+  ScopedInternet connection, get;
   DWORD status = 0;
-  for (;;) {
-    if (!WinHttp().WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-      FailWithError(url, "cannot send the request");
+  for (int hop = 0;; ++hop) {
+    connection = ScopedInternet(WinHttp().WinHttpConnect(session.get(), target.host.c_str(), target.port, 0));
+    if (!connection.valid()) FailWithError(url, "cannot connect");
+    // No certificate-error flags are ever set: a certificate the system does
+    // not trust for this host fails the request.
+    get = ScopedInternet(WinHttp().WinHttpOpenRequest(connection.get(), L"GET", target.object.c_str(),
+                                                      /*pwszVersion=*/nullptr, WINHTTP_NO_REFERER,
+                                                      WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                      target.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!get.valid()) FailWithError(url, "cannot open the request");
+    SetDword(get.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+    const bool ownHost = SameHost(target, origin) && target.secure == origin.secure;
+    // Automatic log-on on the local intranet at most, and only at home.
+    SetDword(get.get(), WINHTTP_OPTION_AUTOLOGON_POLICY,
+             ownHost ? WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM : WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH);
+    if (!ranges.empty() &&
+        !WinHttp().WinHttpAddRequestHeaders(get.get(), ranges.c_str(), static_cast<DWORD>(-1),
+                                            WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+      FailWithError(url, "cannot ask for a range");
     }
-    if (!WinHttp().WinHttpReceiveResponse(request.get(), /*lpReserved=*/nullptr)) FailWithError(url, "no response");
-    status = StatusCode(request.get(), url);
-    bool& answered = status == HTTP_STATUS_PROXY_AUTH_REQ ? answeredProxy : answeredServer;
-    if ((status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) || answered) break;
-    answered = true;
-    if (!LogOnAsTheUser(request.get())) break;
-  }
-
-  // The status and length are judged before a byte is written: an error
-  // page never becomes the file, and an oversized body is not even started.
-  // A 206 is a piece of the file, never the file.
-  if (status < 200 || status > 299) Fail(url, "HTTP status " + std::to_string(status));
-  if (status == HTTP_STATUS_PARTIAL_CONTENT) Fail(url, "HTTP status 206, a part of the body");
-  const long long expected = AnnouncedLength(request.get());
-  if (expected > limits.maxBytes) {
-    Fail(url, "body of " + std::to_string(expected) + " bytes announced, more than the " +
-                  std::to_string(limits.maxBytes) + " allowed");
-  }
-
-  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
-                                      /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
-  if (!file.valid()) FailWithError(url, "cannot create the file");
-  if (expected > 0) {
-    // Reserving the announced size up front keeps the file in few pieces;
-    // only a hint, so a file system that declines it changes nothing.
-    FILE_ALLOCATION_INFO reserve{};
-    reserve.AllocationSize.QuadPart = expected;
-    SetFileInformationByHandle(file.get(), FileAllocationInfo, &reserve, sizeof reserve);
-  }
-
-  const auto buffer = std::make_unique<char[]>(kPiece);
-  DWORD filled = 0;
-  long long received = 0;
-  const auto flush = [&] {
-    DWORD written = 0;
-    if (filled > 0 &&
-        (!WriteFile(file.get(), buffer.get(), filled, &written, /*lpOverlapped=*/nullptr) || written != filled)) {
-      FailWithError(url, "cannot write the file");
+    // One answer to a 401 (from the update server's host) and one to a 407
+    // (from the configured proxy), each with the user's credentials.
+    bool answeredServer = false, answeredProxy = false;
+    for (;;) {
+      BoundWait(get.get(), sink);
+      if (!WinHttp().WinHttpSendRequest(get.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                        0)) {
+        WaitEnded(url, sink, "cannot send the request", GetLastError());
+      }
+      if (!WinHttp().WinHttpReceiveResponse(get.get(), /*lpReserved=*/nullptr)) {
+        WaitEnded(url, sink, "no response", GetLastError());
+      }
+      status = StatusCode(get.get(), url);
+      if (status == HTTP_STATUS_DENIED && ownHost && !answeredServer) {
+        answeredServer = true;
+      } else if (status == HTTP_STATUS_PROXY_AUTH_REQ && proxy.configured && !answeredProxy) {
+        answeredProxy = true;
+      } else {
+        break;
+      }
+      if (!LogOnAsTheUser(get.get())) break;
     }
-    filled = 0;
-  };
-  TransferPace pace(static_cast<std::int64_t>(GetTickCount64()), stallMs, limits.minBytesPerSecond);
+    if (!IsRedirect(status)) break;
+    const std::wstring location = Wide(Header(get.get(), WINHTTP_QUERY_LOCATION));
+    Target next;
+    if (location.empty() || !Follow(target, location, next)) Fail(url, "a redirect without a Location");
+    if (hop >= request.maxRedirects) Fail(url, "too many redirects");
+    // Once on https, a redirect may not leave it.
+    if (target.secure && !next.secure) Fail(url, "a redirect from https to http");
+    target = next;
+  }
+
+  ResponseHead head;
+  head.status = static_cast<int>(status);
+  head.contentLength = Header(get.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+  head.contentRange = Header(get.get(), WINHTTP_QUERY_CONTENT_RANGE);
+  head.etag = Header(get.get(), WINHTTP_QUERY_ETAG);
+  head.lastModified = Header(get.get(), WINHTTP_QUERY_LAST_MODIFIED);
+  head.retryAfter = Header(get.get(), WINHTTP_QUERY_RETRY_AFTER);
+  sink.Head(head);
+
+  const auto buffer = std::make_unique<char[]>(kReadPiece);
   for (;;) {
     // A read waits until its whole buffer is filled; asking what has
     // arrived first keeps each read short, so a trickle is seen as one.
+    BoundWait(get.get(), sink);
     DWORD available = 0, read = 0;
-    if (!WinHttp().WinHttpQueryDataAvailable(request.get(), &available)) FailWithError(url, "transfer broken");
+    if (!WinHttp().WinHttpQueryDataAvailable(get.get(), &available)) {
+      WaitEnded(url, sink, "transfer broken", GetLastError());
+    }
     if (available == 0) break;
-    if (available > kPiece - filled) available = kPiece - filled;
-    if (!WinHttp().WinHttpReadData(request.get(), buffer.get() + filled, available, &read)) {
-      FailWithError(url, "transfer broken");
+    if (!WinHttp().WinHttpReadData(get.get(), buffer.get(), available < kReadPiece ? available : kReadPiece, &read)) {
+      WaitEnded(url, sink, "transfer broken", GetLastError());
     }
     if (read == 0) break;
-    filled += read;
-    received += read;
-    if (received > limits.maxBytes) {
-      Fail(url, "body longer than the " + std::to_string(limits.maxBytes) + " bytes allowed");
-    }
-    if (filled == kPiece) flush();
-    if (pace.TooSlow(static_cast<std::int64_t>(GetTickCount64()), received)) {
-      Fail(url, "slower than " + std::to_string(limits.minBytesPerSecond) + " bytes a second for " +
-                    std::to_string(limits.stallSeconds) + " s");
-    }
+    sink.Body(buffer.get(), read);
   }
-  flush();
-  // A body cut short ends the reads without an error: the length tells.
-  if (expected >= 0 && received != expected) {
-    Fail(url, "body of " + std::to_string(received) + " bytes, " + std::to_string(expected) + " announced");
-  }
-  if (!FlushFileBuffers(file.get())) FailWithError(url, "cannot flush the file");
-  return static_cast<int>(status);
+  sink.End();
 }
 
 }  // namespace pellarion

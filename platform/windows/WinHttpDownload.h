@@ -1,13 +1,14 @@
 #pragma once
 
-#include <string>
-
-#include "platform/DownloadLimits.h"
+#include "platform/Transfer.h"
 
 namespace pellarion {
 
-// WinHTTP's side of DownloadToFile (see Platform).
-// Returns the final HTTP status.
-int WinHttpDownload(const std::string& url, const std::string& path, const DownloadLimits& limits);
+// WinHTTP's side of Transfer (see Platform): the user's proxy settings, TLS
+// with the system's trust, redirects followed hop by hop, and the user's
+// log-on only for the update server's own host and the configured proxy.
+// What arrives goes to `sink`. Fails (PlatformError) when the transfer
+// breaks; lets the sink's own failures through.
+void WinHttpTransfer(const TransferRequest& request, TransferSink& sink);
 
 }  // namespace pellarion

@@ -97,6 +97,47 @@ bool DriveMissing(const std::wstring& path) {
   return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
 }
 
+// Writes a download in large pieces, in order.
+class HandleOutput : public OutputFile {
+ public:
+  HandleOutput(ScopedHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  // Setting aside the whole size up front keeps the file in few pieces and
+  // finds a full disk before the transfer rather than at its end; where the
+  // file system declines, only the hint is lost.
+  void Reserve(std::int64_t totalBytes) override {
+    FILE_ALLOCATION_INFO reserve{};
+    reserve.AllocationSize.QuadPart = totalBytes;
+    if (!SetFileInformationByHandle(file_.get(), FileAllocationInfo, &reserve, sizeof reserve) &&
+        GetLastError() == ERROR_DISK_FULL) {
+      FailWithLastError("no room on the volume for", path_);
+    }
+  }
+  // Pieces of a few MiB at most: one call writes each whole.
+  void Write(const char* data, std::size_t size) override {
+    DWORD written = 0;
+    if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, /*lpOverlapped=*/nullptr) ||
+        written != size) {
+      FailWithLastError("cannot write", path_);
+    }
+  }
+  void Flush() override {
+    if (!FlushFileBuffers(file_.get())) FailWithLastError("cannot flush", path_);
+  }
+
+ private:
+  ScopedHandle file_;
+  std::string path_;
+};
+
+// The folder part of a path, with its trailing backslash.
+std::wstring FolderOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? L".\\" : path.substr(0, slash + 1);
+}
+
+using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+
 class HandleInput : public InputFile {
  public:
   HandleInput(ScopedHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
@@ -406,14 +447,72 @@ class WindowsPlatform : public Platform {
     return VerifyDigestSignature(sha256Digest, derSignature, spkiDer);
   }
 
+  std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
+    ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
+                                  keepBytes > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  /*hTemplateFile=*/nullptr));
+    if (!file.valid()) FailWithLastError("cannot create", path);
+    if (keepBytes > 0) {
+      LARGE_INTEGER size{}, at{};
+      at.QuadPart = keepBytes;
+      if (!GetFileSizeEx(file.get(), &size)) FailWithLastError("cannot read the length of", path);
+      if (size.QuadPart < keepBytes) throw PlatformError("fewer bytes than kept in " + path);
+      if (!SetFilePointerEx(file.get(), at, /*lpNewFilePointer=*/nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+        FailWithLastError("cannot cut", path);
+      }
+    }
+    return std::make_unique<HandleOutput>(std::move(file), path);
+  }
+
+  VolumeSpace SpaceOf(const std::string& path) override {
+    ULARGE_INTEGER available{}, total{};
+    if (!GetDiskFreeSpaceExW(FolderOf(Wide(path)).c_str(), &available, &total, /*lpTotalNumberOfFreeBytes=*/nullptr)) {
+      FailWithLastError("cannot read the free space of", path);
+    }
+    return {static_cast<std::int64_t>(available.QuadPart), static_cast<std::int64_t>(total.QuadPart)};
+  }
+
   // The transfer runs on a worker thread while this one keeps the window
   // answering, so that Windows never marks it "Not Responding"; the run
-  // itself still waits here until the file is complete or the download failed.
-  int DownloadToFile(const std::string& url, const std::string& path,
-                      const DownloadLimits& limits) override {
-    int status = 0;
-    RunWhilePumping([&] { status = WinHttpDownload(url, path, limits); }, [this] { Pump(); });
-    return status;
+  // itself still waits here until the transfer has ended.
+  void Transfer(const TransferRequest& request, TransferSink& sink) override {
+    RunWhilePumping([&] { WinHttpTransfer(request, sink); }, [this] { Pump(); });
+  }
+
+  // The version as the kernel gives it (RtlGetVersion is not subject to the
+  // compatibility shims that make GetVersionEx lie to programs without a
+  // manifest naming the newest Windows), and the machine's own processor,
+  // also for a 32-bit updater running on a 64-bit or ARM system.
+  SystemDescription DescribeSystem() override {
+    SystemDescription description{"Windows", "unknown"};
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    if (rtlGetVersion != nullptr && rtlGetVersion(&version) == 0) {
+      for (const DWORD part : {version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber}) {
+        description.system += description.system.size() == 7 ? ' ' : '.';
+        description.system += std::to_string(part);
+      }
+    }
+    USHORT process = 0, machine = 0;
+    const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    if (isWow64Process2 == nullptr || !isWow64Process2(GetCurrentProcess(), &process, &machine)) {
+      SYSTEM_INFO info{};
+      GetNativeSystemInfo(&info);
+      machine = info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64   ? IMAGE_FILE_MACHINE_AMD64
+                : info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? IMAGE_FILE_MACHINE_ARM64
+                : info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL ? IMAGE_FILE_MACHINE_I386
+                                                                              : 0;
+    }
+    switch (machine) {
+      case IMAGE_FILE_MACHINE_I386: description.architecture = "x86"; break;
+      case IMAGE_FILE_MACHINE_AMD64: description.architecture = "x64"; break;
+      case IMAGE_FILE_MACHINE_ARM64: description.architecture = "arm64"; break;
+      default: break;
+    }
+    return description;
   }
 
   // The program starts in its own folder, where it expects its files.

@@ -1,9 +1,15 @@
-// Throughput and memory of DownloadFile against the curl command line, in the
-// same run, from the same loopback server:
+// Figures for DownloadFile, printed, never judged:
 //   download_benchmark [MiB [runs]]          (default 512 MiB, 5 runs)
-// DownloadFile flushes its file before it succeeds; curl does not, so it is
-// timed alone and followed by `sync` of its file. Each side runs as its own
-// process, so its peak resident size is its own. Medians of the runs.
+// 1. Throughput and memory against the command line, from the same loopback
+//    server in the same run: DownloadFile with its checks (the file flushed
+//    to disk, its SHA-256 computed as it arrives and compared) against `curl`
+//    followed by `sha256sum` of its file (and, for a like-for-like flush,
+//    `curl`, `sync` of its file, then `sha256sum`). Each side runs as its own
+//    process, so its peak resident size is its own. Medians of the runs.
+// 2. A 64 MiB package from nginx over a link that drops every 16 MiB: how
+//    many bytes crossed the link in all, against the package's length, and
+//    how many runs of the updater it took.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,12 +26,16 @@
 
 #include "download/DownloadService.h"
 #include "platform/Platform.h"
-#include "download/DownloadService.h"
+#include "tests/support/CuttingRelay.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 
 extern char** environ;
 
 namespace {
+
+using pellarion::testing::WriteFile;
 
 struct Measure {
   double seconds = 0;
@@ -37,12 +47,16 @@ Measure RunMeasured(std::vector<std::string> argv) {
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
+  if (posix_spawnp(&pid, args[0], &quiet, nullptr, args.data(), environ) != 0) {
     std::perror(args[0]);
     std::exit(2);
   }
+  posix_spawn_file_actions_destroy(&quiet);
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
@@ -53,11 +67,39 @@ Measure RunMeasured(std::vector<std::string> argv) {
   return m;
 }
 
-// The child: one DownloadFile, as the update run makes it.
-int Fetch(const std::string& url, const std::string& path) {
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
+  return hex;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
+// The SHA-256 of what the tests' server sends for /big/<bytes>.
+std::string GeneratedSha256(pellarion::Platform& platform, long long bytes) {
+  std::string piece(1 << 20, '\0');
+  for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<char>(i * 131 % 251);
+  const auto sha = platform.StartSha256();
+  for (long long left = bytes; left > 0; left -= static_cast<long long>(piece.size())) {
+    sha->Add(piece.data(), static_cast<std::size_t>(std::min<long long>(left, static_cast<long long>(piece.size()))));
+  }
+  return sha->Finish();
+}
+
+// The child: one DownloadFile as the update run makes it, with the digest
+// it must match; resumable when asked. Exit 0 when the file arrived, 1 not.
+int Fetch(const std::string& url, const std::string& path, const std::string& sha256Hex, bool resumable) {
   const auto platform = pellarion::CreateSystemPlatform();
-  pellarion::DownloadFile(*platform, url, path);
-  return std::filesystem::exists(path) ? 0 : 1;
+  pellarion::DownloadLimits limits;
+  const std::string digest = Unhex(sha256Hex);
+  limits.expectedSha256 = &digest;
+  limits.resumable = resumable;
+  return pellarion::DownloadFile(*platform, url, path, limits).fetched ? 0 : 1;
 }
 
 double Median(std::vector<double> values) {
@@ -66,57 +108,99 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--fetch") == 0) return Fetch(argv[2], argv[3]);
-  const long long mib = argc > 1 ? std::atoll(argv[1]) : 512;
-  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+// The first figures: DownloadFile against curl and sha256sum.
+int Throughput(const std::string& self, const std::string& dir, long long mib, int runs) {
   const long long bytes = mib << 20;
-  const std::string dir = std::filesystem::temp_directory_path() / "pellarion-benchmark";
-  std::filesystem::create_directories(dir);
   const std::string ours = dir + "/ours.bin", theirs = dir + "/curl.bin";
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-
   pellarion::testing::TestHttpServer server;
   const std::string url = server.Url("/big/" + std::to_string(bytes));
+  const auto platform = pellarion::CreateSystemPlatform();
+  const std::string sha = Hex(GeneratedSha256(*platform, bytes));
   std::printf("downloading %lld MiB from %s, median of %d runs each\n", mib, url.c_str(), runs);
 
-  // Seconds per run: DownloadFile (flushed), curl (not flushed), curl then sync of its file.
-  std::vector<double> oursSeconds, curlSeconds, curlSyncSeconds;
+  std::vector<double> oursSeconds, curlHashSeconds, curlSyncHashSeconds;
   long oursPeakKiB = 0, curlPeakKiB = 0;
   for (int round = 0; round < runs; ++round) {
     std::filesystem::remove(ours);
     std::filesystem::remove(theirs);
     // Who goes first alternates, so that neither always meets the other's
     // writeback still draining.
-    Measure a, b, sync;
-    if (round % 2 == 0) a = RunMeasured({self, "--fetch", url, ours});
+    Measure a, b, sync, hash;
+    if (round % 2 == 0) a = RunMeasured({self, "--fetch", url, ours, sha, "whole"});
     b = RunMeasured({"curl", "-s", "-f", "-o", theirs, url});
+    hash = RunMeasured({"sha256sum", theirs});
     sync = RunMeasured({"sync", theirs});
-    if (round % 2 == 1) a = RunMeasured({self, "--fetch", url, ours});
-    std::printf("run %d: DownloadFile %.2f s, curl %.2f s, sync %.2f s\n", round + 1, a.seconds, b.seconds,
-                sync.seconds);
-    if (a.exitCode != 0 || b.exitCode != 0 || sync.exitCode != 0 ||
+    if (round % 2 == 1) a = RunMeasured({self, "--fetch", url, ours, sha, "whole"});
+    std::printf("run %d: DownloadFile %.2f s, curl %.2f s, sha256sum %.2f s, sync %.2f s\n", round + 1, a.seconds,
+                b.seconds, hash.seconds, sync.seconds);
+    if (a.exitCode != 0 || b.exitCode != 0 || hash.exitCode != 0 || sync.exitCode != 0 ||
         std::filesystem::file_size(ours) != static_cast<std::uintmax_t>(bytes)) {
-      std::printf("a download failed (DownloadFile %d, curl %d, sync %d)\n", a.exitCode, b.exitCode, sync.exitCode);
+      std::printf("a download failed (DownloadFile %d, curl %d, sha256sum %d, sync %d)\n", a.exitCode, b.exitCode,
+                  hash.exitCode, sync.exitCode);
       return 1;
     }
     oursSeconds.push_back(a.seconds);
-    curlSeconds.push_back(b.seconds);
-    curlSyncSeconds.push_back(b.seconds + sync.seconds);
+    curlHashSeconds.push_back(b.seconds + hash.seconds);
+    curlSyncHashSeconds.push_back(b.seconds + sync.seconds + hash.seconds);
     oursPeakKiB = std::max(oursPeakKiB, a.peakKiB);  // the worst peak counts
     curlPeakKiB = std::max(curlPeakKiB, b.peakKiB);
   }
-  std::filesystem::remove_all(dir);
+  std::filesystem::remove(ours);
+  std::filesystem::remove(theirs);
   const double oursRate = static_cast<double>(mib) / Median(oursSeconds);
-  const double curlRate = static_cast<double>(mib) / Median(curlSeconds);
-  const double curlSyncRate = static_cast<double>(mib) / Median(curlSyncSeconds);
-  std::printf("DownloadFile (flushed):  %8.1f MiB/s  peak resident %6.1f MiB\n", oursRate, oursPeakKiB / 1024.0);
-  std::printf("curl (not flushed):      %8.1f MiB/s  peak resident %6.1f MiB\n", curlRate, curlPeakKiB / 1024.0);
-  std::printf("curl, then sync of file: %8.1f MiB/s\n", curlSyncRate);
-  std::printf("ratio DownloadFile/curl:         %.2f (target at least 1.5)\n", oursRate / curlRate);
-  std::printf("ratio DownloadFile/curl+sync:    %.2f\n", oursRate / curlSyncRate);
-  std::printf("DownloadFile peak resident: %.1f MiB (target under 16 MiB)\n", oursPeakKiB / 1024.0);
+  const double curlRate = static_cast<double>(mib) / Median(curlHashSeconds);
+  const double curlSyncRate = static_cast<double>(mib) / Median(curlSyncHashSeconds);
+  std::printf("DownloadFile (flushed, hashed):  %8.1f MiB/s  peak resident %6.1f MiB\n", oursRate,
+              oursPeakKiB / 1024.0);
+  std::printf("curl, then sha256sum:            %8.1f MiB/s  peak resident %6.1f MiB (curl)\n", curlRate,
+              curlPeakKiB / 1024.0);
+  std::printf("curl, sync, then sha256sum:      %8.1f MiB/s\n", curlSyncRate);
+  std::printf("median ratio DownloadFile / (curl + sha256sum):        %.2f\n", oursRate / curlRate);
+  std::printf("median ratio DownloadFile / (curl + sync + sha256sum): %.2f\n", oursRate / curlSyncRate);
   return 0;
+}
+
+// The second: a 64 MiB package over a link that drops every 16 MiB.
+int DroppingLink(const std::string& self, const std::string& dir) {
+  constexpr long long kPackage = 64LL << 20, kDropEvery = 16LL << 20;
+  std::string package(static_cast<std::size_t>(kPackage), '\0');
+  for (std::size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>((i * 7919) >> 8);
+  WriteFile(dir + "/www/update/Pellarion.bin", package);
+  const auto platform = pellarion::CreateSystemPlatform();
+  const auto hasher = platform->StartSha256();
+  hasher->Add(package.data(), package.size());
+  const std::string sha = Hex(hasher->Finish());
+  package.clear();
+  pellarion::testing::Nginx nginx(dir + "/www", dir + "/nginx");
+  pellarion::testing::CuttingRelay link(nginx.port(), {.cutAfter = kDropEvery});
+  const std::string url = "http://127.0.0.1:" + std::to_string(link.port()) + "/update/Pellarion.bin";
+  const std::string target = dir + "/Pellarion.bin";
+  int runs = 0;
+  double seconds = 0;
+  for (; runs < 5 && !std::filesystem::exists(target); ++runs) {
+    seconds += RunMeasured({self, "--fetch", url, target, sha, "resumable"}).seconds;
+  }
+  const bool arrived = std::filesystem::exists(target);
+  std::printf("64 MiB over a link that drops every 16 MiB: %s after %d run(s) of the download, %.1f s, "
+              "%d connections\n",
+              arrived ? "arrived" : "did NOT arrive", runs, seconds, link.Connections());
+  std::printf("bytes over the link: %lld, %.3fx the package (target at most 1.1x)\n",
+              static_cast<long long>(link.BytesRelayed()),
+              static_cast<double>(link.BytesRelayed()) / static_cast<double>(kPackage));
+  return arrived ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], "--fetch") == 0) {
+    return Fetch(argv[2], argv[3], argv[4], std::strcmp(argv[5], "resumable") == 0);
+  }
+  const long long mib = argc > 1 ? std::atoll(argv[1]) : 512;
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const pellarion::testing::TempDir dir;
+  const int throughput = Throughput(self, dir.path(), mib, runs);
+  const int link = DroppingLink(self, dir.path());
+  return throughput != 0 ? throughput : link;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 
+#include "download/FileSink.h"
 #include "platform/WebColour.h"
 #include "platform/linux/OpenSslSignature.h"
 #include "tests/support/StandInImage.h"
@@ -190,23 +191,70 @@ bool FakePlatform::VerifySignature(const std::string& sha256Digest, const std::s
   return derSignature == "fake-ecdsa(" + spkiDer + "):" + sha256Digest;
 }
 
-int FakePlatform::DownloadToFile(const std::string& url, const std::string& path,
-                                  const DownloadLimits& limits) {
-  log.push_back("download " + url + " -> " + path);
+class FakeOutput : public OutputFile {
+ public:
+  FakeOutput(FakePlatform& platform, std::string path, std::string kept)
+      : platform_(platform), path_(std::move(path)), bytes_(std::move(kept)) {
+    platform_.Put(path_, platform_.Written(bytes_));
+  }
+  void Reserve(std::int64_t) override {}
+  void Write(const char* data, std::size_t size) override {
+    platform_.CheckDrive(path_);
+    bytes_.append(data, size);
+    platform_.Put(path_, platform_.Written(bytes_));
+  }
+  void Flush() override { platform_.CheckDrive(path_); }
+
+ private:
+  FakePlatform& platform_;
+  std::string path_, bytes_;
+};
+
+FakeFile FakePlatform::Written(const std::string& bytes) const {
+  for (const auto& offered : server) {
+    if (offered.second.Bytes() == bytes) return offered.second;
+  }
+  return FakeFile{bytes, ""};
+}
+
+std::unique_ptr<OutputFile> FakePlatform::OpenOutput(const std::string& path, std::int64_t keepBytes) {
   CheckDrive(path);
-  if (const auto partial = partialBodies.find(url); partial != partialBodies.end()) {
-    Put(path, FakeFile{partial->second, ""});
-    throw PlatformError("connection closed early: " + url);
+  std::string kept;
+  if (keepBytes > 0) {
+    kept = Existing(path).Bytes();
+    if (static_cast<std::int64_t>(kept.size()) < keepBytes) throw PlatformError("fewer bytes than kept: " + path);
+    kept.resize(static_cast<std::size_t>(keepBytes));
   }
-  const auto offered = server.find(url);
-  if (offered == server.end()) throw PlatformError("404 Not Found: " + url);
-  // A body beyond the cap stops there, as one without a length does.
-  if (const std::string bytes = offered->second.Bytes(); static_cast<std::int64_t>(bytes.size()) > limits.maxBytes) {
-    Put(path, FakeFile{bytes.substr(0, static_cast<std::size_t>(limits.maxBytes)), ""});
-    throw PlatformError("larger than " + std::to_string(limits.maxBytes) + " bytes: " + url);
+  return std::make_unique<FakeOutput>(*this, path, std::move(kept));
+}
+
+VolumeSpace FakePlatform::SpaceOf(const std::string& path) {
+  CheckDrive(path);
+  return volume;
+}
+
+void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) {
+  const auto* file = dynamic_cast<const FileSink*>(&sink);
+  log.push_back("download " + request.url + (file != nullptr ? " -> " + file->path() : ""));
+  requests.push_back(request);
+  if (transport) {
+    transport(request, sink);
+    return sink.End();
   }
-  Put(path, offered->second);
-  return 200;
+  if (const auto partial = partialBodies.find(request.url); partial != partialBodies.end()) {
+    sink.Head({200});
+    sink.Body(partial->second.data(), partial->second.size());
+    throw PlatformError("connection closed early: " + request.url);
+  }
+  const auto offered = server.find(request.url);
+  if (offered == server.end()) {
+    sink.Head({404});
+    return sink.End();
+  }
+  const std::string bytes = offered->second.Bytes();
+  sink.Head({200, std::to_string(bytes.size())});
+  sink.Body(bytes.data(), bytes.size());
+  sink.End();
 }
 
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {

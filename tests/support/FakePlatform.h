@@ -2,6 +2,7 @@
 // effect the run has on the machine is written to one ordered log.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,10 +35,17 @@ class FakePlatform : public Platform {
   std::string userName = "amina";
   std::set<char> unavailableDrives;  // upper-case letters
   bool firewallAvailable = true;
-  // What the "server" offers: URL -> file. A URL it does not know fails the
-  // download; `partialBodies` leave part of the body before failing.
+  // What the "server" offers: URL -> file, sent whole with its length. A URL
+  // it does not know is answered 404; `partialBodies` send part of a body,
+  // then the connection breaks. A `transport`, when set, answers every
+  // request instead (a scripted server and link).
   std::map<std::string, FakeFile> server;
   std::map<std::string, std::string> partialBodies;
+  std::function<void(const TransferRequest&, TransferSink&)> transport;
+  VolumeSpace volume{.freeBytes = 1LL << 40, .totalBytes = 1LL << 41};
+  SystemDescription system{"Windows 10.0.19045", "x64"};
+  // Every request made, in order.
+  std::vector<TransferRequest> requests;
   // Running processes in the order the system lists them, with the full
   // path of their executable. `refuses` stay when terminated; `closes` end
   // when asked to close.
@@ -97,8 +105,14 @@ class FakePlatform : public Platform {
   static std::string FakeSignature(const std::string& bytes, const std::string& spkiDer);
   bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override;
-  int DownloadToFile(const std::string& url, const std::string& path,
-                      const DownloadLimits& limits) override;
+  // A file written is kept as the server's file of the same bytes, when
+  // there is one, so that tests can name it by its contents.
+  std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override;
+  VolumeSpace SpaceOf(const std::string& path) override;
+  // Logs "download URL -> PATH" (the file the download writes); a body that
+  // was sent whole is ended (TransferSink::End).
+  void Transfer(const TransferRequest& request, TransferSink& sink) override;
+  SystemDescription DescribeSystem() override { return system; }
   void StartProgram(const std::string& path, WindowState state) override;
   std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override;
   void RequestClose(std::int64_t id) override;
@@ -120,6 +134,9 @@ class FakePlatform : public Platform {
   const FakeFile& Existing(const std::string& path) const;
 
   void Put(const std::string& path, FakeFile file);
+  // The file written with `bytes`: the server's of the same bytes, or new.
+  FakeFile Written(const std::string& bytes) const;
+  friend class FakeOutput;
 
   std::map<std::string, FakeFile> files_;
   std::map<std::string, std::string> paths_;  // the name each file was last written under

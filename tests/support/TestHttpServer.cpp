@@ -17,6 +17,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <stdexcept>
 
 #include "tests/support/Subprocess.h"
@@ -330,9 +331,20 @@ void TestHttpServer::Handle(Connection& client) {
   if (firstSpace == std::string::npos || secondSpace == std::string::npos) return;
   std::string path = request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
   const bool tunnel = request.compare(0, firstSpace, "CONNECT") == 0;
+  std::string range;
+  if (const auto at = request.find("\r\nRange: "); at != std::string::npos) {
+    range = request.substr(at + 9, request.find("\r\n", at + 9) - at - 9);
+  }
+  const bool credentials = request.find("\r\nAuthorization: ") != std::string::npos ||
+                           request.find("\r\nProxy-Authorization: ") != std::string::npos;
   while (lock_.test_and_set()) {
   }
-  requests_.push_back(tunnel ? "CONNECT " + path : path);
+  requests_.push_back((tunnel ? "CONNECT " + path : path) + (range.empty() ? "" : " [" + range + "]") +
+                      (credentials ? " [credentials]" : ""));
+  std::string listed;
+  for (const std::string& r : requests_) listed += r + "\n";
+  const long long asked = std::count(seen_.begin(), seen_.end(), path);
+  seen_.push_back(path);
   if (const auto scheme = path.find("://"); scheme != std::string::npos && path[0] != '/') {
     const auto slash = path.find('/', scheme + 3);
     path = slash == std::string::npos ? "/" : path.substr(slash);
@@ -372,6 +384,28 @@ void TestHttpServer::Handle(Connection& client) {
       if (!SendAll(client, "t", 1)) return;
       ::poll(nullptr, 0, gapMs);
     }
+  } else if (path.rfind("/busy/", 0) == 0) {
+    char* rest = nullptr;
+    const long long times = std::strtoll(path.c_str() + 6, &rest, 10);
+    const std::string retryAfter = *rest == '/' && rest[1] != '-' ? "Retry-After: " + std::string(rest + 1) + "\r\n" : "";
+    const std::string body = asked < times ? ErrorPage(503) : "hello, updater";
+    SendAll(client, asked < times ? Head(503, "Service Unavailable", static_cast<long long>(body.size()), retryAfter) + body
+                                  : Head(200, "OK", static_cast<long long>(body.size())) + body);
+  } else if (path == "/requests") {
+    SendAll(client, Head(200, "OK", static_cast<long long>(listed.size())) + listed);
+  } else if ((path == "/auth/server" || path == "/auth/proxy") && !credentials) {
+    const bool proxy = path == "/auth/proxy";
+    const std::string asks = proxy ? "Proxy-Authenticate: " : "WWW-Authenticate: ";
+    SendAll(client, Head(proxy ? 407 : 401, proxy ? "Proxy Authentication Required" : "Unauthorized", 0,
+                         asks + "Negotiate\r\n" + asks + "NTLM\r\n"));
+  } else if (path == "/auth/server" || path == "/auth/proxy") {
+    SendAll(client, Head(200, "OK", 14) + "hello, updater");
+  } else if (path == "/wrong-range") {
+    std::string body;
+    for (int i = 0; i < 100; ++i) body += static_cast<char>('0' + i % 10);
+    SendAll(client, range.empty() ? Head(200, "OK", 100, "ETag: \"w\"\r\n") + body
+                                  : Head(206, "Partial Content", 50, "ETag: \"w\"\r\nContent-Range: bytes 0-49/100\r\n") +
+                                        body.substr(0, 50));
   } else if (path == "/stall") {
     SendAll(client, Head(200, "OK", 1000));
     WaitForClose(client, stop_);

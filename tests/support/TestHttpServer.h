@@ -14,6 +14,14 @@
 //   /chunked-cut        a chunked body that stops before its last chunk
 //   /to/<url>           302 to that absolute URL
 //   /close-delimited/<path>  the folder's file without a Content-Length
+//   /busy/<n>/<seconds>  503 with Retry-After <seconds> (none for "-") to the
+//                       first <n> requests of that path, then /ok
+//   /wrong-range        100 bytes with ETag "w"; a request for a range gets
+//                       206 for bytes 0-49, whatever it asked
+//   /auth/server, /auth/proxy  401 (or 407) asking for Negotiate or NTLM; a
+//                       request that brings credentials gets /ok
+//   /requests           the requests so far, one a line (for a client that
+//                       cannot call Requests(), as under Wine)
 // Everything else comes from the folder, or is 404. A request in absolute form
 // ("GET http://host/path", as to a proxy) is served as its path and recorded
 // whole: the server doubles as the loopback proxy of the tests.
@@ -55,7 +63,9 @@ class TestHttpServer {
   // Serves requests for `path` as if `servedAs` had been asked (for example
   // a package path as /truncated). Call before the requests it affects.
   void Alias(const std::string& path, const std::string& servedAs);
-  // Paths requested so far, in order (absolute-form targets whole).
+  // Paths requested so far, in order (absolute-form targets whole), each
+  // followed by " [bytes=N-]" when the request asked for a range and by
+  // " [credentials]" when it brought an Authorization or Proxy-Authorization.
   std::vector<std::string> Requests() const;
 
  private:
@@ -71,6 +81,7 @@ class TestHttpServer {
   mutable std::atomic_flag lock_ = ATOMIC_FLAG_INIT;
   std::vector<std::string> requests_;
   std::vector<std::pair<std::string, std::string>> aliases_;
+  std::vector<std::string> seen_;  // every path asked, for /busy's count
   std::thread thread_;
 };
 

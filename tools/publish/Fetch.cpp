@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "BuildVersion.h"
 #include "platform/TemporaryFiles.h"
 #include "tools/publish/Ticker.h"
 #include "versions/EscapedText.h"
@@ -54,6 +55,13 @@ DownloadOutcome Fetch(Platform& platform, const std::string& url, const std::str
                       std::int64_t maxBytes) {
   DownloadLimits limits;
   limits.maxBytes = maxBytes;
+  // The tool names itself, so that a server's log keeps it apart from the
+  // updaters of the fleet.
+  static const std::string agent = "pellarion-publish/" + std::to_string(PELLARION_VERSION_MAJOR) + "." +
+                                   std::to_string(PELLARION_VERSION_MINOR) + "." +
+                                   std::to_string(PELLARION_VERSION_BUILD) + "." +
+                                   std::to_string(PELLARION_VERSION_REVISION);
+  limits.userAgent = agent.c_str();
   const ProgressLine progress(url, path + kDownloadSuffix);
   return DownloadFile(platform, url, path, limits);
 }

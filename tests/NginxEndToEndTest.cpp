@@ -1,0 +1,205 @@
+// The Linux update.exe against Debian's nginx serving a tree that
+// `pellarion-publish stage` made, as a publisher runs it: a plain update, a
+// package resumed after its connection was cut, a package replaced between
+// two runs, and a fleet of updaters behind a connection limit.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/ExitCodes.h"
+#include "tests/support/CuttingRelay.h"
+#include "tests/support/Nginx.h"
+#include "tests/support/Subprocess.h"
+
+extern char** environ;
+
+namespace pellarion {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using testing::CuttingRelay;
+using testing::Nginx;
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::TempDir;
+using testing::WriteFile;
+namespace fs = std::filesystem;
+
+const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
+const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+constexpr int kUpdated = static_cast<int>(ExitCode::Updated);
+
+// The application 3.1.0.12 made `bytes` longer (past its own headers, which
+// the gate allows), with a pattern `seed` picks: packages of a realistic size.
+std::string LargeApplication(std::size_t bytes, unsigned seed) {
+  std::string image = ReadFile(kApp3);
+  for (std::size_t i = 0; i < bytes; ++i) image += static_cast<char>((i * 131 + seed * 7) % 251);
+  return image;
+}
+
+// How many lines of the access log hold all of `parts`.
+int Lines(const std::string& log, std::initializer_list<const char*> parts) {
+  int n = 0;
+  for (std::size_t at = 0, end; at < log.size(); at = end + 1) {
+    end = log.find('\n', at);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(at, end - at);
+    bool all = true;
+    for (const char* part : parts) all = all && line.find(part) != std::string::npos;
+    n += all ? 1 : 0;
+  }
+  return n;
+}
+
+class NginxEndToEndTest : public ::testing::Test {
+ protected:
+  // Stages the release (with `app` as the application) into the server's
+  // tree as a publisher does, signed unless `keyed` is false.
+  void Stage(const std::string& app, bool keyed = true) {
+    WriteFile(dir / "release/Pellarion.exe", app, 0755);
+    std::vector<std::string> command = {PUBLISH_EXE, "stage", "--app", dir / "release/Pellarion.exe", "--updater",
+                                        keyed ? SIGNED_UPDATE_EXE : UPDATE_EXE, dir / "www"};
+    if (keyed) command.insert(command.end() - 1, {"--key", SIGNING_KEY});
+    const auto staged = RunProgram(command, {}, 60000);
+    ASSERT_EQ(staged.exitCode, 0) << staged.output;
+  }
+  // A workstation with the application 1.0.0.1 and the updater, keyed
+  // unless `keyed` is false.
+  std::string Workstation(const std::string& name, bool keyed = true) {
+    const std::string folder = dir / name;
+    fs::create_directories(folder);
+    fs::copy_file(keyed ? SIGNED_UPDATE_EXE : UPDATE_EXE, folder + "/update.exe");
+    fs::copy_file(kApp1, folder + "/Pellarion.exe");
+    WriteFile(folder + "/format.dll", "");
+    return folder;
+  }
+  testing::RunResult Run(const std::string& folder, int port) {
+    return RunProgram({folder + "/update.exe"}, {{"PELLARION_UPDATE_SERVER", "127.0.0.1:" + std::to_string(port)}},
+                      120000);
+  }
+
+  TempDir dir;
+};
+
+TEST_F(NginxEndToEndTest, APlainUpdateNamesTheFleetInItsUserAgent) {
+  const std::string app = LargeApplication(300000, 1);
+  Stage(app);
+  Nginx nginx(dir / "www", dir / "nginx");
+  const std::string station = Workstation("station");
+  const auto run = Run(station, nginx.port());
+  EXPECT_EQ(run.exitCode, kUpdated) << ReadFile(station + "/update.log");
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app);
+  const std::string log = nginx.AccessLog();
+  EXPECT_EQ(Lines(log, {"200 ", "GET /update/Pellarion.bin HTTP"}), 1) << log;
+  // Every request names the updater, the installed application, the
+  // system and the machine.
+  EXPECT_THAT(log, MatchesRegex("(200 [0-9]+ \"GET /update/[^\"]+\" \"OsmerinPellarionUpdater/2\\.0\\.0\\.55 "
+                                "\\(Pellarion 1\\.0\\.0\\.1; Linux [0-9.]+; [a-z0-9_]+\\)\" \"-\"\n)+"));
+}
+
+TEST_F(NginxEndToEndTest, APackageCutMidwayResumesWhereItStopped) {
+  const std::string app = LargeApplication(1500000, 2);
+  Stage(app);
+  Nginx nginx(dir / "www", dir / "nginx");
+  // The first connection that carries 700 KB is cut.
+  CuttingRelay relay(nginx.port(), {.cutAfter = 700000, .cuts = 1});
+  const std::string station = Workstation("station");
+  const auto run = Run(station, relay.port());
+  EXPECT_EQ(run.exitCode, kUpdated) << ReadFile(station + "/update.log");
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app);
+  EXPECT_FALSE(fs::exists(station + "/Pellarion.bin.part"));
+  EXPECT_FALSE(fs::exists(station + "/Pellarion.bin.resume"));
+  // The second request asked for the rest, and got only that.
+  const std::string log = nginx.AccessLog();
+  EXPECT_EQ(Lines(log, {"206 ", "GET /update/Pellarion.bin", "\"bytes="}), 1) << log;
+  EXPECT_LT(relay.BytesRelayed(), static_cast<std::int64_t>(app.size() + 200000));
+}
+
+// Without a key the server's validator alone tells the versions apart (a
+// keyed updater also knows the signed length and digest of each package).
+TEST_F(NginxEndToEndTest, APackageReplacedBetweenTwoRunsIsNeverJoinedToTheOldOne) {
+  const std::string first = LargeApplication(1500000, 3), second = LargeApplication(1400000, 4);
+  Stage(first, /*keyed=*/false);
+  Nginx nginx(dir / "www", dir / "nginx");
+  const std::string station = Workstation("station", /*keyed=*/false);
+  // The link drops mid-package and stays down for the rest of the run.
+  CuttingRelay relay(nginx.port(), {.cutAfter = 700000, .cuts = 1, .refuseAfterCuts = true});
+  const auto cut = Run(station, relay.port());
+  EXPECT_NE(cut.exitCode, kUpdated);
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == ReadFile(kApp1));
+  ASSERT_TRUE(fs::exists(station + "/Pellarion.bin.part"));
+  ASSERT_TRUE(fs::exists(station + "/Pellarion.bin.resume"));
+  // A new build of the same version replaces the package before the next
+  // run, over a link that holds again.
+  Stage(second, /*keyed=*/false);
+  relay.Heal();
+  const auto run = Run(station, relay.port());
+  EXPECT_EQ(run.exitCode, kUpdated) << ReadFile(station + "/update.log");
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == second);
+  // The next run asked to resume; the server's new version came whole.
+  const std::string log = nginx.AccessLog();
+  EXPECT_EQ(Lines(log, {"200 ", "GET /update/Pellarion.bin", "\"bytes="}), 1) << log;
+  EXPECT_EQ(Lines(log, {"206 "}), 0) << log;
+}
+
+// Twelve updaters started at once against a server that serves three
+// connections at a time, each package for about a second: turned away with
+// 503, each comes back later and every one is updated within its single run.
+TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
+  const std::string app = LargeApplication(90000, 5);
+  Stage(app);
+  Nginx nginx(dir / "www", dir / "nginx",
+              {.serverExtra = "limit_conn fleet 3; limit_conn_status 503; limit_rate 100k;",
+               .httpExtra = "limit_conn_zone $server_name zone=fleet:1m;"});
+  constexpr int kFleet = 12;
+  std::vector<pid_t> updaters;
+  const std::string server = "PELLARION_UPDATE_SERVER=127.0.0.1:" + std::to_string(nginx.port());
+  std::vector<char*> env;
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  env.push_back(const_cast<char*>(server.c_str()));
+  env.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> programs;
+  for (int i = 0; i < kFleet; ++i) programs.push_back(Workstation("station" + std::to_string(i)) + "/update.exe");
+  for (const std::string& program : programs) {
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv, env.data()), 0);
+    updaters.push_back(pid);
+  }
+  posix_spawn_file_actions_destroy(&quiet);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  int updated = 0;
+  for (const pid_t pid : updaters) {
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);  // ours, and late
+        ::waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    updated += WIFEXITED(status) && WEXITSTATUS(status) == kUpdated ? 1 : 0;
+  }
+  EXPECT_EQ(updated, kFleet);
+  for (int i = 0; i < kFleet; ++i) {
+    EXPECT_TRUE(ReadFile(dir / ("station" + std::to_string(i) + "/Pellarion.exe")) == app) << i;
+  }
+  // The limit was met, and answered with 503.
+  EXPECT_GT(Lines(nginx.AccessLog(), {"503 "}), 0) << nginx.AccessLog();
+}
+
+}  // namespace
+}  // namespace pellarion

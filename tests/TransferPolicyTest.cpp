@@ -1,0 +1,248 @@
+// The rules of a transfer, as every transport feeds them: a scripted
+// transport plays heads, body pieces, waits and cuts on the fake platform's
+// clock, through the whole download (policy, file, retries, resume).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "download/DownloadService.h"
+#include "download/ResumeRecord.h"
+#include "download/TransferPace.h"
+#include "tests/support/FakePlatform.h"
+
+namespace pellarion {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using testing::FakePlatform;
+
+const std::string kUrl = "http://u/update/Pellarion.bin";
+const std::string kTarget = "C:\\Pellarion\\Pellarion.bin";
+
+// One thing the server or the link does.
+struct Step {
+  enum Kind { Head, Body, Wait, Cut } kind;
+  int status = 200;
+  std::string length, range, etag, retryAfter;
+  std::string bytes;
+  std::int64_t ms = 0;  // Body: after this long; Wait: this long at most
+};
+Step Answer(int status, std::string length, std::string etag = "", std::string range = "",
+            std::string retryAfter = "") {
+  return {Step::Head, status, std::move(length), std::move(range), std::move(etag), std::move(retryAfter)};
+}
+Step Bytes(std::string bytes, std::int64_t afterMs = 0) {
+  Step s{Step::Body};
+  s.bytes = std::move(bytes);
+  s.ms = afterMs;
+  return s;
+}
+Step Stall(std::int64_t ms) {
+  Step s{Step::Wait};
+  s.ms = ms;
+  return s;
+}
+const Step kCut{Step::Cut};
+using Script = std::vector<Step>;
+
+// `n` bursts of `size` bytes, `gapMs` apart, nothing in between.
+Script Bursts(int n, std::size_t size, std::int64_t gapMs) {
+  Script script;
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) script.push_back(Stall(gapMs));
+    script.push_back(Bytes(std::string(size, 'b')));
+  }
+  return script;
+}
+Script Then(Script a, const Script& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string Sha256(const std::string& bytes) {
+  FakePlatform hasher;
+  const auto sha = hasher.StartSha256();
+  sha->Add(bytes.data(), bytes.size());
+  return sha->Finish();
+}
+
+const std::string kOld = std::string(60, 'o') + std::string(40, 'O');  // version "a", 100 bytes
+const std::string kNew = std::string(100, 'n');                        // version "b"
+
+TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
+  struct Case {
+    std::string name;
+    std::function<void(DownloadLimits&)> limits;
+    std::vector<Script> attempts;       // what the server and the link do, request by request
+    bool keptBefore = false;            // 60 bytes of kOld kept by an earlier run
+    bool fetched;
+    std::string error;                  // part of the error when not fetched
+    std::vector<std::string> requests;  // "whole", or the range and If-Range asked
+    std::string file;                   // the target afterwards
+    bool keptAfter = false;             // .part and .resume left for the next run
+    std::int64_t endsBeforeMs = 0;      // on the fake clock, when a rule of time ends it
+  } cases[] = {
+      {"the whole body", {}, {{Answer(200, "100", "\"a\""), Bytes(kOld)}}, false, true, "", {"whole"}, kOld},
+      {"announced above the cap", [](auto& l) { l.maxBytes = 99; },
+       {{Answer(200, "100"), Bytes(kOld)}}, false, false, "more than the 99 bytes allowed", {"whole"}, ""},
+      {"unannounced, past the cap", [](auto& l) { l.maxBytes = 99; },
+       {{Answer(200, ""), Bytes(kOld)}}, false, false, "longer than the 99 bytes allowed", {"whole"}, ""},
+      {"announced otherwise than the caller knows", [](auto& l) { l.expectedBytes = 101; },
+       {{Answer(200, "100"), Bytes(kOld)}}, false, false, "100 bytes announced, 101 bytes expected", {"whole"}, ""},
+      {"a 206 that was not asked for", {}, {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kOld.substr(60))}},
+       false, false, "a 206 not asked for", {"whole"}, ""},
+      {"an early end", {}, {{Answer(200, "100"), Bytes(kOld.substr(0, 60))}}, false, false,
+       "body of 60 bytes, 100 bytes announced", {"whole"}, ""},
+      {"bursts of 7000 bytes every 50 s", {}, {Then({Answer(200, "1000000")}, Bursts(20, 7000, 50000))}, false,
+       false, "slower than 1024 bytes a second over 60 s", {"whole"}, "", false, 61000},
+      {"a stall after the head", {}, {{Answer(200, "1000000"), Bytes("x"), Stall(600000)}}, false, false,
+       "slower than 1024", {"whole"}, "", false, 61000},
+      {"steady at 1100 bytes a second", {}, {Then({Answer(200, "110000")}, Bursts(100, 1100, 1000))}, false, true,
+       "", {"whole"}, std::string(110000, 'b')},
+      {"the deadline: grace plus the length at the pace",
+       [](auto& l) {
+         l.graceSeconds = 10;
+         l.stallSeconds = 600;
+       },
+       {{Answer(200, "10240"), Stall(600000)}}, false, false, "past the deadline for its length", {"whole"}, "",
+       false, 20002},
+      {"the run's deadline ends a transfer", [](auto& l) { l.runDeadlineMs = 1000000 + 5000; },
+       {{Answer(200, "100"), Bytes("x"), Stall(600000)}}, false, false, "the run's time is over", {"whole"}, "",
+       false, 5001},
+      {"a busy server, then its answer", {},
+       {{Answer(503, "5", "", "", "7"), Bytes("busy!")}, {Answer(200, "100"), Bytes(kOld)}}, false, true, "",
+       {"whole", "whole"}, kOld},
+      {"busy four times", {},
+       {{Answer(503, "0")}, {Answer(429, "0")}, {Answer(503, "0", "", "", "900")}, {Answer(503, "0")}}, false,
+       false, "HTTP status 503", {"whole", "whole", "whole", "whole"}, ""},
+      // Packages resume; the manifest (not resumable) above does not.
+      {"cut, then resumed with the same validator", [](auto& l) { l.resumable = true; },
+       {{Answer(200, "100", "\"a\""), Bytes(kOld.substr(0, 60)), kCut},
+        {Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kOld.substr(60))}},
+       false, true, "", {"whole", "60- \"a\""}, kOld},
+      {"cut, then the package changed: its 200 starts over", [](auto& l) { l.resumable = true; },
+       {{Answer(200, "100", "\"a\""), Bytes(kOld.substr(0, 60)), kCut}, {Answer(200, "100", "\"b\""), Bytes(kNew)}},
+       false, true, "", {"whole", "60- \"a\""}, kNew},
+      {"a 206 of another version is never joined", [](auto& l) { l.resumable = true; },
+       {{Answer(206, "40", "\"b\"", "bytes 60-99/100"), Bytes(kNew.substr(60))},
+        {Answer(200, "100", "\"b\""), Bytes(kNew)}},
+       true, true, "", {"60- \"a\"", "whole"}, kNew},
+      {"a 206 of another range is never joined", [](auto& l) { l.resumable = true; },
+       {{Answer(206, "50", "\"a\"", "bytes 50-99/100"), Bytes(kOld.substr(50))},
+        {Answer(200, "100", "\"a\""), Bytes(kOld)}},
+       true, true, "", {"60- \"a\"", "whole"}, kOld},
+      {"kept bytes of a replaced package with the same validator fail the digest, fetched whole once more",
+       [](auto& l) {
+         l.resumable = true;
+         static const std::string digest = Sha256(kNew);
+         l.expectedSha256 = &digest;
+       },
+       {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kNew.substr(60))},
+        {Answer(200, "100", "\"a\""), Bytes(kNew)}},
+       true, true, "", {"60- \"a\"", "whole"}, kNew},
+      {"cut without a validator: nothing to resume", [](auto& l) { l.resumable = true; },
+       {{Answer(200, "100"), Bytes(kOld.substr(0, 60)), kCut}}, false, false, "cut", {"whole"}, ""},
+      {"cut, and the link stays down: kept for the next run", [](auto& l) { l.resumable = true; },
+       {{Answer(200, "100", "\"a\""), Bytes(kOld.substr(0, 60)), kCut}, {kCut}}, false, false, "cut",
+       {"whole", "60- \"a\""}, "", true},
+      {"no room for the announced length on the volume", {},
+       {{Answer(200, "100000000"), Bytes(kOld)}}, false, false, "leaves less than", {"whole"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform fake;
+    fake.volume = {.freeBytes = 100000000 + 50000000, .totalBytes = 1000000000};  // reserve 64 MiB
+    const std::int64_t startMs = fake.monotonicMs;
+    if (c.keptBefore) {
+      fake.AddFile(kTarget + ".part", kOld.substr(0, 60));
+      fake.AddFile(kTarget + ".resume", ResumeRecordText({kUrl, "", {60, "\"a\"", 100}}));
+    }
+    std::size_t next = 0;
+    std::vector<std::string> requests;
+    fake.transport = [&](const TransferRequest& request, TransferSink& sink) {
+      requests.push_back(request.rangeFrom == 0 ? "whole"
+                                                : std::to_string(request.rangeFrom) + "- " + request.ifRange);
+      ASSERT_LT(next, c.attempts.size()) << "more requests than the script has";
+      for (const Step& step : c.attempts[next++]) {
+        switch (step.kind) {
+          case Step::Head:
+            sink.Head({step.status, step.length, step.range, step.etag, "", step.retryAfter});
+            break;
+          case Step::Body:
+            fake.monotonicMs += step.ms;
+            sink.Body(step.bytes.data(), step.bytes.size());
+            break;
+          case Step::Wait:
+            // A transport bounds each wait by the sink's limit, then ticks.
+            for (std::int64_t left = step.ms; left > 0;) {
+              const std::int64_t wait = std::min(left, std::max<std::int64_t>(1, sink.WaitLimitMs()));
+              fake.monotonicMs += wait;
+              left -= wait;
+              sink.Idle();
+            }
+            break;
+          case Step::Cut:
+            throw PlatformError("the connection was cut");
+        }
+      }
+    };
+    DownloadLimits limits;
+    if (c.limits) c.limits(limits);
+    const DownloadOutcome outcome = DownloadFile(fake, kUrl, kTarget, limits);
+    EXPECT_EQ(outcome.fetched, c.fetched) << outcome.error;
+    if (!c.fetched) {
+      EXPECT_THAT(outcome.error, HasSubstr(c.error));
+    }
+    EXPECT_THAT(requests, ElementsAreArray(c.requests));
+    EXPECT_EQ(fake.HasFile(kTarget) ? fake.File(kTarget).contents : "", c.file);
+    EXPECT_EQ(fake.HasFile(kTarget + ".part"), c.keptAfter);
+    EXPECT_EQ(fake.HasFile(kTarget + ".resume"), c.keptAfter);
+    if (c.endsBeforeMs > 0) {
+      const auto waited = std::count_if(fake.log.begin(), fake.log.end(),
+                                        [](const std::string& e) { return e.rfind("pause", 0) == 0; });
+      EXPECT_EQ(waited, 0);
+      EXPECT_LT(fake.monotonicMs - startMs, c.endsBeforeMs);
+      EXPECT_GE(fake.monotonicMs - startMs, c.endsBeforeMs - 2000);
+    }
+  }
+}
+
+// The sliding window over made-up times: (milliseconds, bytes so far)
+// pairs, the last of which is judged, and when a stall from there would be
+// judged too slow. Window 2 s, at least 100 bytes a second.
+TEST(TransferPaceTest, TooSlowOnlyAfterAWholeWindowBelowTheRate) {
+  struct Case {
+    std::string name;
+    std::vector<std::pair<int, int>> samples;
+    bool tooSlow;
+    std::int64_t failsAt;  // with no more bytes
+  } cases[] = {
+      {"younger than the window", {{500, 0}, {1900, 0}}, false, 2000},
+      {"nothing for a whole window", {{1000, 0}, {2000, 0}}, true, 2000},
+      {"just enough", {{1000, 100}, {2000, 200}}, false, 2001},
+      {"just too little", {{1000, 100}, {2000, 199}}, true, 2000},
+      {"fast start, then a stall for a window", {{250, 100000}, {1000, 100000}, {2250, 100000}}, true, 2250},
+      {"slow start, then fast", {{1000, 0}, {1500, 0}, {3000, 400}}, false, 5000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TransferPace pace(0, 2000, 100);
+    bool last = false;
+    for (const auto& [ms, bytes] : c.samples) last = pace.TooSlow(ms, bytes);
+    EXPECT_EQ(last, c.tooSlow);
+    const auto& [ms, bytes] = c.samples.back();
+    EXPECT_EQ(pace.FailsAtMs(ms, bytes), c.failsAt);
+    // And the rule agrees with its own forecast.
+    if (!c.tooSlow) {
+      TransferPace again = pace;
+      EXPECT_FALSE(again.TooSlow(c.failsAt - 1, bytes));
+      EXPECT_TRUE(pace.TooSlow(c.failsAt, bytes));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pellarion
