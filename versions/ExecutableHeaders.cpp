@@ -131,41 +131,32 @@ std::string ElfHeaders::Read() {
 std::optional<ElfSegment> ElfHeaders::Segment(std::uint64_t i) const {
   if (i >= programCount_ || !SegmentEntriesFit()) return std::nullopt;
   const ByteReader r = Reader();
-  const auto entry = EntryOffset(programOffset_, i, programEntrySize_, r.Size());
-  if (!entry) return std::nullopt;
-  const std::uint64_t at = *entry;
+  const auto at = EntryOffset(programOffset_, i, programEntrySize_, r.Size());
   ElfSegment s;
-  bool ok = r.U32(at, s.type);
-  if (is64_) {
-    ok = ok && r.U64(at + 8, s.offset) && r.U64(at + 0x20, s.fileSize);
-  } else {
-    std::uint32_t offset = 0, fileSize = 0;
-    ok = ok && r.U32(at + 4, offset) && r.U32(at + 0x10, fileSize);
-    s.offset = offset;
-    s.fileSize = fileSize;
+  if (!at || !r.U32(*at, s.type) || !Word(r, *at, 8, 4, s.offset) || !Word(r, *at, 0x20, 0x10, s.fileSize)) {
+    return std::nullopt;
   }
-  if (!ok) return std::nullopt;
   return s;
 }
 
 std::optional<ElfSection> ElfHeaders::Section(std::uint64_t i) const {
   if (!SectionEntriesFit()) return std::nullopt;
   const ByteReader r = Reader();
-  const auto entry = EntryOffset(sectionOffset_, i, sectionEntrySize_, r.Size());
-  if (!entry) return std::nullopt;
-  const std::uint64_t at = *entry;
+  const auto at = EntryOffset(sectionOffset_, i, sectionEntrySize_, r.Size());
   ElfSection s;
-  bool ok = r.U32(at, s.nameIndex);
-  if (is64_) {
-    ok = ok && r.U64(at + 0x18, s.offset) && r.U64(at + 0x20, s.size);
-  } else {
-    std::uint32_t offset = 0, size = 0;
-    ok = ok && r.U32(at + 0x10, offset) && r.U32(at + 0x14, size);
-    s.offset = offset;
-    s.size = size;
+  if (!at || !r.U32(*at, s.nameIndex) || !Word(r, *at, 0x18, 0x10, s.offset) || !Word(r, *at, 0x20, 0x14, s.size)) {
+    return std::nullopt;
   }
-  if (!ok) return std::nullopt;
   return s;
+}
+
+bool ElfHeaders::Word(const ByteReader& r, std::uint64_t entry, std::uint64_t at64, std::uint64_t at32,
+                      std::uint64_t& value) const {
+  if (is64_) return r.U64(entry + at64, value);
+  std::uint32_t narrow = 0;
+  if (!r.U32(entry + at32, narrow)) return false;
+  value = narrow;
+  return true;
 }
 
 }  // namespace pellarion

@@ -100,6 +100,11 @@ class ElfHeaders {
   ByteReader Reader() const { return ByteReader(file_, bigEndian_); }
 
  private:
+  // A field that is 64 bits wide at `at64` of a 64-bit file's entry and 32
+  // bits at `at32` of a 32-bit file's, read from the entry at `entry`.
+  bool Word(const ByteReader& r, std::uint64_t entry, std::uint64_t at64, std::uint64_t at32,
+            std::uint64_t& value) const;
+
   const ByteSource& file_;
   bool is64_ = false, bigEndian_ = false;
   std::uint16_t type_ = 0, programEntrySize_ = 0, programCount_ = 0, sectionEntrySize_ = 0, namesIndex_ = 0;
