@@ -6,6 +6,8 @@
 namespace pellarion::publish {
 
 struct Ticker::State {
+  State(int first, int every, std::function<void()> onTick) : firstMs(first), everyMs(every), tick(std::move(onTick)) {}
+
   int firstMs, everyMs;
   std::function<void()> tick;
   ScopedHandle stop{CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
@@ -23,7 +25,7 @@ struct Ticker::State {
 };
 
 Ticker::Ticker(int firstMs, int everyMs, std::function<void()> tick)
-    : state_(new State{firstMs, everyMs, std::move(tick)}) {
+    : state_(new State(firstMs, everyMs, std::move(tick))) {
   // Without its event or its thread the ticker never ticks; what it shows is
   // only ever a convenience.
   if (state_->stop.valid()) {
