@@ -2,9 +2,6 @@
 // steps on the in-memory platform.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -34,19 +31,6 @@ using testing::TestCertificates;
 using testing::TestHttpServer;
 using testing::WriteFile;
 namespace fs = std::filesystem;
-
-// A port on which nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Sets an environment variable (or unsets it, for nullptr) for one scope.
 class ScopedEnv {
@@ -106,7 +90,7 @@ TEST_F(DownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
       {"chunked body without its last chunk", server.Url("/chunked-cut"), false, ""},
       {"206 Partial Content", server.Url("/status/206"), false, ""},
       {"too many redirects", server.Url("/redirect/9"), false, ""},
-      {"refused connection", "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ok", false, ""},
+      {"refused connection", "http://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()) + "/ok", false, ""},
       {"not http", "ftp://127.0.0.1/ok", false, ""},
   };
   for (const Case& c : cases) {

@@ -39,6 +39,14 @@ std::string Line(const char* what, const StatusLine& line) {
   return std::string(what) + " " + WebColour(line.colour) + " " + line.text;
 }
 
+// A response head with a status and, when given, a Content-Length.
+ResponseHead Answer(int status, std::string length = "") {
+  ResponseHead head;
+  head.status = status;
+  head.contentLength = std::move(length);
+  return head;
+}
+
 }  // namespace
 
 std::string FakeFile::Bytes() const {
@@ -242,17 +250,17 @@ void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) 
     return sink.End();
   }
   if (const auto partial = partialBodies.find(request.url); partial != partialBodies.end()) {
-    sink.Head({200});
+    sink.Head(Answer(200));
     sink.Body(partial->second.data(), partial->second.size());
     throw PlatformError("connection closed early: " + request.url);
   }
   const auto offered = server.find(request.url);
   if (offered == server.end()) {
-    sink.Head({404});
+    sink.Head(Answer(404));
     return sink.End();
   }
   const std::string bytes = offered->second.Bytes();
-  sink.Head({200, std::to_string(bytes.size())});
+  sink.Head(Answer(200, std::to_string(bytes.size())));
   sink.Body(bytes.data(), bytes.size());
   sink.End();
 }

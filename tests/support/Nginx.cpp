@@ -24,20 +24,6 @@ namespace pellarion::testing {
 
 namespace {
 
-// A port nothing listens on now (nginx needs it written in its
-// configuration; a port taken in between shows as a failed start).
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool Accepts(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -83,7 +69,7 @@ Nginx::Nginx(const std::string& root, const std::string& work, const Settings& s
   std::filesystem::create_directories(work);
   const std::string nginx = "/usr/sbin/nginx";
   for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();  // a port taken in between shows as a failed start
     WriteFile(work + "/nginx.conf", Configuration(root, work, port_, settings));
     // -e: the error log before the configuration is read is ours too.
     std::vector<std::string> argv = {nginx, "-p", work, "-e", work + "/error.log", "-c", work + "/nginx.conf"};

@@ -37,6 +37,9 @@ class TempDir {
 // `folder`.
 std::vector<int> ApplicationProcessesIn(const std::string& folder);
 
+// A port on 127.0.0.1 on which nothing listens now.
+int FreeLoopbackPort();
+
 void WriteFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -55,7 +55,9 @@ int main(int argc, char** argv) {
   sigaddset(&set, SIGALRM);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any thread starts
   pellarion::testing::TestCertificates tls{"", cert, key};
-  pellarion::testing::Nginx nginx(root, work, {.tls = cert.empty() ? nullptr : &tls});
+  pellarion::testing::Nginx::Settings settings;
+  settings.tls = cert.empty() ? nullptr : &tls;
+  pellarion::testing::Nginx nginx(root, work, settings);
   std::unique_ptr<pellarion::testing::CuttingRelay> relay;
   if (!relayPortFile.empty()) {
     relay = std::make_unique<pellarion::testing::CuttingRelay>(
