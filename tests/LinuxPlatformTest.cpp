@@ -102,6 +102,12 @@ TEST_F(LinuxPlatformTest, DeleteReplaceAndLengthFailAsWindowsWould) {
   platform->DeleteFolder("D:\\cache\\ie");
   EXPECT_FALSE(Exists(dir / "d/cache/IE"));
   EXPECT_THROW(platform->DeleteFolder("D:\\cache\\IE"), PlatformError);
+
+  // A download's file is never written through a link put in its place.
+  WriteFile(dir / "outside.exe", "someone else's");
+  std::filesystem::create_symlink(dir / "outside.exe", dir / "d/app.bin.part");
+  EXPECT_THROW(platform->OpenOutput("D:\\app.bin.part", 0), PlatformError);
+  EXPECT_EQ(ReadFile(dir / "outside.exe"), "someone else's");
 }
 
 TEST_F(LinuxPlatformTest, ReadsFilesVersionsAndStartsPrograms) {

@@ -400,7 +400,8 @@ class LinuxPlatform : public Platform {
   std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
     const std::string mapped = MapWindowsPath(path).path;
     if (IsDirectory(mapped)) Fail("cannot write a folder", path, EISDIR);
-    Fd fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (keepBytes > 0 ? 0 : O_TRUNC), 0644));
+    // A link put in the place of a download's file is not followed.
+    Fd fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (keepBytes > 0 ? 0 : O_TRUNC), 0644));
     if (fd.get() < 0) Fail("cannot create", path);
     if (keepBytes > 0) {
       struct stat st;
