@@ -13,6 +13,7 @@
 
 #include "app/ExitCodes.h"
 #include "platform/Platform.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -28,9 +29,6 @@ using testing::TempDir;
 using testing::TestHttpServer;
 using testing::WriteFile;
 namespace fs = std::filesystem;
-
-const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
-const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
 
 const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
 const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/ExitCodes.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/CuttingRelay.h"
 #include "tests/support/Nginx.h"
 #include "tests/support/Subprocess.h"
@@ -34,8 +35,6 @@ using testing::TempDir;
 using testing::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
-const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
 constexpr int kUpdated = static_cast<int>(ExitCode::Updated);
 
 // The application 3.1.0.12 made `bytes` longer (past its own headers, which

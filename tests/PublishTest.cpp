@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/ExitCodes.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 #include "tools/publish/VersionOrder.h"
@@ -25,8 +26,6 @@ using testing::WriteFile;
 namespace fs = std::filesystem;
 
 const std::string kFixtures = FIXTURE_DIR;
-const std::string kApp1 = kFixtures + "/linux-app-1.0.0.1";
-const std::string kApp3 = kFixtures + "/linux-app-3.1.0.12";
 
 // The tool with its standard error in the output, where its refusals go.
 testing::RunResult Publish(const std::vector<std::string>& args) {
@@ -67,7 +66,6 @@ TEST(VersionOrderTest, SuggestsOnlyVersionsTheUpdaterTakesForNewer) {
     EXPECT_NE(why.find(part), std::string::npos) << part << " in " << why;
   }
 }
-
 
 TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
   const std::vector<std::vector<std::string>> wrong = {

@@ -11,6 +11,7 @@
 
 #include "app/ExitCodes.h"
 #include "platform/Platform.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Subprocess.h"
 
 extern char** environ;
@@ -23,9 +24,6 @@ using testing::RunProgram;
 using testing::TempDir;
 using testing::WriteFile;
 namespace fs = std::filesystem;
-
-const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
-const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
 
 pid_t Spawn(const std::string& program) {
   pid_t pid = 0;

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "app/ExitCodes.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 #include "versions/Versions.h"
@@ -29,8 +30,6 @@ using testing::TestHttpServer;
 using testing::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
-const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
 // A newer updater, as far as versions go.
 const std::string kUpdater56 = std::string(FIXTURE_DIR) + "/linux-app-2.0.0.56";
 
@@ -176,7 +175,9 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
     EXPECT_FALSE(Exists(dir / "app/update.bin"));
     EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
     // A failed check fetches no package.
-    if (c.exit == ExitCode::CheckFailed) EXPECT_EQ(Log().find("Pellarion.bin"), std::string::npos);
+    if (c.exit == ExitCode::CheckFailed) {
+      EXPECT_EQ(Log().find("Pellarion.bin"), std::string::npos);
+    }
   }
 }
 

@@ -136,4 +136,34 @@ int FreeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGALRM);
+  return set;
+}
+
+}  // namespace
+
+void BlockStopSignals() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void WritePortFile(const std::string& path, int port) {
+  WriteFile(path + ".tmp", std::to_string(port) + "\n");
+  std::rename((path + ".tmp").c_str(), path.c_str());
+}
+
+void WaitForStopSignal(int seconds) {
+  alarm(static_cast<unsigned>(seconds <= 0 || seconds > 600 ? 600 : seconds));
+  const sigset_t set = StopSignals();
+  int signal = 0;
+  sigwait(&set, &signal);
+}
+
 }  // namespace pellarion::testing

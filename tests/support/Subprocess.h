@@ -40,6 +40,15 @@ std::vector<int> ApplicationProcessesIn(const std::string& folder);
 // A port on 127.0.0.1 on which nothing listens now.
 int FreeLoopbackPort();
 
+// For a test server run as a program of its own. Blocks SIGTERM, SIGINT and
+// SIGALRM; call it before any thread starts, so that every thread inherits
+// the mask.
+void BlockStopSignals();
+// Writes `port` to `path` in one step, for the test waiting for the file.
+void WritePortFile(const std::string& path, int port);
+// Waits for a stop signal, or `seconds` (600 at most).
+void WaitForStopSignal(int seconds);
+
 void WriteFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

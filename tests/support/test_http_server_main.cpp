@@ -4,14 +4,11 @@
 // most) or it is stopped. With --tls it serves HTTPS with a certificate made
 // in DIR, whose authority DIR/ca.pem a client trusts through PELLARION_CA_FILE.
 // With --access-log it appends each request to FILE as nginx would.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
+#include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 
 int main(int argc, char** argv) {
@@ -26,21 +23,10 @@ int main(int argc, char** argv) {
   }
   pellarion::testing::TestCertificates certificates;
   if (!tlsDir.empty()) certificates = pellarion::testing::MakeTestCertificates(tlsDir);
-  if (seconds <= 0 || seconds > 600) seconds = 600;
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGALRM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before the server's thread starts
+  pellarion::testing::BlockStopSignals();  // before the server's thread starts
   pellarion::testing::TestHttpServer server(root, tlsDir.empty() ? nullptr : &certificates, accessLog);
-  if (!portFile.empty()) {
-    std::ofstream(portFile + ".tmp") << server.port() << "\n";
-    std::rename((portFile + ".tmp").c_str(), portFile.c_str());
-  }
   std::cout << "serving " << server.Url("/") << std::endl;
-  alarm(static_cast<unsigned>(seconds));
-  int signal = 0;
-  sigwait(&set, &signal);
+  if (!portFile.empty()) pellarion::testing::WritePortFile(portFile, server.port());
+  pellarion::testing::WaitForStopSignal(seconds);
   return 0;
 }

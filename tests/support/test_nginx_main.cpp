@@ -5,9 +5,6 @@
 // have passed (600 at most) or it is stopped, with its configuration, logs
 // and access log (WORK/access.log) in WORK. The relay cuts the first
 // connection that carries BYTES.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,15 +15,6 @@
 #include "tests/support/Nginx.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
-
-namespace {
-
-void WritePort(const std::string& file, int port) {
-  pellarion::testing::WriteFile(file + ".tmp", std::to_string(port) + "\n");
-  std::rename((file + ".tmp").c_str(), file.c_str());
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string root, work, portFile, cert, key, relayPortFile;
@@ -47,13 +35,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: test_nginx --root DIR --work DIR --port-file FILE ...\n");
     return 2;
   }
-  if (seconds <= 0 || seconds > 600) seconds = 600;
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGALRM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any thread starts
+  pellarion::testing::BlockStopSignals();  // before any thread starts
   pellarion::testing::TestCertificates tls{"", cert, key};
   pellarion::testing::Nginx::Settings settings;
   settings.tls = cert.empty() ? nullptr : &tls;
@@ -62,11 +44,9 @@ int main(int argc, char** argv) {
   if (!relayPortFile.empty()) {
     relay = std::make_unique<pellarion::testing::CuttingRelay>(
         nginx.port(), pellarion::testing::CuttingRelay::Settings{.cutAfter = cutAfter, .cuts = 1});
-    WritePort(relayPortFile, relay->port());
+    pellarion::testing::WritePortFile(relayPortFile, relay->port());
   }
-  WritePort(portFile, nginx.port());
-  alarm(static_cast<unsigned>(seconds));
-  int signal = 0;
-  sigwait(&set, &signal);
+  pellarion::testing::WritePortFile(portFile, nginx.port());
+  pellarion::testing::WaitForStopSignal(seconds);
   return 0;
 }

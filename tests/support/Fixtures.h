@@ -1,0 +1,12 @@
+// The Linux test applications built beside the tests, each carrying a
+// version record as the Windows application's executable does.
+#pragma once
+
+#include <string>
+
+namespace pellarion {
+
+inline const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
+inline const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+
+}  // namespace pellarion
