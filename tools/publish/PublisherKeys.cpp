@@ -1,7 +1,6 @@
 #include "tools/publish/PublisherKeys.h"
 
 #include <cstring>
-#include <fstream>
 
 #include <openssl/bio.h>
 #include <openssl/core_names.h>
@@ -82,32 +81,6 @@ PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<Syste
 }
 
 PrivateKey::~PrivateKey() = default;
-
-std::string PrivateKey::SignFile(const std::string& path) const {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PublishError("cannot read " + path + " to sign it");
-  const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_->pkey) != 1) {
-    throw PublishError(OpenSslError("cannot start a signature"));
-  }
-  std::string buffer(1 << 20, '\0');
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    if (in.gcount() > 0 &&
-        EVP_DigestSignUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount())) != 1) {
-      throw PublishError(OpenSslError("cannot sign " + path));
-    }
-  }
-  if (in.bad()) throw PublishError("cannot read " + path + " to sign it");
-  std::size_t size = 0;
-  if (EVP_DigestSignFinal(ctx.get(), nullptr, &size) != 1) throw PublishError(OpenSslError("cannot sign " + path));
-  std::string signature(size, '\0');
-  if (EVP_DigestSignFinal(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size) != 1) {
-    throw PublishError(OpenSslError("cannot sign " + path));
-  }
-  signature.resize(size);
-  return signature;
-}
 
 std::string PrivateKey::Sign(const std::string& bytes) const {
   const std::unique_ptr<EVP_MD_CTX, DigestDeleter> ctx(EVP_MD_CTX_new());

@@ -1,8 +1,7 @@
 // The publisher's key pair and signatures, made with the system's
 // cryptography: OpenSSL's libcrypto on Linux, CNG on Windows, in the same
-// PEM files (KeyEncoding.h). A signature is what the updater checks beside a
-// package: ECDSA P-256 over SHA-256 of the file's bytes, DER-encoded (the
-// `.sig` file holds it in base64 on one line).
+// PEM files (KeyEncoding.h). A signature is what the updater checks on the
+// release description: ECDSA P-256 over SHA-256 of its bytes, DER-encoded.
 #pragma once
 
 #include <memory>
@@ -45,8 +44,6 @@ class PrivateKey {
   PrivateKey(const PrivateKey&) = delete;
   PrivateKey& operator=(const PrivateKey&) = delete;
 
-  // The DER signature over SHA-256 of the file's bytes, read in pieces.
-  std::string SignFile(const std::string& path) const;
   // The DER signature over SHA-256 of `bytes`.
   std::string Sign(const std::string& bytes) const;
   // The public half as SubjectPublicKeyInfo DER, as the updater carries it.

@@ -23,7 +23,6 @@ namespace {
 
 constexpr NTSTATUS kSuccess = 0;
 constexpr ULONG kCoordinate = 32;
-constexpr std::size_t kPiece = 1 << 20;
 
 // The functions only the publisher's tool needs, beside the updater's table
 // (Bcrypt()), bound the same way: from System32's bcrypt.dll only, as the
@@ -143,24 +142,6 @@ PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<Syste
 }
 
 PrivateKey::~PrivateKey() = default;
-
-std::string PrivateKey::SignFile(const std::string& path) const {
-  const ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                      /*hTemplateFile=*/nullptr));
-  if (!file.valid()) throw PublishError("cannot read " + path + " to sign it: " + ErrorText(GetLastError()));
-  const auto hash = StartCngSha256();
-  const auto buffer = std::make_unique<char[]>(kPiece);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file.get(), buffer.get(), kPiece, &read, /*lpOverlapped=*/nullptr)) {
-      throw PublishError("cannot read " + path + " to sign it: " + ErrorText(GetLastError()));
-    }
-    if (read == 0) break;
-    hash->Add(buffer.get(), read);
-  }
-  return DerSignature(SignDigest(key_->key.get(), hash->Finish()));
-}
 
 std::string PrivateKey::Sign(const std::string& bytes) const {
   const auto hash = StartCngSha256();
