@@ -10,10 +10,6 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::uint64_t kPeSectionHeaderSize = 40;
 constexpr std::uint32_t kPeMaxDirectories = 16;
 
-bool Within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
-  return offset <= size && length <= size - offset;
-}
-
 // The offset of entry `i` of a table at `base`, when it starts inside a file
 // of `size` bytes (so that adding a field's offset cannot wrap around).
 std::optional<std::uint64_t> EntryOffset(std::uint64_t base, std::uint64_t i, std::uint64_t entrySize,

@@ -19,6 +19,12 @@ enum class ImageFormat { Unknown, Pe, Elf };
 // The format by the file's first bytes ("MZ", "\x7F" "ELF").
 ImageFormat FormatOf(const ByteSource& file);
 
+// True when [offset, offset + length) lies inside a file of `size` bytes,
+// without overflowing.
+inline bool Within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
+
 // --- PE ---
 inline constexpr std::uint16_t kPeExecutableImage = 0x0002;  // IMAGE_FILE_EXECUTABLE_IMAGE
 inline constexpr std::uint16_t kPeDll = 0x2000;              // IMAGE_FILE_DLL

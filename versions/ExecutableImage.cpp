@@ -11,12 +11,6 @@ namespace {
 ImageVerdict Accept(std::string what) { return {true, std::move(what)}; }
 ImageVerdict Refuse(std::string why) { return {false, std::move(why)}; }
 
-// True when [offset, offset + length) lies inside a file of `size` bytes,
-// without overflowing.
-bool Within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
-  return offset <= size && length <= size - offset;
-}
-
 std::string CutOff(const char* what, std::uint64_t end, std::uint64_t size) {
   return std::string("cut off: ") + what + " ends at byte " + std::to_string(end) +
          ", the file has " + std::to_string(size);
