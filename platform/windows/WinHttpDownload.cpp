@@ -19,8 +19,7 @@ constexpr DWORD kReadPiece = 256 * 1024;
 // Windows' own "timed out" and the socket's, which Wine reports.
 constexpr DWORD kSocketTimedOut = 10060;
 
-struct InternetHandleTraits {
-  static bool Valid(HINTERNET h) { return h != nullptr; }
+struct InternetHandleTraits : NullMeansNone {
   static void Close(HINTERNET h) { WinHttp().WinHttpCloseHandle(h); }
 };
 using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
