@@ -22,6 +22,13 @@ std::string ResumeRecordText(const ResumeRecord& record) {
   return text;
 }
 
+void WriteResumeRecord(Platform& platform, const std::string& target, const ResumeRecord& record) {
+  const std::string text = ResumeRecordText(record);
+  const auto file = platform.OpenOutput(target + kResumeSuffix, 0);
+  file->Write(text.data(), text.size());
+  file->Flush();
+}
+
 bool ReadResumeRecord(Platform& platform, const std::string& target, ResumeRecord& record) {
   std::string text;
   try {

@@ -24,6 +24,10 @@ struct ResumeRecord {
 // line.
 std::string ResumeRecordText(const ResumeRecord& record);
 
+// Writes `record` as the record of `target`'s .part, on the disk when it
+// returns; fails (PlatformError) when it cannot.
+void WriteResumeRecord(Platform& platform, const std::string& target, const ResumeRecord& record);
+
 // Reads the record of `target`'s .part into `record`: true when both are
 // there and agree (a record of this format that can resume, and a .part
 // holding at least the kept bytes); false for anything else.

@@ -130,10 +130,7 @@ bool clsDownload::Get_File(const std::string& sURLFileName, const std::string& s
         kept.offer = limits_.offer;
         kept.range = {held, policy.validator(), policy.total()};
         try {
-          const std::string text = ResumeRecordText(kept);
-          const auto file = platform_.OpenOutput(record, 0);
-          file->Write(text.data(), text.size());
-          file->Flush();
+          WriteResumeRecord(platform_, sSaveFileName, kept);
         } catch (const PlatformError&) {
           resuming = false;
         }
