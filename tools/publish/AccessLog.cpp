@@ -1,6 +1,7 @@
 #include "tools/publish/AccessLog.h"
 
 #include <cctype>
+#include <chrono>
 
 namespace pellarion::publish {
 
@@ -41,6 +42,14 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
     if (end == std::string_view::npos) return parts;
     start = end + 1;
   }
+}
+
+// Seconds since 1970-01-01 of a UTC calendar date and time; a day past the
+// month's last runs on into the next month.
+std::int64_t UtcSecondsOf(int year, int month, int day, int hour, int minute, int second) {
+  const std::chrono::sys_days date = std::chrono::year_month_day{
+      std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)}, std::chrono::day{static_cast<unsigned>(day)}};
+  return std::int64_t{date.time_since_epoch().count()} * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 bool ValidDate(int year, int month, int day, int hour, int minute, int second) {
@@ -160,17 +169,6 @@ AccessLogLines::Kind ReadCombined(std::string_view line, LoggedRequest& request)
 }
 
 }  // namespace
-
-std::int64_t UtcSecondsOf(int year, int month, int day, int hour, int minute, int second) {
-  // Days from 1970-01-01 to the date, in the proleptic Gregorian calendar.
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = y / 400;
-  const int yearOfEra = y - era * 400;
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
-  return days * 86400 + hour * 3600 + minute * 60 + second;
-}
 
 AccessLogLines::Kind AccessLogLines::Read(std::string_view line, LoggedRequest& request) {
   if (line.find_first_not_of(" \t") == std::string_view::npos) return Kind::Directive;

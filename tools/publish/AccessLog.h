@@ -54,7 +54,4 @@ struct UpdaterAgent {
 // Nothing when `agent` is not an updater's.
 std::optional<UpdaterAgent> ParseUpdaterAgent(std::string_view agent);
 
-// Seconds since 1970-01-01 of a UTC calendar date and time.
-std::int64_t UtcSecondsOf(int year, int month, int day, int hour, int minute, int second);
-
 }  // namespace pellarion::publish

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,22 +49,15 @@ std::vector<VersionCount> Sorted(const std::map<std::string, std::int64_t>& coun
 
 // "2026-10-10 13:55" of UTC seconds.
 std::string UtcText(std::int64_t seconds) {
-  std::int64_t days = seconds / kDaySeconds, rest = seconds % kDaySeconds;
-  if (rest < 0) rest += kDaySeconds, --days;
-  // The civil date of a day count from 1970-01-01.
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  using namespace std::chrono;
+  const sys_seconds at{std::chrono::seconds{seconds}};
+  const sys_days midnight = floor<days>(at);
+  const year_month_day date{midnight};
+  const hh_mm_ss time{at - midnight};
   char text[96];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld", static_cast<long long>(year),
-                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
-                static_cast<long long>(rest % 3600 / 60));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
   return text;
 }
 
