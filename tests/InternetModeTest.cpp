@@ -201,7 +201,9 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
     // Nothing is stopped for a refused package, and nothing is fetched
     // beyond a manifest that is not trusted.
     EXPECT_EQ(fake.processes.empty(), installed);
-    if (c.status == messages::kCheckFailed) EXPECT_EQ(fake.Logged("download").size(), 1u);
+    if (c.status == messages::kCheckFailed) {
+      EXPECT_EQ(fake.Logged("download").size(), 1u);
+    }
     EXPECT_FALSE(fake.HasFile(kPackage));
     // Any valid release is recorded, and a record never goes down.
     EXPECT_EQ(fake.HasFile(record) ? fake.File(record).contents : "",
@@ -289,11 +291,11 @@ TEST_F(InternetModeTest, TheRunsDeadlineEndsTheTransferAndTheRunLeavingTheApplic
   const std::string manifest = fake.server[kManifestUrl].Bytes();
   fake.transport = [&](const TransferRequest& request, TransferSink& sink) {
     if (request.url == kManifestUrl) {
-      sink.Head({200, std::to_string(manifest.size())});
+      sink.Head(testing::Answer(200, std::to_string(manifest.size())));
       return sink.Body(manifest.data(), manifest.size());
     }
     // 2 KB a second, forever: fast enough for the pace, never done.
-    sink.Head({200, "500000000"});
+    sink.Head(testing::Answer(200, "500000000"));
     for (;;) {
       fake.monotonicMs += std::min<std::int64_t>(1000, std::max<std::int64_t>(1, sink.WaitLimitMs()));
       sink.Body(std::string(2048, 'x').data(), 2048);

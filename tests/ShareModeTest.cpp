@@ -150,7 +150,7 @@ TEST_F(ShareModeTest, WithAPublisherKeyOnlyTheSignedReleasesFilesAreInstalledOrS
     SCOPED_TRACE(c.name);
     fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
     fake.processes = {{10, kApp}};
-    for (const std::string file : {kDir + "update.bin", kDir + "update.release", kShare + "update.txt"}) {
+    for (const std::string& file : {kDir + "update.bin", kDir + "update.release", kShare + "update.txt"}) {
       if (fake.HasFile(file)) fake.RemoveFile(file);
     }
     fake.AddFile(kShare + "pellarion.exe", (c.swapped ? updater : app).contents, "3.1.0.12");

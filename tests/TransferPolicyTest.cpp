@@ -32,20 +32,13 @@ struct Step {
 };
 Step Answer(int status, std::string length, std::string etag = "", std::string range = "",
             std::string retryAfter = "") {
-  return {Step::Head, status, std::move(length), std::move(range), std::move(etag), std::move(retryAfter)};
+  return {Step::Head, status, std::move(length), std::move(range), std::move(etag), std::move(retryAfter), "", 0};
 }
 Step Bytes(std::string bytes, std::int64_t afterMs = 0) {
-  Step s{Step::Body};
-  s.bytes = std::move(bytes);
-  s.ms = afterMs;
-  return s;
+  return {Step::Body, 200, "", "", "", "", std::move(bytes), afterMs};
 }
-Step Stall(std::int64_t ms) {
-  Step s{Step::Wait};
-  s.ms = ms;
-  return s;
-}
-const Step kCut{Step::Cut};
+Step Stall(std::int64_t ms) { return {Step::Wait, 200, "", "", "", "", "", ms}; }
+const Step kCut{Step::Cut, 200, "", "", "", "", "", 0};
 using Script = std::vector<Step>;
 
 // `n` bursts of `size` bytes, `gapMs` apart, nothing in between.

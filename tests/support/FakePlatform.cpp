@@ -39,15 +39,14 @@ std::string Line(const char* what, const StatusLine& line) {
   return std::string(what) + " " + WebColour(line.colour) + " " + line.text;
 }
 
-// A response head with a status and, when given, a Content-Length.
-ResponseHead Answer(int status, std::string length = "") {
+}  // namespace
+
+ResponseHead Answer(int status, std::string length) {
   ResponseHead head;
   head.status = status;
   head.contentLength = std::move(length);
   return head;
 }
-
-}  // namespace
 
 std::string FakeFile::Bytes() const {
   return version.empty() ? contents : StandInImage(version, contents);

@@ -12,6 +12,9 @@
 
 namespace pellarion::testing {
 
+// A response head with a status and, when given, a Content-Length.
+ResponseHead Answer(int status, std::string length = "");
+
 struct FakeFile {
   std::string contents;
   std::string version;  // empty: the file carries no version record
