@@ -13,6 +13,11 @@ if [ "$(cat "$WINE_WORK/arch" 2>/dev/null || true)" = win32 ]; then
   export WINEARCH=win32
   WINE=/usr/lib/wine/wine
 fi
+# wine_setup.sh found that this machine cannot run 32-bit programs.
+if [ -f "$WINE_WORK/no-32-bit" ] && [ "$(basename "$0")" != wine_cleanup.sh ]; then
+  echo "skipped: this machine cannot run 32-bit programs"
+  exit 77
+fi
 if [ -f "$WINE_WORK/display" ]; then
   export DISPLAY=":$(cat "$WINE_WORK/display")"
 fi
