@@ -149,7 +149,9 @@ TEST(ReleaseDescriptionTest, AKeyCertificateReadsBackAndNothingElse) {
 
 TEST(ReleaseDescriptionTest, TheTrustRecordKeepsTheHighestPerChannelAndReadsTheOldBareNumber) {
   TrustRecord record;
-  record.releases = {{"server", 17}, {"share", 20261208233211}};
+  record.Raise("server", 17);
+  record.Raise("share", 20261208233211);
+  record.Raise("server", 16);
   record.certificateSequence = 3;
   const std::string text = TrustRecordText(record);
   EXPECT_EQ(text, "server 17\r\nshare 20261208233211\r\ncertificate 3\r\n");

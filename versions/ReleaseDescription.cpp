@@ -388,8 +388,20 @@ std::string CheckPackageEntry(const PackageEntry& entry, std::uint64_t length, c
 }
 
 std::uint64_t TrustRecord::Release(std::string_view channel) const {
-  const auto found = releases.find(channel);
-  return found == releases.end() ? 0 : found->second;
+  for (const auto& [name, release] : releases) {
+    if (name == channel) return release;
+  }
+  return 0;
+}
+
+void TrustRecord::Raise(std::string_view channel, std::uint64_t release) {
+  for (auto& [name, kept] : releases) {
+    if (name == channel) {
+      kept = std::max(kept, release);
+      return;
+    }
+  }
+  releases.emplace_back(channel, release);
 }
 
 TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChannel) {
@@ -412,8 +424,7 @@ TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChanne
     if (fields[0] == "certificate") {
       record.certificateSequence = std::max(record.certificateSequence, number);
     } else if (IsChannelName(fields[0])) {
-      auto& release = record.releases[std::string(fields[0])];
-      release = std::max(release, number);
+      record.Raise(fields[0], number);
     }
   }
   return record;

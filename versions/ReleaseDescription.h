@@ -42,10 +42,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "versions/VersionRecord.h"
@@ -169,10 +169,13 @@ std::string CheckPackageEntry(const PackageEntry& entry, std::uint64_t length, c
 // of the run that reads it (a folder keeps its mode). Lines that cannot be
 // read are skipped: a torn record never counts for more than it says.
 struct TrustRecord {
-  std::map<std::string, std::uint64_t, std::less<>> releases;
+  // Channel and release, each channel once (a few at most: no map needed).
+  std::vector<std::pair<std::string, std::uint64_t>> releases;
   std::uint64_t certificateSequence = 0;
 
   std::uint64_t Release(std::string_view channel) const;
+  // Raises the channel's release to `release` when that is higher.
+  void Raise(std::string_view channel, std::uint64_t release);
 };
 TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChannel);
 std::string TrustRecordText(const TrustRecord& record);
