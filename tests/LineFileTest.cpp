@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "tests/support/FakePlatform.h"
 #include "versions/LineFile.h"
 #include "versions/Manifest.h"

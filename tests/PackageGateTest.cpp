@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PackageGate.h"
+#include "gate/PackageGate.h"
 #include "tests/support/FakePlatform.h"
 #include "versions/SignatureText.h"
 #include "versions/Versions.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "app/ExitCodes.h"
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
 #include "tests/support/OwnVersion.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "tests/support/FakePlatform.h"
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "versions/Versions.h"
 
 namespace pellarion {

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <vector>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "app/ProcessTermination.h"
