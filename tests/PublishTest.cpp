@@ -157,7 +157,7 @@ TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   fs::copy_file(kApp1, dir / "app/Pellarion.exe");
   WriteFile(dir / "app/format.dll", "");
   run = RunProgram({dir / "app/update.exe"}, {{"PELLARION_UPDATE_SERVER", base}});
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3)) << run.output;
 }
 

@@ -20,17 +20,18 @@ using testing::Op;
 const std::string kWaitText = "الرجاء الانتظار قليلا .. جاري التحديث";
 const std::string kSearching = "يتم البحث عن تحديث متوفر.";
 
-// Runs the start-up; returns the mode, or nothing when the run ended.
-std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "") {
-  Form1 form(platform, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(platform, form, key);
-  try {
-    const Mode mode = run.StartUp();
-    if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
-    return mode;
-  } catch (const FakePlatform::Ended&) {
-    return std::nullopt;
-  }
+// Runs the start-up; returns the mode, or nothing when the run ended there
+// (with its outcome in `ended`).
+std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "",
+                            Outcome* ended = nullptr) {
+  Form1 form(platform);
+  UpdateRun run(platform, form, UpdateServer::ForHost("updates.test"), key);
+  Mode mode = Mode::Share;
+  const Ending end = run.StartUp(mode);
+  if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
+  if (end && ended != nullptr) *ended = end->outcome;
+  EXPECT_EQ(end ? end->ExitCode() : 0, 0) << "placed, or another run: a normal ending";
+  return end ? std::nullopt : std::optional<Mode>(mode);
 }
 
 class StartUpTest : public ::testing::Test {
@@ -92,12 +93,13 @@ TEST(StartUpPlacementTest, FromElsewherePlantsCopiesOnTheDrivesThatHoldTheApplic
     // Another updater running from here does not stop the placement.
     fake.previousInstance = true;
 
-    EXPECT_EQ(pellarion::StartUp(fake), std::nullopt);
+    Outcome ended = Outcome::UpToDate;
+    EXPECT_EQ(pellarion::StartUp(fake, nullptr, "", &ended), std::nullopt);
+    EXPECT_EQ(ended, Outcome::Placed);
     std::vector<std::string> expected = c.copies;
     // Both starts are attempted, E: first, whatever was found.
     expected.push_back("start E:\\Pellarion\\update.exe 2");
     expected.push_back("start D:\\Pellarion\\update.exe 2");
-    expected.push_back("end");
     EXPECT_EQ(fake.log, expected);
     EXPECT_EQ(fake.HasFile("D:\\Pellarion\\update.exe"), c.onD);
     EXPECT_EQ(fake.HasFile("E:\\Pellarion\\update.exe"), c.onE);
@@ -130,14 +132,15 @@ TEST(StartUpPlacementTest, AKeyedUpdaterStartsOnlyCopiesThatAreItself) {
   EXPECT_EQ(StartUp(fake, nullptr, "publisher key"), std::nullopt);
   EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
   EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Placed));
 }
 
 TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {
   fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
   fake.previousInstance = true;
-  EXPECT_EQ(StartUp(), std::nullopt);
-  EXPECT_THAT(fake.log, ElementsAre("end"));
+  Outcome ended = Outcome::UpToDate;
+  EXPECT_EQ(pellarion::StartUp(fake, nullptr, "", &ended), std::nullopt);
+  EXPECT_EQ(ended, Outcome::AnotherRun);
+  EXPECT_THAT(fake.log, IsEmpty());
 }
 
 TEST_F(StartUpTest, FailingStepsAreSkippedAndTheRunGoesOn) {
@@ -168,14 +171,6 @@ TEST_F(StartUpTest, AFailedExistenceTestKeepsTheLastAnswer) {
   // stands, so the run takes the internet path.
   faults.Fail(Op::FileExists, "format.dll");
   EXPECT_EQ(StartUp(), Mode::Internet);
-}
-
-TEST_F(StartUpTest, ExecuteEndsTheProcessAfterTheChoice) {
-  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  Form1 form(fake, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(fake, form);
-  EXPECT_THROW(run.Execute(), FakePlatform::Ended);
-  EXPECT_EQ(fake.log.back(), "end");
 }
 
 }  // namespace

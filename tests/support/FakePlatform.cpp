@@ -103,13 +103,6 @@ std::vector<std::string> FakePlatform::Logged(const std::string& prefix) const {
   return out;
 }
 
-void FakePlatform::EndRun(int code) {
-  log.push_back("end");
-  ended = true;
-  exitCode = code;
-  throw Ended{};
-}
-
 void FakePlatform::Pause(int milliseconds) {
   log.push_back("pause " + std::to_string(milliseconds));
   monotonicMs += milliseconds;

@@ -1,0 +1,33 @@
+// One whole update run on the in-memory platform (or a wrapper of it), as
+// main makes it, and what the tests look at afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/ExitCodes.h"
+#include "platform/Platform.h"
+#include "tests/support/FakePlatform.h"
+
+namespace pellarion::testing {
+
+struct FakeRunResult {
+  RunEnd end;
+  StatusLine status;  // the window's last status line
+  // The fake's log after the searching text (the start-up, which its own
+  // tests cover), without the mouse-pointer resets, and with the stop of
+  // the running application (asked to close, waited for, terminated) as one
+  // entry "stop": KillRunningApp's own test covers that sequence.
+  std::vector<std::string> after;
+};
+
+// Runs the updater against the server "http://<host>" with `publisherKey`
+// (empty: an unkeyed build) on `platform`, whose log is `fake`'s.
+FakeRunResult RunOnFake(Platform& platform, const FakePlatform& fake, const std::string& host = "u",
+                        const std::string& publisherKey = "");
+
+// The lines of the fake's update.log that contain `part`.
+std::vector<std::string> LogLines(const FakePlatform& fake, const std::string& part,
+                                  const std::string& log = "C:\\Pellarion\\update.log");
+
+}  // namespace pellarion::testing
