@@ -19,12 +19,6 @@ using testing::ReadFile;
 
 std::string Fixture(const std::string& name) { return ReadFile(std::string(FIXTURE_DIR) + "/" + name); }
 
-std::string Sha256Of(const std::string& bytes) {
-  const auto hash = FakePlatform().StartSha256();
-  hash->Add(bytes.data(), bytes.size());
-  return hash->Finish();
-}
-
 std::uint32_t Le32At(const std::string& b, std::size_t at) {
   return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
          static_cast<unsigned char>(b[at + 2]) << 16 |
@@ -122,7 +116,7 @@ TEST(PackageGateTest, AcceptsOnlyWholeNewerExecutablesOfTheOfferedVersionAndTheS
     platform.AddFile(path, c.contents);
     if (c.installed) platform.AddFile(installed, *c.installed);
     std::optional<PackageEntry> entry;
-    if (c.signedFor) entry = PackageEntry{{3, 1, 0, 12}, c.signedFor->size(), Sha256Of(*c.signedFor)};
+    if (c.signedFor) entry = PackageEntry{{3, 1, 0, 12}, c.signedFor->size(), FakePlatform::Sha256Of(*c.signedFor)};
     const GateVerdict verdict = CheckPackage(
         platform, path, {c.offered, c.installed ? installed : "", c.keyed, entry ? &*entry : nullptr});
     EXPECT_EQ(verdict.accepted, c.accepted) << c.name << ": " << verdict.reason;
@@ -137,7 +131,7 @@ TEST(PackageGateTest, AcceptsOnlyWholeNewerExecutablesOfTheOfferedVersionAndTheS
   struct NoCryptography : FakePlatform {
     std::unique_ptr<Sha256> StartSha256() override { throw PlatformError("no hash provider"); }
   } platform;
-  const PackageEntry entry{{3, 1, 0, 12}, pe.size(), Sha256Of(pe)};
+  const PackageEntry entry{{3, 1, 0, 12}, pe.size(), FakePlatform::Sha256Of(pe)};
   for (const std::string why : {"not found", "no hash provider"}) {
     const GateVerdict verdict = CheckPackage(platform, path, {"31012", "", true, &entry});
     EXPECT_FALSE(verdict.accepted) << why;

@@ -115,10 +115,7 @@ TEST(PublishTest, StageRefusesWhatTheUpdaterWouldRefuseAndLeavesNothing) {
 
 class PublishedTreeTest : public ::testing::Test {
  protected:
-  ~PublishedTreeTest() override {
-    for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
-  }
-  TempDir dir;
+  TempDir dir;  // stops the application the updater started in it
 };
 
 // Staged unsigned over a signed tree already there, with the live manifest

@@ -58,7 +58,7 @@ TEST_F(ShareModeEndToEndTest, InstallsANewerApplicationStopsTheOldOneAndStagesTh
   EXPECT_EQ(ReadFile(dir / "app/update.bin"), ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "app/update.exe"), ReadFile(UPDATE_EXE));
   // The new application was started.
-  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
+  EXPECT_EQ(testing::ProcessesIn(dir / "app").size(), 1u);
 }
 
 TEST_F(ShareModeEndToEndTest, LeavesAnUpToDateApplicationRunning) {

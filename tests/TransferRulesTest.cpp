@@ -54,13 +54,6 @@ Script Then(Script a, const Script& b) {
   return a;
 }
 
-std::string Sha256(const std::string& bytes) {
-  FakePlatform hasher;
-  const auto sha = hasher.StartSha256();
-  sha->Add(bytes.data(), bytes.size());
-  return sha->Finish();
-}
-
 const std::string kOld = std::string(60, 'o') + std::string(40, 'O');  // version "a", 100 bytes
 const std::string kNew = std::string(100, 'n');                        // version "b"
 
@@ -129,7 +122,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       {"kept bytes of a replaced package with the same validator fail the digest, fetched whole once more",
        [](auto& l) {
          l.resumable = true;
-         static const std::string digest = Sha256(kNew);
+         static const std::string digest = FakePlatform::Sha256Of(kNew);
          l.expectedSha256 = &digest;
        },
        {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kNew.substr(60))},

@@ -179,6 +179,12 @@ void FakePlatform::DeleteFolder(const std::string& path) {
 
 std::unique_ptr<Sha256> FakePlatform::StartSha256() { return StartOpenSslSha256(); }
 
+std::string FakePlatform::Sha256Of(const std::string& bytes) {
+  const auto hash = StartOpenSslSha256();
+  hash->Add(bytes.data(), bytes.size());
+  return hash->Finish();
+}
+
 std::string FakePlatform::FakeSignature(const std::string& bytes, const std::string& spkiDer) {
   const auto hash = StartOpenSslSha256();
   hash->Add(bytes.data(), bytes.size());

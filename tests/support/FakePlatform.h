@@ -103,6 +103,8 @@ class FakePlatform : public Platform {
   // (FakeFile::Bytes) are `bytes`, by the key `spkiDer`: VerifySignature
   // accepts exactly this text over their digest and nothing else.
   std::unique_ptr<Sha256> StartSha256() override;
+  // The SHA-256 of `bytes` (32 bytes).
+  static std::string Sha256Of(const std::string& bytes);
   static std::string FakeSignature(const std::string& bytes, const std::string& spkiDer);
   bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override;

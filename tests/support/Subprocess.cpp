@@ -17,7 +17,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,36 +108,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
-// The running processes whose executable lies under `folder` and whose
-// name, in lower case, `wanted` accepts.
-template <typename Wanted>
-std::vector<int> ProcessesUnder(const std::string& folder, Wanted wanted) {
+std::vector<int> ProcessesIn(const std::string& folder) {
   std::vector<int> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string pid = entry.path().filename();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
     const std::string exe = std::filesystem::read_symlink(entry.path() / "exe", ec).string();
-    if (ec || exe.rfind(folder + "/", 0) != 0) continue;
-    std::string name = exe.substr(exe.rfind('/') + 1);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (wanted(name)) found.push_back(std::stoi(pid));
+    if (!ec && exe.rfind(folder + "/", 0) == 0) found.push_back(std::stoi(pid));
   }
   return found;
-}
-
-}  // namespace
-
-std::vector<int> ApplicationProcessesIn(const std::string& folder) {
-  return ProcessesUnder(folder, [](const std::string& name) {
-    return name == "pellarion.exe" || name == "pellarion.exe (deleted)";
-  });
-}
-
-std::vector<int> ProcessesIn(const std::string& folder) {
-  return ProcessesUnder(folder, [](const std::string&) { return true; });
 }
 
 Spawned::~Spawned() {

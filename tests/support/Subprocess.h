@@ -57,9 +57,6 @@ class TempDir {
   std::string path_;
 };
 
-// The running processes named Pellarion.exe whose executable lies under
-// `folder`.
-std::vector<int> ApplicationProcessesIn(const std::string& folder);
 // The running processes whose executable lies under `folder`.
 std::vector<int> ProcessesIn(const std::string& folder);
 
