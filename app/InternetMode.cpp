@@ -43,7 +43,7 @@ bool UpdateRun::FetchManifest(Offer& offer) {
   ReadInstalledVersion(offer, InAppDir("\\Pellarion.exe"));
   // An old manifest must never stand in for the one that does not arrive.
   Try([&] { platform_.RemoveFile(manifest); });
-  clsDownload download(platform_, offer.server.UL, manifest, Limits(kMaxManifestBytes));
+  clsDownload download(platform_, offer.server->UL, manifest, Limits(kMaxManifestBytes));
   if (!Fetch(download)) return false;  // its line in the log says why
   ReadOfferedVersion(offer, kApplicationKey);
   if (IsVersionDigits(offer.NU)) return true;
@@ -122,15 +122,17 @@ Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const s
     offered += std::to_string(entry.length);
   }
   limits.offer = offered.c_str();
-  const std::string& url = offer.server.PackageUrl(role);
+  const std::string& url = offer.server->PackageUrl(role);
   clsDownload download(platform_, url, path, limits);
-  std::optional<GateVerdict> verdict;
+  GateVerdict verdict;
+  bool gated = false;
   const bool fetched = Fetch(download, [&](const std::string& arrived) {
     verdict = Gate(offer, arrived, role, installed);
-    return verdict->accepted ? std::string() : verdict->reason;
+    gated = true;
+    return verdict.accepted ? std::string() : verdict.reason;
   });
   // After the download's line: the verdict on the file it brought.
-  if (verdict && !Accepted(url, *verdict)) return Outcome::Refused;
+  if (gated && !Accepted(url, verdict)) return Outcome::Refused;
   if (fetched) return Outcome::Updated;
   return download.Outcome().runOver && OutOfTime() ? Outcome::OutOfTime : Outcome::UpdateFailed;
 }

@@ -29,7 +29,7 @@ struct UpdateServer {
 };
 
 struct Offer {
-  UpdateServer server;
+  const UpdateServer* server = nullptr;  // the one the run asks (it outlives the offer)
   std::string CU = "0";  // the installed side's version digits
   std::string NU = "0";  // the offered side's; empty or not digits when none could be read
 };

@@ -9,59 +9,44 @@
 
 namespace pellarion {
 
-namespace {
-
-// `name` in the share's Pellarion folder; nothing without a share root.
-std::string ShareFile(const std::string& root, const char* name) {
-  return root.empty() ? "" : root + "\\Pellarion\\" + name;
-}
-
-}  // namespace
-
 RunEnd UpdateRun::ShareMode(Offer& offer) {
-  const std::string root = ShareRoot();
   // A keyed updater takes nothing from a share without a valid signed
   // release beside the files.
-  if (Keyed() && !AcceptRelease(ShareFile(root, "update.txt"))) return {Outcome::CheckFailed};
-  const Outcome application = ShareApplication(offer, root);
+  if (Keyed() && !AcceptRelease(ShareFile("update.txt"))) return {Outcome::CheckFailed};
+  const Outcome application = ShareApplication(offer);
   if (application == Outcome::OutOfTime) return {application};
   // When the application could not be brought up to date (the share out of
   // reach, a copy that failed or was refused), that failure is the run's
   // last word, after the updater's check.
-  return {Worse(application, ShareUpdater(offer, ShareRoot()))};
+  return {Worse(application, ShareUpdater(offer))};
 }
 
-Outcome UpdateRun::ShareApplication(Offer& offer, const std::string& root) {
-  const std::string source = ShareFile(root, "pellarion.exe"), staged = InAppDir("\\NewVersion.exe");
+Outcome UpdateRun::ShareApplication(Offer& offer) {
+  const std::string source = ShareFile("pellarion.exe"), staged = InAppDir("\\NewVersion.exe");
   bool reached = false;
   if (!CompareVersions(offer, InAppDir("\\pellarion.exe"), source, &reached)) {
     Show(messages::kNoNewVersion);
     if (reached) return Outcome::UpToDate;
-    Log(root.empty() ? "no share: host.dll is missing, unreadable or names none"
-                     : "the share cannot be reached: cannot read " + Shown(source));
+    Log(source.empty() ? "no share: host.dll is missing, unreadable or names none"
+                       : "the share cannot be reached: cannot read " + Shown(source));
     return Outcome::CheckFailed;
   }
   Show(messages::kNewVersion);
   Try([&] { platform_.RemoveFile(staged); });
   if (OutOfTime()) return Outcome::OutOfTime;
-  // The running application is stopped only once the new copy is here, and
-  // only a copy this run made is installed (never one left by an earlier,
-  // interrupted run).
-  if (!CopyFromShare(source, staged) || !TestExists(staged)) {
-    ShowFailure();
-    return Outcome::UpdateFailed;
-  }
-  if (!AcceptCopy(offer, staged, source, PackageRole::Application, InAppDir("\\pellarion.exe"))) {
-    return Outcome::Refused;
-  }
-  if (!InstallApplication(staged, WindowState::Normal)) return Outcome::UpdateFailed;
+  // The running application is stopped only once the new copy is here and
+  // accepted, and only a copy this run made is installed (never one left by
+  // an earlier, interrupted run).
+  const Outcome copied = CopyFromShare(offer, source, staged, PackageRole::Application, InAppDir("\\pellarion.exe"));
+  if (copied != Outcome::Updated) return copied;
+  if (!TestExists(staged) || !InstallApplication(staged, WindowState::Normal)) return Outcome::UpdateFailed;
   Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
   StartApplication(WindowState::Normal);
   return Outcome::Updated;
 }
 
-Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& root) {
-  const std::string source = ShareFile(root, "update.exe"), staged = InAppDir("\\update.bin");
+Outcome UpdateRun::ShareUpdater(Offer& offer) {
+  const std::string source = ShareFile("update.exe"), staged = InAppDir("\\update.bin");
   if (!CompareVersions(offer, InAppDir("\\update.exe"), source)) {
     Show(messages::kNoNewUpdater);
     return Outcome::UpToDate;
@@ -71,39 +56,32 @@ Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& root) {
   if (OutOfTime()) return Outcome::OutOfTime;
   // Staged only once the gate has accepted the copy.
   const std::string arriving = staged + kDownloadSuffix;
-  if (!CopyFromShare(source, arriving)) {
-    ShowFailure();
-    return Outcome::UpdateFailed;
-  }
-  if (!AcceptCopy(offer, arriving, source, PackageRole::Updater, InAppDir("\\update.exe"))) return Outcome::Refused;
-  if (Try([&] { platform_.MoveReplacing(arriving, staged); })) return Outcome::Updated;
+  const Outcome copied = CopyFromShare(offer, source, arriving, PackageRole::Updater, InAppDir("\\update.exe"));
+  if (copied != Outcome::Updated || Try([&] { platform_.MoveReplacing(arriving, staged); })) return copied;
   Try([&] { platform_.RemoveFile(arriving); });
   ShowFailure();
   return Outcome::UpdateFailed;
 }
 
-bool UpdateRun::CopyFromShare(const std::string& source, const std::string& copy) {
+Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy,
+                                 PackageRole role, const std::string& installed) {
   std::int64_t length = 0;
-  if (Try([&] { length = platform_.FileLength(source); }) && HasRoomFor(copy, length) &&
-      Try([&] { platform_.CopyFileTo(source, copy); })) {
-    return true;
+  if (!Try([&] { length = platform_.FileLength(source); }) || !HasRoomFor(copy, length) ||
+      !Try([&] { platform_.CopyFileTo(source, copy); })) {
+    Log("could not copy " + Shown(source));
+    ShowFailure();
+    return Outcome::UpdateFailed;
   }
-  Log("could not copy " + Shown(source));
-  return false;
-}
-
-bool UpdateRun::AcceptCopy(const Offer& offer, const std::string& copy, const std::string& source, PackageRole role,
-                           const std::string& installed) {
-  if (Accepted(Shown(source), Gate(offer, copy, role, installed))) return true;
+  if (Accepted(Shown(source), Gate(offer, copy, role, installed))) return Outcome::Updated;
   Try([&] { platform_.RemoveFile(copy); });
   ShowFailure();
-  return false;
+  return Outcome::Refused;
 }
 
-std::string UpdateRun::ShareRoot() {
+std::string UpdateRun::ShareFile(const char* name) {
   std::string root;
   Try([&] { root = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
-  return root;
+  return root.empty() ? root : root + "\\Pellarion\\" + name;
 }
 
 }  // namespace pellarion

@@ -37,16 +37,20 @@ UpdateRun::UpdateRun(Platform& platform, Form1& form, UpdateServer server, std::
 RunEnd UpdateRun::Execute() {
   Mode mode = Mode::Share;
   if (const Ending placedOrAnother = StartUp(mode)) return Finish(*placedOrAnother);
-  Offer offer{server_};
+  Offer offer{&server_};
   return Finish(mode == Mode::Share ? ShareMode(offer) : InternetMode(offer));
 }
 
 RunEnd UpdateRun::Finish(RunEnd end) {
   const std::string& shown = form_.Status().text;
   if (IsFailure(end.outcome) && shown != messages::kUpdateFailed && shown != messages::kCheckFailed) ShowFailure();
-  std::string line = "end (exit code " + std::to_string(end.ExitCode()) + "): " + Describe(end.outcome);
+  std::string line = "end (exit code ";
+  line += std::to_string(end.ExitCode());
+  line += "): ";
+  line += Describe(end.outcome);
   if (end.windowStaysOpen) line += ", the window stays open";
-  if (form_.Shown()) line += ": " + form_.Status().text;
+  line += ": ";
+  line += form_.Status().text;
   Log(line);
   return end;
 }

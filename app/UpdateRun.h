@@ -71,20 +71,18 @@ class UpdateRun {
   // --- From the host computer's share (ShareMode.cpp) ---
   RunEnd ShareMode(Offer& offer);
   // The application from the share: compared, copied, gated, installed.
-  Outcome ShareApplication(Offer& offer, const std::string& root);
+  Outcome ShareApplication(Offer& offer);
   // The updater from the share: compared, copied, gated and only staged, as
   // update.bin.
-  Outcome ShareUpdater(Offer& offer, const std::string& root);
-  // A copy of the share's `source` to `copy`, once the volume has room for
-  // it. True when it was made.
-  bool CopyFromShare(const std::string& source, const std::string& copy);
-  // The gate's verdict on `copy`, made from the share's `source`; a refused
-  // copy is deleted and the failure shown.
-  bool AcceptCopy(const Offer& offer, const std::string& copy, const std::string& source, PackageRole role,
-                  const std::string& installed);
-  // The share root named by line 1 of host.dll; empty when the file cannot
-  // be read or names none.
-  std::string ShareRoot();
+  Outcome ShareUpdater(Offer& offer);
+  // A copy of the share's `source` as `copy`, made once the volume has room
+  // for it, for `role` over `installed`: Updated when the gate accepted it;
+  // otherwise the copy is gone and the failure shows.
+  Outcome CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy, PackageRole role,
+                        const std::string& installed);
+  // `name` in the share's Pellarion folder, under the root that line 1 of
+  // host.dll names; empty when the file cannot be read or names none.
+  std::string ShareFile(const char* name);
 
   // --- From the update server (InternetMode.cpp) ---
   RunEnd InternetMode(Offer& offer);

@@ -23,19 +23,16 @@ using ::testing::Not;
 using testing::FakePlatform;
 using testing::FaultInjectingPlatform;
 using testing::Op;
+using testing::kApp;
+using testing::kDir;
+using testing::kRecordCleared;
+using testing::Status;
 
-const std::string kDir = "C:\\Pellarion\\";
-const std::string kApp = kDir + "Pellarion.exe";
 const std::string kPackage = kDir + "Pellarion.bin";
 const std::string kManifestUrl = "http://u/update/update.txt";
 const std::string kPackageUrl = "http://u/update/Pellarion.bin";
 const std::string kUpdaterUrl = "http://u/update/update.bin";
 
-const std::string kRecordCleared = "delete " + kDir + "Pellarion.stopped";
-
-std::string Status(const char* colour, const char* text) {
-  return std::string("status ") + colour + " " + text;
-}
 std::string Fetch(const std::string& url, const std::string& name) {
   return "download " + url + " -> " + kDir + name + ".part";
 }

@@ -19,15 +19,15 @@ using ::testing::Not;
 using testing::FakePlatform;
 using testing::FaultInjectingPlatform;
 using testing::Op;
+using testing::kApp;
+using testing::kDir;
+using testing::kRecordCleared;
 
-const std::string kDir = "C:\\Pellarion\\";
-const std::string kApp = kDir + "Pellarion.exe";
 const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
 const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
 
-std::string Blue(const char* text) { return std::string("status #0000FF ") + text; }
-std::string Red(const char* text) { return std::string("status #FF0000 ") + text; }
-const std::string kRecordCleared = "delete C:\\Pellarion\\Pellarion.stopped";
+std::string Blue(const char* text) { return testing::Status("#0000FF", text); }
+std::string Red(const char* text) { return testing::Status("#FF0000", text); }
 
 class ShareModeTest : public ::testing::Test {
  protected:

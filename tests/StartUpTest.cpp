@@ -106,32 +106,28 @@ TEST(StartUpPlacementTest, FromElsewherePlantsCopiesOnTheDrivesThatHoldTheApplic
   }
 }
 
-TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdater) {
-  FakePlatform fake;
-  fake.appDir = "C:\\Downloads";
-  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
-  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  fake.AddFile("D:\\Pellarion\\update.exe", "newer", "2.0.0.56");
-  fake.AddFile("E:\\Pellarion\\update.exe", "older", "2.0.0.54");
-  EXPECT_EQ(StartUp(fake), std::nullopt);
-  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> E:\\Pellarion\\update.exe"));
-  EXPECT_EQ(fake.File("D:\\Pellarion\\update.exe").contents, "newer");
-  // Both are started, as always.
-  EXPECT_THAT(fake.Logged("start"), ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
-}
-
-TEST(StartUpPlacementTest, AKeyedUpdaterStartsOnlyCopiesThatAreItself) {
-  FakePlatform fake;
-  fake.appDir = "C:\\Downloads";
-  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
-  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  // D: gets this updater; E: holds a newer program under its name, which
-  // stays (never a downgrade) and is not started.
-  fake.AddFile("D:\\Pellarion\\update.exe", "older", "2.0.0.54");
-  fake.AddFile("E:\\Pellarion\\update.exe", "someone else's", "2.0.0.56");
-  EXPECT_EQ(StartUp(fake, nullptr, "publisher key"), std::nullopt);
-  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
-  EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
+// Never a downgrade: a newer updater on a drive stays. An unkeyed updater
+// starts both copies, as always; a keyed one only the copies that are
+// itself, never another program under its name.
+TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdaterAndAKeyedOneStartsOnlyItself) {
+  for (const std::string key : {"", "publisher key"}) {
+    SCOPED_TRACE(key);
+    FakePlatform fake;
+    fake.appDir = "C:\\Downloads";
+    fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
+    for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+    fake.AddFile("D:\\Pellarion\\update.exe", "older", "2.0.0.54");
+    fake.AddFile("E:\\Pellarion\\update.exe", "newer", "2.0.0.56");
+    EXPECT_EQ(StartUp(fake, nullptr, key), std::nullopt);
+    EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
+    EXPECT_EQ(fake.File("E:\\Pellarion\\update.exe").contents, "newer");
+    if (key.empty()) {
+      EXPECT_THAT(fake.Logged("start"),
+                  ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
+    } else {
+      EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
+    }
+  }
 }
 
 TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {

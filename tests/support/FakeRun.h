@@ -21,6 +21,12 @@ struct FakeRunResult {
   std::vector<std::string> after;
 };
 
+// The application folder of the fake, and entries of its log.
+inline const std::string kDir = "C:\\Pellarion\\";
+inline const std::string kApp = kDir + "Pellarion.exe";
+inline const std::string kRecordCleared = "delete " + kDir + "Pellarion.stopped";
+inline std::string Status(const char* colour, const char* text) { return std::string("status ") + colour + " " + text; }
+
 // Runs the updater against the server "http://<host>" with `publisherKey`
 // (empty: an unkeyed build) on `platform`, whose log is `fake`'s.
 FakeRunResult RunOnFake(Platform& platform, const FakePlatform& fake, const std::string& host = "u",
