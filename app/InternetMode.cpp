@@ -40,12 +40,11 @@ RunEnd UpdateRun::InternetMode(Offer& offer) {
 
 bool UpdateRun::FetchManifest(Offer& offer) {
   const std::string manifest = InAppDir("\\update.txt");
-  ReadInstalledVersion(offer, InAppDir("\\Pellarion.exe"));
   // An old manifest must never stand in for the one that does not arrive.
   Try([&] { platform_.RemoveFile(manifest); });
   clsDownload download(platform_, offer.server->UL, manifest, Limits(kMaxManifestBytes));
   if (!Fetch(download)) return false;  // its line in the log says why
-  ReadOfferedVersion(offer, kApplicationKey);
+  ReadOffer(offer, InAppDir("\\Pellarion.exe"), kApplicationKey);
   if (IsVersionDigits(offer.NU)) return true;
   Log("the manifest offers no version (\"" + offer.NU + "\")");
   return false;
@@ -75,8 +74,7 @@ RunEnd UpdateRun::UpdateApplicationOnline(Offer& offer) {
 
 Outcome UpdateRun::CheckUpdaterOnline(Offer& offer) {
   const std::string staged = InAppDir("\\update.bin"), updater = InAppDir("\\update.exe");
-  ReadInstalledVersion(offer, updater);
-  ReadOfferedVersion(offer, kUpdaterKey);
+  ReadOffer(offer, updater, kUpdaterKey);
   if (!OfferIsNewer(offer)) return Outcome::UpToDate;
   // An updater staged by an earlier run that is already the offered one and
   // passes the gate is not fetched again. A staged file the gate refuses is
@@ -93,7 +91,11 @@ Outcome UpdateRun::CheckUpdaterOnline(Offer& offer) {
   return fetched;
 }
 
-void UpdateRun::ReadOfferedVersion(Offer& offer, int key) {
+void UpdateRun::ReadOffer(Offer& offer, const std::string& installed, int key) {
+  // The installed side from "0": a value left by the previous comparison is
+  // never compared again.
+  offer.CU = "0";
+  Try([&] { offer.CU = VersionDigitsOf(platform_, installed); });
   // A manifest that cannot be read offers nothing; the line kept from an
   // earlier read is not looked at again.
   ManifestVariables manifest;
@@ -134,7 +136,9 @@ Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const s
   // After the download's line: the verdict on the file it brought.
   if (gated && !Accepted(url, verdict)) return Outcome::Refused;
   if (fetched) return Outcome::Updated;
-  return download.Outcome().runOver && OutOfTime() ? Outcome::OutOfTime : Outcome::UpdateFailed;
+  if (!download.Outcome().runOver) return Outcome::UpdateFailed;
+  Log("the run's time is over");
+  return Outcome::OutOfTime;
 }
 
 }  // namespace pellarion

@@ -3,6 +3,7 @@
 // compared and, when newer, staged beside itself as update.bin.
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
+#include "download/DiskReserve.h"
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
 #include "platform/TemporaryFiles.h"
@@ -10,19 +11,24 @@
 namespace pellarion {
 
 RunEnd UpdateRun::ShareMode(Offer& offer) {
+  // The share's Pellarion folder, under the root that line 1 of host.dll
+  // names; without one, no file of the share is named at all.
+  std::string share;
+  Try([&] { share = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
+  const auto file = [&](const char* name) { return share.empty() ? share : share + "\\Pellarion\\" + name; };
   // A keyed updater takes nothing from a share without a valid signed
   // release beside the files.
-  if (Keyed() && !AcceptRelease(ShareFile("update.txt"))) return {Outcome::CheckFailed};
-  const Outcome application = ShareApplication(offer);
+  if (Keyed() && !AcceptRelease(file("update.txt"))) return {Outcome::CheckFailed};
+  const Outcome application = ShareApplication(offer, file("pellarion.exe"));
   if (application == Outcome::OutOfTime) return {application};
   // When the application could not be brought up to date (the share out of
   // reach, a copy that failed or was refused), that failure is the run's
   // last word, after the updater's check.
-  return {Worse(application, ShareUpdater(offer))};
+  return {Worse(application, ShareUpdater(offer, file("update.exe")))};
 }
 
-Outcome UpdateRun::ShareApplication(Offer& offer) {
-  const std::string source = ShareFile("pellarion.exe"), staged = InAppDir("\\NewVersion.exe");
+Outcome UpdateRun::ShareApplication(Offer& offer, const std::string& source) {
+  const std::string staged = InAppDir("\\NewVersion.exe");
   bool reached = false;
   if (!CompareVersions(offer, InAppDir("\\pellarion.exe"), source, &reached)) {
     Show(messages::kNoNewVersion);
@@ -33,7 +39,6 @@ Outcome UpdateRun::ShareApplication(Offer& offer) {
   }
   Show(messages::kNewVersion);
   Try([&] { platform_.RemoveFile(staged); });
-  if (OutOfTime()) return Outcome::OutOfTime;
   // The running application is stopped only once the new copy is here and
   // accepted, and only a copy this run made is installed (never one left by
   // an earlier, interrupted run).
@@ -45,15 +50,14 @@ Outcome UpdateRun::ShareApplication(Offer& offer) {
   return Outcome::Updated;
 }
 
-Outcome UpdateRun::ShareUpdater(Offer& offer) {
-  const std::string source = ShareFile("update.exe"), staged = InAppDir("\\update.bin");
+Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& source) {
+  const std::string staged = InAppDir("\\update.bin");
   if (!CompareVersions(offer, InAppDir("\\update.exe"), source)) {
     Show(messages::kNoNewUpdater);
     return Outcome::UpToDate;
   }
   Show(messages::kLoadingUpdater);
   Try([&] { platform_.RemoveFile(staged); });
-  if (OutOfTime()) return Outcome::OutOfTime;
   // Staged only once the gate has accepted the copy.
   const std::string arriving = staged + kDownloadSuffix;
   const Outcome copied = CopyFromShare(offer, source, arriving, PackageRole::Updater, InAppDir("\\update.exe"));
@@ -65,8 +69,16 @@ Outcome UpdateRun::ShareUpdater(Offer& offer) {
 
 Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy,
                                  PackageRole role, const std::string& installed) {
+  // Once the run's time is over nothing more is copied, stopped or changed.
+  std::int64_t now = 0;
+  if (runDeadlineMs_ >= 0 && Try([&] { now = platform_.MonotonicMs(); }) && now >= runDeadlineMs_) {
+    Log("the run's time is over");
+    ShowFailure();
+    return Outcome::OutOfTime;
+  }
   std::int64_t length = 0;
-  if (!Try([&] { length = platform_.FileLength(source); }) || !HasRoomFor(copy, length) ||
+  if (!Try([&] { length = platform_.FileLength(source); }) ||
+      !Try([&] { EnsureRoom(platform_, copy, length); }) ||  // the log says why not
       !Try([&] { platform_.CopyFileTo(source, copy); })) {
     Log("could not copy " + Shown(source));
     ShowFailure();
@@ -76,12 +88,6 @@ Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, 
   Try([&] { platform_.RemoveFile(copy); });
   ShowFailure();
   return Outcome::Refused;
-}
-
-std::string UpdateRun::ShareFile(const char* name) {
-  std::string root;
-  Try([&] { root = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
-  return root.empty() ? root : root + "\\Pellarion\\" + name;
 }
 
 }  // namespace pellarion

@@ -50,7 +50,17 @@ Ending UpdateRun::StartUp(Mode& mode) {
 
   Try([&] { form_.ShowStatusWindow(); });
   Pump();
-  AddFirewallException();
+  // AddFirewallException: the updater in the current profile and in the
+  // standard profile; the two passes are independent.
+  FirewallRule rule;
+  rule.name = messages::kTitle;  // the firewall entry bears the window's title
+  rule.ipVersion = 2;
+  rule.processImageFileName = appDir_ + "\\" + exeName_ + "." + "exe";
+  rule.remoteAddresses = "*";
+  rule.scope = 0;
+  rule.enabled = true;
+  Try([&] { platform_.FirewallAddApplication(FirewallProfile::Current, rule); });
+  Try([&] { platform_.FirewallAddApplication(FirewallProfile::Standard, rule); });
   Show(messages::kSearching);
   mode = TestExists(InAppDir("\\format.dll")) ? Mode::Internet : Mode::Share;
   Log(mode == Mode::Internet ? "mode: from the update server (format.dll is here)"
@@ -129,18 +139,6 @@ void UpdateRun::ComposeUserAgent(const std::string& updaterVersion) {
   SystemDescription system;
   Try([&] { system = platform_.DescribeSystem(); });
   userAgent_ = pellarion::ComposeUserAgent(updaterVersion, application, system.system, system.architecture);
-}
-
-void UpdateRun::AddFirewallException() {
-  FirewallRule rule;
-  rule.name = messages::kTitle;  // the firewall entry bears the window's title
-  rule.ipVersion = 2;
-  rule.processImageFileName = appDir_ + "\\" + exeName_ + "." + "exe";
-  rule.remoteAddresses = "*";
-  rule.scope = 0;
-  rule.enabled = true;
-  Try([&] { platform_.FirewallAddApplication(FirewallProfile::Current, rule); });
-  Try([&] { platform_.FirewallAddApplication(FirewallProfile::Standard, rule); });
 }
 
 }  // namespace pellarion

@@ -4,7 +4,6 @@
 
 #include "app/BrowserCache.h"
 #include "app/Messages.h"
-#include "download/DiskReserve.h"
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
 #include "gate/SignedRelease.h"
@@ -22,10 +21,10 @@ constexpr std::int64_t kRunDeadlineMs = PELLARION_RUN_DEADLINE_SECONDS * 1000LL;
 
 }  // namespace
 
-UpdateRun::UpdateRun(Platform& platform, Form1& form, UpdateServer server, std::string publisherKey)
+UpdateRun::UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey)
     : platform_(platform),
       form_(form),
-      server_(std::move(server)),
+      server_(server),
       publisherKey_(std::move(publisherKey)),
       log_(platform) {
   Try([&] { appDir_ = platform_.AppDir(); });
@@ -36,9 +35,12 @@ UpdateRun::UpdateRun(Platform& platform, Form1& form, UpdateServer server, std::
 
 RunEnd UpdateRun::Execute() {
   Mode mode = Mode::Share;
-  if (const Ending placedOrAnother = StartUp(mode)) return Finish(*placedOrAnother);
-  Offer offer{&server_};
-  return Finish(mode == Mode::Share ? ShareMode(offer) : InternetMode(offer));
+  Ending end = StartUp(mode);  // placed, or another run: the end already
+  if (!end) {
+    Offer offer{&server_};
+    end = mode == Mode::Share ? ShareMode(offer) : InternetMode(offer);
+  }
+  return Finish(*end);
 }
 
 RunEnd UpdateRun::Finish(RunEnd end) {
@@ -57,17 +59,13 @@ RunEnd UpdateRun::Finish(RunEnd end) {
 
 // --- Versions and the gate ---
 
-void UpdateRun::ReadInstalledVersion(Offer& offer, const std::string& installed) {
+bool UpdateRun::CompareVersions(Offer& offer, const std::string& installed, const std::string& available,
+                                bool* read) {
   // Both sides start from "0": a value left by the previous comparison is
   // never compared again.
   offer.CU = "0";
   offer.NU = "0";
   Try([&] { offer.CU = VersionDigitsOf(platform_, installed); });
-}
-
-bool UpdateRun::CompareVersions(Offer& offer, const std::string& installed, const std::string& available,
-                                bool* read) {
-  ReadInstalledVersion(offer, installed);
   const bool done = !available.empty() && Try([&] { offer.NU = VersionDigitsOf(platform_, available); });
   if (read != nullptr) *read = done;
   return OfferIsNewer(offer);
@@ -127,18 +125,6 @@ DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
   return limits;
 }
 
-bool UpdateRun::OutOfTime() {
-  std::int64_t now = 0;
-  if (runDeadlineMs_ < 0 || !Try([&] { now = platform_.MonotonicMs(); }) || now < runDeadlineMs_) return false;
-  Log("the run's time is over");
-  ShowFailure();
-  return true;
-}
-
-bool UpdateRun::HasRoomFor(const std::string& path, std::int64_t bytes) {
-  return Try([&] { EnsureRoom(platform_, path, bytes); });  // the log says why not
-}
-
 // --- One-line steps ---
 
 bool UpdateRun::TestExists(const std::string& path) {
@@ -150,11 +136,6 @@ void UpdateRun::Start(const std::string& path, WindowState state) {
   if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + Shown(path));
 }
 
-void UpdateRun::Show(const char* text) {
-  Try([&] { form_.SetStatusText(text); });
-  Pump();
-}
-
 void UpdateRun::Show(Colour colour, const char* text) {
   Try([&] { form_.SetStatus(colour, text); });
   Pump();
@@ -164,7 +145,6 @@ void UpdateRun::ShowFailure() { Show(kRed, messages::kUpdateFailed); }
 
 void UpdateRun::Wait(int milliseconds) {
   Try([&] { platform_.Pause(milliseconds); });
-  Pump();
 }
 
 void UpdateRun::Pump() {

@@ -33,8 +33,9 @@ using Ending = std::optional<RunEnd>;
 
 class UpdateRun {
  public:
-  // `publisherKey`: the key packages must be signed with (DER); empty, none.
-  UpdateRun(Platform& platform, Form1& form, UpdateServer server, std::string publisherKey = PublisherKey());
+  // `server`: the update server, which outlives the run. `publisherKey`: the
+  // key packages must be signed with (DER); empty, none.
+  UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey = PublisherKey());
 
   // The whole run, ended by Finish.
   RunEnd Execute();
@@ -64,25 +65,21 @@ class UpdateRun {
   // The User-Agent of this run's requests: the updater's and the installed
   // application's versions, the system and the machine.
   void ComposeUserAgent(const std::string& updaterVersion);
-  // Registers the updater with the firewall, in the current profile and in
-  // the standard profile; the two passes are independent.
-  void AddFirewallException();
 
   // --- From the host computer's share (ShareMode.cpp) ---
   RunEnd ShareMode(Offer& offer);
-  // The application from the share: compared, copied, gated, installed.
-  Outcome ShareApplication(Offer& offer);
-  // The updater from the share: compared, copied, gated and only staged, as
-  // update.bin.
-  Outcome ShareUpdater(Offer& offer);
-  // A copy of the share's `source` as `copy`, made once the volume has room
-  // for it, for `role` over `installed`: Updated when the gate accepted it;
-  // otherwise the copy is gone and the failure shows.
+  // The application from the share's `source` (empty: no share): compared,
+  // copied, gated, installed.
+  Outcome ShareApplication(Offer& offer, const std::string& source);
+  // The updater from the share's `source`: compared, copied, gated and only
+  // staged, as update.bin.
+  Outcome ShareUpdater(Offer& offer, const std::string& source);
+  // A copy of the share's `source` as `copy`, made while the run's time
+  // lasts and once the volume has room for it, for `role` over `installed`:
+  // Updated when the gate accepted it; otherwise the copy is gone and the
+  // failure shows.
   Outcome CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy, PackageRole role,
                         const std::string& installed);
-  // `name` in the share's Pellarion folder, under the root that line 1 of
-  // host.dll names; empty when the file cannot be read or names none.
-  std::string ShareFile(const char* name);
 
   // --- From the update server (InternetMode.cpp) ---
   RunEnd InternetMode(Offer& offer);
@@ -93,9 +90,10 @@ class UpdateRun {
   RunEnd UpdateApplicationOnline(Offer& offer);
   // Stages a newer updater from the update server as update.bin.
   Outcome CheckUpdaterOnline(Offer& offer);
-  // offer.NU = the value for `key` of the local manifest; empty when the
-  // manifest cannot be read or lacks the key.
-  void ReadOfferedVersion(Offer& offer, int key);
+  // offer.CU = the digits of the installed executable (from "0"), offer.NU =
+  // the value for `key` of the local manifest; empty when the manifest
+  // cannot be read or lacks the key.
+  void ReadOffer(Offer& offer, const std::string& installed, int key);
   // The download of the package for `role` to `path`, which takes `path`'s
   // place only once the gate accepted it; in a keyed build no more than its
   // signed length is ever written. A cut transfer keeps what arrived, to
@@ -120,10 +118,7 @@ class UpdateRun {
   // on a failure ends on a failure text in red.
   RunEnd Finish(RunEnd end);
   // offer.CU and offer.NU from "0", then CU = the digits of the installed
-  // executable; NU is left to the caller.
-  void ReadInstalledVersion(Offer& offer, const std::string& installed);
-  // ReadInstalledVersion, then NU = the digits of `available` unless it is
-  // empty; `read` (when given) says whether they could be read. True when NU
+  // executable and NU the digits of `available` unless it is empty; `read` (when given) says whether they could be read. True when NU
   // is newer.
   bool CompareVersions(Offer& offer, const std::string& installed, const std::string& available,
                        bool* read = nullptr);
@@ -146,24 +141,19 @@ class UpdateRun {
   // The limits of every download of this run: `maxBytes`, the run's
   // User-Agent and its deadline.
   DownloadLimits Limits(std::int64_t maxBytes) const;
-  // False while the run's time lasts; once it is over the failure text
-  // shows, and the run ends before anything else is stopped or changed.
-  bool OutOfTime();
-  // Whether `bytes` more fit on the volume of `path`, leaving its reserve
-  // (a failure the log records when not).
-  bool HasRoomFor(const std::string& path, std::int64_t bytes);
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
   // that fails (an unavailable drive) leaves the previous answer in place.
   bool TestExists(const std::string& path);
   void Start(const std::string& path, WindowState state);
-  // The status line, then the window repaints.
-  void Show(const char* text);
+  // The status line, then the window repaints. Without a colour, the last
+  // one stays.
   void Show(Colour colour, const char* text);
+  void Show(const char* text) { Show(form_.Status().colour, text); }
   // The failure text in red.
   void ShowFailure();
-  // Waits, the window painting meanwhile.
+  // Waits with the last status shown (the window paints meanwhile).
   void Wait(int milliseconds);
   void Pump();
   // Writes one event to update.log.
@@ -177,7 +167,7 @@ class UpdateRun {
 
   Platform& platform_;
   Form1& form_;
-  UpdateServer server_;
+  const UpdateServer& server_;
   std::string publisherKey_;
   // The signed release this run trusts (a keyed build, once accepted).
   std::optional<ReleaseDescription> release_;

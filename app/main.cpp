@@ -12,7 +12,8 @@ int main() {
   Form1 form(*platform);
   // PELLARION_UPDATE_SERVER (host or host:port) points the updater at a
   // staging server instead of the one it was built for.
-  UpdateRun run(*platform, form, UpdateServer::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER")));
+  const UpdateServer server = UpdateServer::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER"));
+  UpdateRun run(*platform, form, server);
   const RunEnd end = run.Execute();
   // A failed installation leaves the window open with its last status until
   // the user closes it.

@@ -72,8 +72,6 @@ clsDownload::clsDownload(Platform& platform, const std::string& sURLFileName, co
       record_(target_ + kResumeSuffix),
       limits_(std::move(limits)) {}
 
-clsDownload::~clsDownload() = default;
-
 bool clsDownload::KeepsToResume(Platform& platform, const std::string& target, const std::string& fileName) {
   // The target's own name, then .part or .resume: nothing composed.
   const std::string name = target.substr(target.find_last_of("\\/") + 1);

@@ -47,8 +47,6 @@ class clsDownload {
   // their surrounding spaces.
   clsDownload(Platform& platform, const std::string& sURLFileName, const std::string& sSaveFileName,
               DownloadLimits limits = {});
-  // Out of line: one copy of the cleanup of its texts, not one per caller.
-  ~clsDownload();
 
   // Fetches the URL into the target. The body goes to a temporary file
   // beside the target and replaces the target in one step only when the

@@ -25,7 +25,8 @@ const std::string kSearching = "يتم البحث عن تحديث متوفر.";
 std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "",
                             Outcome* ended = nullptr) {
   Form1 form(platform);
-  UpdateRun run(platform, form, UpdateServer::ForHost("updates.test"), key);
+  const UpdateServer server = UpdateServer::ForHost("updates.test");
+  UpdateRun run(platform, form, server, key);
   Mode mode = Mode::Share;
   const Ending end = run.StartUp(mode);
   if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;

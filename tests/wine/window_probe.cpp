@@ -8,7 +8,8 @@ int main() {
   using namespace pellarion;
   const auto platform = CreateSystemPlatform();
   Form1 form(*platform);
-  UpdateRun run(*platform, form, UpdateServer::ForHost("updates.test"));
+  const UpdateServer server = UpdateServer::ForHost("updates.test");
+  UpdateRun run(*platform, form, server);
   const RunEnd end = run.Execute();
   platform->WaitForWindowClose();
   return end.ExitCode();
