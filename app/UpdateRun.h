@@ -47,8 +47,8 @@ class UpdateRun {
 
  private:
   // --- The start (StartUp.cpp) ---
-  // Plants copies of the updater where the application is installed, on the
-  // drives of kInstallFolders, and starts them.
+  // Plants copies of the updater where the application is installed (the
+  // folders of kInstallFolders, on D: and E:), and starts them.
   RunEnd PlaceUpdater();
   // True when the updater may be copied over `placed`: it is not there, or
   // its version is lower than the running updater's (never a downgrade).
@@ -118,8 +118,8 @@ class UpdateRun {
   // on a failure ends on a failure text in red.
   RunEnd Finish(RunEnd end);
   // offer.CU and offer.NU from "0", then CU = the digits of the installed
-  // executable and NU the digits of `available` unless it is empty; `read` (when given) says whether they could be read. True when NU
-  // is newer.
+  // executable and NU the digits of `available` unless it is empty; `read`
+  // (when given) says whether they could be read. True when NU is newer.
   bool CompareVersions(Offer& offer, const std::string& installed, const std::string& available,
                        bool* read = nullptr);
   // IsNewer(NU, CU), written to the log.

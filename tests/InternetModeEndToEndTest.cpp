@@ -17,16 +17,9 @@
 namespace pellarion {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::TestHttpServer;
-using testing::WriteFile;
+using testing::Exists, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::TestHttpServer, testing::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
-const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
 const std::string kFailed = "خطأ في الاتصال، فشل عملية التحديث.";
 
 class InternetModeEndToEndTest : public ::testing::Test {

@@ -16,17 +16,9 @@
 namespace pellarion {
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
-using testing::kApp;
-using testing::kDir;
-using testing::kRecordCleared;
-using testing::Status;
+using ::testing::Contains, ::testing::ElementsAre, ::testing::IsEmpty, ::testing::Not;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
+using testing::kApp, testing::kDir, testing::kRecordCleared, testing::Status;
 
 const std::string kPackage = kDir + "Pellarion.bin";
 const std::string kManifestUrl = "http://u/update/update.txt";
@@ -56,19 +48,17 @@ class InternetModeTest : public ::testing::Test {
 
   // Runs the whole run; true when it ended (false: the window stays open).
   bool Run() {
-    const auto result = testing::RunOnFake(faults, fake, "u", key);
-    end = result.end;
-    status = result.status;
-    after = result.after;
+    run = testing::RunOnFake(faults, fake, "u", key);
     return !end.windowStaysOpen;
   }
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
   std::string key;  // the build's publisher key; none by default
-  RunEnd end;
-  StatusLine status;
-  std::vector<std::string> after;
+  testing::FakeRunResult run;
+  RunEnd& end = run.end;
+  StatusLine& status = run.status;
+  std::vector<std::string>& after = run.after;
 };
 
 TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {

@@ -18,14 +18,8 @@
 namespace pellarion {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using testing::CuttingRelay;
-using testing::Nginx;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFile;
+using ::testing::HasSubstr, ::testing::MatchesRegex;
+using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
 namespace fs = std::filesystem;
 
 const int kUpdated = ExitCodeOf(Outcome::Updated);

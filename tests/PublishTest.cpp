@@ -2,7 +2,6 @@
 // the Linux update.exe installs, what the updater would refuse it refuses,
 // and `verify` finds every kind of damage a published tree can suffer.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <filesystem>

@@ -16,10 +16,7 @@
 namespace pellarion {
 namespace {
 
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFile;
+using testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
 namespace fs = std::filesystem;
 
 class ShareModeEndToEndTest : public ::testing::Test {
@@ -44,9 +41,7 @@ TEST_F(ShareModeEndToEndTest, InstallsANewerApplicationStopsTheOldOneAndStagesTh
   const auto run = RunProgram({dir / "app/update.exe"});
   EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(run.output,
-            "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n"
-            "status #0000FF يتم البحث عن تحديث متوفر.\n"
-            "status #0000FF يتوفر اصدار جديد\n"
+            kShown + kSearching + "status #0000FF يتوفر اصدار جديد\n"
             "message Osmerin Pellarion Updater: تمت عملية التحديث بنجاح\n"
             "status #0000FF يتم تحميل اصدار جديد لبرنامج التحديث\n");
 

@@ -12,16 +12,9 @@
 namespace pellarion {
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
-using testing::kApp;
-using testing::kDir;
-using testing::kRecordCleared;
+using ::testing::Contains, ::testing::ElementsAre, ::testing::IsEmpty, ::testing::Not;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
+using testing::kApp, testing::kDir, testing::kRecordCleared;
 
 const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
 const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
@@ -43,17 +36,14 @@ class ShareModeTest : public ::testing::Test {
     if (!updater.empty()) fake.AddFile(kShare + "update.exe", "updater " + updater, updater);
   }
 
-  void Run() {
-    const auto result = testing::RunOnFake(faults, fake, "updates.test", key);
-    end = result.end;
-    after = result.after;
-  }
+  void Run() { run = testing::RunOnFake(faults, fake, "updates.test", key); }
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
   std::string key;  // the build's publisher key; none by default
-  RunEnd end;
-  std::vector<std::string> after;
+  testing::FakeRunResult run;
+  RunEnd& end = run.end;
+  std::vector<std::string>& after = run.after;
 };
 
 TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {

@@ -16,13 +16,8 @@
 namespace pellarion {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::TestCertificates;
-using testing::TestHttpServer;
-using testing::WriteFile;
+using testing::Exists, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
+using testing::TestCertificates, testing::TestHttpServer;
 namespace fs = std::filesystem;
 
 // A newer updater, as far as versions go.

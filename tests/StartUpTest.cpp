@@ -11,11 +11,8 @@
 namespace pellarion {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
+using ::testing::ElementsAre, ::testing::IsEmpty;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
 
 const std::string kWaitText = "الرجاء الانتظار قليلا .. جاري التحديث";
 const std::string kSearching = "يتم البحث عن تحديث متوفر.";

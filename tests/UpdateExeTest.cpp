@@ -13,6 +13,7 @@
 #include "gate/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/OwnVersion.h"
 #include "tests/support/Subprocess.h"
 
@@ -24,8 +25,6 @@ using testing::RunProgram;
 using testing::TempDir;
 using testing::WriteFile;
 
-const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
-const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
 // ShareMode without a share: nothing new on either side, and the failure to
 // reach the share the last word, in red.
 const std::string kNoShare =

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/ExitCodes.h"
-#include "platform/Platform.h"
 #include "tests/support/FakePlatform.h"
 
 namespace pellarion::testing {
@@ -14,10 +13,9 @@ namespace pellarion::testing {
 struct FakeRunResult {
   RunEnd end;
   StatusLine status;  // the window's last status line
-  // The fake's log after the searching text (the start-up, which its own
-  // tests cover), without the mouse-pointer resets, and with the stop of
-  // the running application (asked to close, waited for, terminated) as one
-  // entry "stop": KillRunningApp's own test covers that sequence.
+  // The fake's log after the start-up's searching text, without the mouse
+  // pointer resets, and each stop of the application (KillRunningApp's own
+  // test covers its steps) as one entry "stop".
   std::vector<std::string> after;
 };
 
