@@ -9,11 +9,6 @@ namespace pellarion {
 
 class Platform;
 
-// The run's variable of the purge, kept on the window for the whole run.
-struct DownloadVariables {
-  std::string UserName;  // the last result of GetCurrentUser
-};
-
 // The log-on name of the current user; fails for a name of 200 characters or
 // more, which the system's 200-character buffer cannot hold.
 std::string GetCurrentUser(Platform& platform);

@@ -1,10 +1,12 @@
 // The update from the update server: the manifest names the versions on
 // offer; a newer application is downloaded, checked, swapped in and started,
 // and the updater stages a newer copy of itself.
-#include "app/Files.h"
+#include <algorithm>
+
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "app/ContinueOnError.h"
+#include "gate/ContinueOnError.h"
+#include "gate/Files.h"
 #include "versions/Manifest.h"
 #include "versions/Versions.h"
 
@@ -17,111 +19,126 @@ constexpr int kUpdaterKey = 3;
 
 }  // namespace
 
-void UpdateRun::InternetMode() {
-  const std::string manifest = InAppDir("\\update.txt");
-  ReadInstalledVersion(InAppDir("\\Pellarion.exe"));
-  Pump();
-  Try([&] { platform_.RemoveFile(manifest); });
-  Pump();
-  form_.SetFieldText(Field::txtTo, InAppDir("\\Pellarion.exe"));
-  Pump();
-  Download(Field::UL, manifest, Limits(kMaxManifestBytes));
-  Pump();
-  ReadOfferedVersion(kApplicationKey);
+RunEnd UpdateRun::InternetMode(Offer& offer) {
   // No manifest, or one that offers no version (an error page served as a
-  // success, garbage): the check failed; it must not read as up to date.
-  if (!IsVersionDigits(form_.GetFieldText(Field::NU))) {
-    Log("the manifest offers no version (\"" + form_.GetFieldText(Field::NU) + "\")");
-    EndCheckFailed();
+  // success, garbage): the check failed; it must not read as up to date. A
+  // keyed updater trusts the offer only through the signed release.
+  if (!FetchManifest(offer) || (Keyed() && !AcceptRelease(InAppDir("\\update.txt")))) {
+    Show(kRed, messages::kCheckFailed);
+    Wait(3000);
+    return {Outcome::CheckFailed};
   }
-  // A keyed updater trusts the offer only through the signed release.
-  if (!publisherKey_.empty() && !AcceptRelease(manifest)) EndCheckFailed();
-
-  if (OfferIsNewer()) return UpdateApplicationOnline();
-  CheckUpdaterOnline();
-  SetStatus(kGreen, messages::kUpToDate);
-  Pump();
-  Pause(3000);
-  EndRun();
+  if (OfferIsNewer(offer)) return UpdateApplicationOnline(offer);
+  const Outcome updater = CheckUpdaterOnline(offer);
+  if (updater == Outcome::OutOfTime) return {updater};
+  // The application is current; an updater that could not be staged leaves
+  // its failure text as the last word.
+  if (!IsFailure(updater)) Show(kGreen, messages::kUpToDate);
+  Wait(3000);
+  return {Worse(Outcome::UpToDate, updater)};
 }
 
-void UpdateRun::EndCheckFailed() {
-  SetStatus(kRed, messages::kCheckFailed);
-  Outcome(ExitCode::CheckFailed);
-  Pump();
-  Pause(3000);
-  Pump();
-  EndRun();
+bool UpdateRun::FetchManifest(Offer& offer) {
+  const std::string manifest = InAppDir("\\update.txt");
+  // An old manifest must never stand in for the one that does not arrive.
+  Try([&] { platform_.RemoveFile(manifest); });
+  clsDownload download(platform_, offer.server->UL, manifest, Limits(kMaxManifestBytes));
+  if (!Fetch(download)) return false;  // its line in the log says why
+  ReadOffer(offer, InAppDir("\\Pellarion.exe"), kApplicationKey);
+  if (IsVersionDigits(offer.NU)) return true;
+  Log("the manifest offers no version (\"" + offer.NU + "\")");
+  return false;
 }
 
-void UpdateRun::UpdateApplicationOnline() {
-  const std::string package = InAppDir("\\Pellarion.bin");
-  SetStatus(kGreen, messages::kDownloading);
+RunEnd UpdateRun::UpdateApplicationOnline(Offer& offer) {
+  const std::string package = InAppDir("\\Pellarion.bin"), application = InAppDir("\\Pellarion.exe");
+  Show(kGreen, messages::kDownloading);
   // A package left by an earlier run must never be taken for this one's.
   Try([&] { platform_.RemoveFile(package); });
-  DownloadPackage(Field::txtFrom, package, PackageRole::Application, InAppDir("\\Pellarion.exe"));
-  Pump();
+  Outcome installed = DownloadPackage(offer, PackageRole::Application, package, application);
+  if (installed == Outcome::OutOfTime) return {installed};
   // The running application is stopped only when there is an accepted
   // package to install, and started again when the swap fails.
-  if (!TestExists(package) || !InstallApplication(package, WindowState::Minimised)) {
-    Pause(2500);  // the window stays open with the last status
-    Log("the window stays open: " + form_.Status().text);
-    return;
+  if (installed == Outcome::Updated && !(TestExists(package) && InstallApplication(package, WindowState::Minimised))) {
+    installed = Outcome::UpdateFailed;
   }
-  SetStatus(messages::kUpdated);
-  Outcome(ExitCode::Updated);
-  Pause(3000);
-  Pump();
+  if (installed != Outcome::Updated) {
+    Wait(2500);
+    return {installed, /*windowStaysOpen=*/true};
+  }
+  Show(messages::kUpdated);
+  Wait(3000);
   StartApplication(WindowState::Minimised);
-  Pump();
-  CheckUpdaterOnline();
-  Pump();
-  EndRun();
+  return {Worse(Outcome::Updated, CheckUpdaterOnline(offer))};
 }
 
-void UpdateRun::CheckUpdaterOnline() {
-  const std::string staged = InAppDir("\\update.bin");
-  ReadInstalledVersion(InAppDir("\\update.exe"));
-  Pump();
-  form_.SetFieldText(Field::txtTo, staged);
-  Pump();
-  ReadOfferedVersion(kUpdaterKey);
-  if (!OfferIsNewer()) return;
+Outcome UpdateRun::CheckUpdaterOnline(Offer& offer) {
+  const std::string staged = InAppDir("\\update.bin"), updater = InAppDir("\\update.exe");
+  ReadOffer(offer, updater, kUpdaterKey);
+  if (!OfferIsNewer(offer)) return Outcome::UpToDate;
   // An updater staged by an earlier run that is already the offered one and
   // passes the gate is not fetched again. A staged file the gate refuses is
   // no refusal of this run's offer: it is simply replaced.
-  if (TestExists(staged)) {
-    const ExitCode before = outcome_;
-    const bool ready = Gate(staged, staged, PackageRole::Updater, InAppDir("\\update.exe")).accepted;
-    outcome_ = before;
-    if (ready) {
-      Log("update.bin is the offered updater already");
-      return;
-    }
+  if (TestExists(staged) && Accepted(Shown(staged), Gate(offer, staged, PackageRole::Updater, updater))) {
+    Log("update.bin is the offered updater already");
+    return Outcome::UpToDate;
   }
-
-  SetStatus(messages::kDownloadingUpdater);
-  const bool fetched = DownloadPackage(Field::Upd, staged, PackageRole::Updater, InAppDir("\\update.exe"));
-  Pump();
+  Show(messages::kDownloadingUpdater);
+  const Outcome fetched = DownloadPackage(offer, PackageRole::Updater, staged, updater);
   // Success only for a staged updater the gate accepted; otherwise the
   // failure text stays.
-  if (fetched) {
-    SetStatus(messages::kUpdated);
-    Outcome(ExitCode::Updated);
-  }
+  if (fetched == Outcome::Updated) Show(messages::kUpdated);
+  return fetched;
 }
 
-void UpdateRun::ReadOfferedVersion(int key) {
+void UpdateRun::ReadOffer(Offer& offer, const std::string& installed, int key) {
+  // The installed side from "0": a value left by the previous comparison is
+  // never compared again.
+  offer.CU = "0";
+  Try([&] { offer.CU = VersionDigitsOf(platform_, installed); });
   // A manifest that cannot be read offers nothing; the line kept from an
   // earlier read is not looked at again.
-  form_.ManifestValue.clear();
+  ManifestVariables manifest;
   std::string line;
   if (Try([&] { line = ReadFileLine(platform_, InAppDir("\\update.txt"), static_cast<std::int16_t>(key)); })) {
-    TakeManifestLine(line, key, form_);
+    TakeManifestLine(line, key, manifest);
   }
-  Pump();
-  form_.SetFieldText(Field::NU, form_.ManifestValue);
-  Pump();
+  offer.NU = manifest.ManifestValue;
+}
+
+Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const std::string& path,
+                                   const std::string& installed) {
+  DownloadLimits limits = Limits(kMaxPackageBytes);
+  // A cut transfer resumes, in this run and the next, while the same offer
+  // stands: the same version, and in a keyed build the same signed digest.
+  limits.resumable = true;
+  std::string offered = offer.NU;
+  if (release_) {
+    // The signed length is the cap; the digest is computed as the bytes
+    // arrive, and a resumed file that misses it is fetched whole once more.
+    // A whole file that is not the signed one is the gate's to refuse.
+    const PackageEntry& entry = release_->Entry(role);
+    limits.maxBytes = std::min<std::uint64_t>(entry.length, limits.maxBytes);
+    limits.expectedSha256 = &entry.sha256;
+    offered += ' ';
+    offered += std::to_string(entry.length);
+  }
+  limits.offer = offered.c_str();
+  const std::string& url = offer.server->PackageUrl(role);
+  clsDownload download(platform_, url, path, limits);
+  GateVerdict verdict;
+  bool gated = false;
+  const bool fetched = Fetch(download, [&](const std::string& arrived) {
+    verdict = Gate(offer, arrived, role, installed);
+    gated = true;
+    return verdict.accepted ? std::string() : verdict.reason;
+  });
+  // After the download's line: the verdict on the file it brought.
+  if (gated && !Accepted(url, verdict)) return Outcome::Refused;
+  if (fetched) return Outcome::Updated;
+  if (!download.Outcome().runOver) return Outcome::UpdateFailed;
+  Log("the run's time is over");
+  return Outcome::OutOfTime;
 }
 
 }  // namespace pellarion

@@ -12,13 +12,13 @@ inline constexpr const char* kNoNewVersion = "لا يتوفر اصدار جدي�
 inline constexpr const char* kLoadingUpdater = "يتم تحميل اصدار جديد لبرنامج التحديث";           // 4
 inline constexpr const char* kNoNewUpdater = "لا يتوفر اصدار برنامج تحديث جديد";                 // 5
 inline constexpr const char* kDownloading =
-    "يتوقر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.";                                   // 6
+    "يتوفر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.";                                   // 6
 inline constexpr const char* kUpdated = "تمت عملية التحديث بنجاح";                                // 7
 inline constexpr const char* kCheckFailed =
     "خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.";                                // 8
 inline constexpr const char* kUpToDate =
     "النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.";                             // 9
-inline constexpr const char* kDownloadingUpdater = "يتوقر برنامج تحديث جديد، جاري التحميل الآن...";  // 10
+inline constexpr const char* kDownloadingUpdater = "يتوفر برنامج تحديث جديد، جاري التحميل الآن...";  // 10
 inline constexpr const char* kUpdateFailed = "خطأ في الاتصال، فشل عملية التحديث.";                 // 11
 
 }  // namespace pellarion::messages

@@ -1,6 +1,6 @@
 #include "app/ProcessTermination.h"
 
-#include "app/ContinueOnError.h"
+#include "gate/ContinueOnError.h"
 #include "platform/Platform.h"
 
 namespace pellarion {

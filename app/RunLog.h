@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/ContinueOnError.h"
+#include "gate/ContinueOnError.h"
 #include "platform/Platform.h"
 
 namespace pellarion {

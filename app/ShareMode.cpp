@@ -1,102 +1,93 @@
 // The update from the host computer's share: the application is compared with
 // the share's copy and replaced when the share's is newer, then the updater is
 // compared and, when newer, staged beside itself as update.bin.
-#include <optional>
-
-#include "app/Files.h"
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "app/ContinueOnError.h"
+#include "download/DiskReserve.h"
+#include "gate/ContinueOnError.h"
+#include "gate/Files.h"
 #include "platform/TemporaryFiles.h"
 
 namespace pellarion {
 
-void UpdateRun::ShareMode() {
-  // The application. When it could not be brought up to date (the share out
-  // of reach, a copy that failed or was refused) that failure is the run's
-  // last word, after the updater's check.
-  std::optional<ExitCode> applicationFailed;
-  const std::string staged = InAppDir("\\NewVersion.exe");
-  std::string root = ShareRoot();
+RunEnd UpdateRun::ShareMode(Offer& offer) {
+  // The share's Pellarion folder, under the root that line 1 of host.dll
+  // names; without one, no file of the share is named at all.
+  std::string share;
+  Try([&] { share = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
+  const auto file = [&](const char* name) { return share.empty() ? share : share + "\\Pellarion\\" + name; };
   // A keyed updater takes nothing from a share without a valid signed
   // release beside the files.
-  if (!publisherKey_.empty() && !AcceptRelease(root.empty() ? "" : root + "\\Pellarion\\update.txt")) {
-    ShowFailure(ExitCode::CheckFailed);
-    EndRun();
-  }
-  const std::string shareApp = root.empty() ? "" : root + "\\Pellarion\\pellarion.exe";
-  bool reached = false;
-  if (CompareVersions(InAppDir("\\pellarion.exe"), shareApp, &reached)) {
-    SetStatus(messages::kNewVersion);
-    Try([&] { platform_.RemoveFile(staged); });
-    Pump();
-    EndIfOutOfTime();
-    std::int64_t length = 0;
-    const bool copied = Try([&] { length = platform_.FileLength(shareApp); }) && HasRoomFor(staged, length) &&
-                        Try([&] { platform_.CopyFileTo(shareApp, staged); });
-    Pump();
-    // The running application is stopped only once the new copy is here, and
-    // only a copy this run made is installed (never one left by an earlier,
-    // interrupted run).
-    if (!TestExists(staged) || !copied) {
-      Log("could not copy " + Shown(shareApp));
-      ShowFailure(ExitCode::UpdateFailed);
-      applicationFailed = ExitCode::UpdateFailed;
-    } else if (!AcceptCopy(staged, shareApp, PackageRole::Application, InAppDir("\\pellarion.exe"))) {
-      applicationFailed = ExitCode::Refused;
-    } else if (!InstallApplication(staged, WindowState::Normal)) {
-      applicationFailed = ExitCode::UpdateFailed;
-    } else {
-      Outcome(ExitCode::Updated);
-      Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
-      StartApplication(WindowState::Normal);
-    }
-  } else {
-    SetStatus(messages::kNoNewVersion);
-  }
-  if (!reached) {
-    Log(root.empty() ? "no share: host.dll is missing, unreadable or names none"
-                     : "the share cannot be reached: cannot read " + shareApp);
-    Outcome(ExitCode::CheckFailed);
-    applicationFailed = ExitCode::CheckFailed;
-  }
-
-  // The updater: only staged, never put in place of the running update.exe.
-  root = ShareRoot();
-  const std::string shareUpdater = root.empty() ? "" : root + "\\Pellarion\\update.exe";
-  if (CompareVersions(InAppDir("\\update.exe"), shareUpdater)) {
-    SetStatus(messages::kLoadingUpdater);
-    Try([&] { platform_.RemoveFile(InAppDir("\\update.bin")); });
-    Pump();
-    // Staged only once the gate has accepted the copy.
-    const std::string arriving = InAppDir("\\update.bin") + kDownloadSuffix;
-    EndIfOutOfTime();
-    std::int64_t length = 0;
-    if (!Try([&] { length = platform_.FileLength(shareUpdater); }) || !HasRoomFor(arriving, length) ||
-        !Try([&] { platform_.CopyFileTo(shareUpdater, arriving); })) {
-      Log("could not copy " + Shown(shareUpdater));
-      ShowFailure(ExitCode::UpdateFailed);
-    } else if (AcceptCopy(arriving, shareUpdater, PackageRole::Updater, InAppDir("\\update.exe"))) {
-      if (Try([&] { platform_.MoveReplacing(arriving, InAppDir("\\update.bin")); })) {
-        Outcome(ExitCode::Updated);
-      } else {
-        Try([&] { platform_.RemoveFile(arriving); });
-        ShowFailure(ExitCode::UpdateFailed);
-      }
-    }
-    Pump();
-  } else {
-    SetStatus(messages::kNoNewUpdater);
-  }
-  if (applicationFailed) ShowFailure(*applicationFailed);
-  EndRun();
+  if (Keyed() && !AcceptRelease(file("update.txt"))) return {Outcome::CheckFailed};
+  const Outcome application = ShareApplication(offer, file("pellarion.exe"));
+  if (application == Outcome::OutOfTime) return {application};
+  // When the application could not be brought up to date (the share out of
+  // reach, a copy that failed or was refused), that failure is the run's
+  // last word, after the updater's check.
+  return {Worse(application, ShareUpdater(offer, file("update.exe")))};
 }
 
-std::string UpdateRun::ShareRoot() {
-  std::string root;
-  Try([&] { root = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
-  Pump();
-  return root;
+Outcome UpdateRun::ShareApplication(Offer& offer, const std::string& source) {
+  const std::string staged = InAppDir("\\NewVersion.exe");
+  bool reached = false;
+  if (!CompareVersions(offer, InAppDir("\\pellarion.exe"), source, &reached)) {
+    Show(messages::kNoNewVersion);
+    if (reached) return Outcome::UpToDate;
+    Log(source.empty() ? "no share: host.dll is missing, unreadable or names none"
+                       : "the share cannot be reached: cannot read " + Shown(source));
+    return Outcome::CheckFailed;
+  }
+  Show(messages::kNewVersion);
+  Try([&] { platform_.RemoveFile(staged); });
+  // The running application is stopped only once the new copy is here and
+  // accepted, and only a copy this run made is installed (never one left by
+  // an earlier, interrupted run).
+  const Outcome copied = CopyFromShare(offer, source, staged, PackageRole::Application, InAppDir("\\pellarion.exe"));
+  if (copied != Outcome::Updated) return copied;
+  if (!TestExists(staged) || !InstallApplication(staged, WindowState::Normal)) return Outcome::UpdateFailed;
+  Try([&] { platform_.ShowMessage(messages::kUpdated, messages::kTitle); });
+  StartApplication(WindowState::Normal);
+  return Outcome::Updated;
+}
+
+Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& source) {
+  const std::string staged = InAppDir("\\update.bin");
+  if (!CompareVersions(offer, InAppDir("\\update.exe"), source)) {
+    Show(messages::kNoNewUpdater);
+    return Outcome::UpToDate;
+  }
+  Show(messages::kLoadingUpdater);
+  Try([&] { platform_.RemoveFile(staged); });
+  // Staged only once the gate has accepted the copy.
+  const std::string arriving = staged + kDownloadSuffix;
+  const Outcome copied = CopyFromShare(offer, source, arriving, PackageRole::Updater, InAppDir("\\update.exe"));
+  if (copied != Outcome::Updated || Try([&] { platform_.MoveReplacing(arriving, staged); })) return copied;
+  Try([&] { platform_.RemoveFile(arriving); });
+  ShowFailure();
+  return Outcome::UpdateFailed;
+}
+
+Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy,
+                                 PackageRole role, const std::string& installed) {
+  // Once the run's time is over nothing more is copied, stopped or changed.
+  std::int64_t now = 0;
+  if (runDeadlineMs_ >= 0 && Try([&] { now = platform_.MonotonicMs(); }) && now >= runDeadlineMs_) {
+    Log("the run's time is over");
+    ShowFailure();
+    return Outcome::OutOfTime;
+  }
+  std::int64_t length = 0;
+  if (!Try([&] { length = platform_.FileLength(source); }) ||
+      !Try([&] { EnsureRoom(platform_, copy, length); }) ||  // the log says why not
+      !Try([&] { platform_.CopyFileTo(source, copy); })) {
+    Log("could not copy " + Shown(source));
+    ShowFailure();
+    return Outcome::UpdateFailed;
+  }
+  if (Accepted(Shown(source), Gate(offer, copy, role, installed))) return Outcome::Updated;
+  Try([&] { platform_.RemoveFile(copy); });
+  ShowFailure();
+  return Outcome::Refused;
 }
 
 }  // namespace pellarion

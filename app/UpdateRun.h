@@ -1,17 +1,26 @@
 // The update run: the one sequence every start of the updater performs, from
-// the placement checks to the end of the process. It reads as the steps it
-// takes; each statement runs under the continue-on-error rule (Try).
+// the placement checks to its end. Each step returns what happened: nothing
+// (the run goes on with its next step) or how the run ends; Finish turns
+// that into the last status, the log's end line and the exit code. Nothing
+// in the run ends the process: main does, with the code the run returned.
+// Each statement runs under the continue-on-error rule (Try).
+//
+// The run's files read in its order: UpdateRun.cpp (the whole, its end, and
+// the small steps every part uses), StartUp.cpp, ShareMode.cpp,
+// InternetMode.cpp, and Installation.cpp (putting the application in place).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "app/ExitCodes.h"
 #include "app/Form1.h"
-#include "app/PackageGate.h"
+#include "app/Offer.h"
 #include "app/PublisherKey.h"
 #include "app/RunLog.h"
-#include "download/DownloadService.h"
+#include "download/clsDownload.h"
+#include "gate/PackageGate.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
@@ -19,83 +28,80 @@ namespace pellarion {
 // Where the run takes its updates from.
 enum class Mode { Share, Internet };
 
+// What a step says happened: nothing, the run goes on; or how it ends.
+using Ending = std::optional<RunEnd>;
+
 class UpdateRun {
  public:
-  // `publisherKey`: the key packages must be signed with (DER); empty, none.
-  UpdateRun(Platform& platform, Form1& form, std::string publisherKey = PublisherKey());
+  // `server`: the update server, which outlives the run. `publisherKey`: the
+  // key packages must be signed with (DER); empty, none.
+  UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey = PublisherKey());
 
-  // The whole run. Ends the process through EndRun, or returns where the run
-  // leaves the window open for the user to close, with the run's exit code.
-  ExitCode Execute();
+  // The whole run, ended by Finish.
+  RunEnd Execute();
 
   // The first half: status colour, placement, single-instance test, window,
-  // firewall registration, searching text and the choice of mode.
-  Mode StartUp();
+  // firewall registration, searching text and the choice of mode. Sets
+  // `mode`, or tells how the run ends (placed, or another run).
+  Ending StartUp(Mode& mode);
 
  private:
-  // --- Start-up ---
-  // Plants copies of the updater where the application is installed, starts
-  // them and ends the process.
-  [[noreturn]] void PlaceUpdaterAndEnd();
+  // --- The start (StartUp.cpp) ---
+  // Plants copies of the updater where the application is installed (the
+  // folders of kInstallFolders, on D: and E:), and starts them.
+  RunEnd PlaceUpdater();
   // True when the updater may be copied over `placed`: it is not there, or
   // its version is lower than the running updater's (never a downgrade).
   bool MayPlaceOver(const std::string& placed);
   // Starts a placed copy. A keyed updater starts only itself: a copy that is
   // not this updater byte for byte is not started.
   void StartPlaced(const std::string& placed);
-  // Removes the temporary files that runs cut off earlier left in AppDir.
+  // Removes the temporary files that runs cut off earlier left in AppDir,
+  // except the cut transfers a package download can still resume.
   void RemoveLeftovers();
   // A run cut off after it stopped the application and before it started it
   // again left the record: the application is started now, unless it runs.
   void RestartAfterCutRun();
-  // Registers the updater with the firewall, in the current profile and in
-  // the standard profile; the two passes are independent.
-  void AddFirewallException();
+  // The User-Agent of this run's requests: the updater's and the installed
+  // application's versions, the system and the machine.
+  void ComposeUserAgent(const std::string& updaterVersion);
 
-  // --- From the host computer's share; both end the process ---
-  [[noreturn]] void ShareMode();
-  // The share root named by line 1 of host.dll; empty when the file cannot
-  // be read or names none.
-  std::string ShareRoot();
+  // --- From the host computer's share (ShareMode.cpp) ---
+  RunEnd ShareMode(Offer& offer);
+  // The application from the share's `source` (empty: no share): compared,
+  // copied, gated, installed.
+  Outcome ShareApplication(Offer& offer, const std::string& source);
+  // The updater from the share's `source`: compared, copied, gated and only
+  // staged, as update.bin.
+  Outcome ShareUpdater(Offer& offer, const std::string& source);
+  // A copy of the share's `source` as `copy`, made while the run's time
+  // lasts and once the volume has room for it, for `role` over `installed`:
+  // Updated when the gate accepted it; otherwise the copy is gone and the
+  // failure shows.
+  Outcome CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy, PackageRole role,
+                        const std::string& installed);
 
-  // --- From the update server ---
-  // Ends the process, or returns leaving the window open when a newer
-  // application could not be installed.
-  void InternetMode();
-  // Shows that the update server could not be asked, and ends the process.
-  [[noreturn]] void EndCheckFailed();
-  // Downloads the offered application and installs it; ends the process, or
-  // returns leaving the window open when the package could not be installed.
-  void UpdateApplicationOnline();
+  // --- From the update server (InternetMode.cpp) ---
+  RunEnd InternetMode(Offer& offer);
+  // Downloads the manifest and reads the offered application's version.
+  // False when it offers none (no manifest, an error page, garbage).
+  bool FetchManifest(Offer& offer);
+  // Downloads the offered application and installs it.
+  RunEnd UpdateApplicationOnline(Offer& offer);
   // Stages a newer updater from the update server as update.bin.
-  void CheckUpdaterOnline();
-  // NU = the value for `key` of the local manifest; empty when the manifest
+  Outcome CheckUpdaterOnline(Offer& offer);
+  // offer.CU = the digits of the installed executable (from "0"), offer.NU =
+  // the value for `key` of the local manifest; empty when the manifest
   // cannot be read or lacks the key.
-  void ReadOfferedVersion(int key);
+  void ReadOffer(Offer& offer, const std::string& installed, int key);
+  // The download of the package for `role` to `path`, which takes `path`'s
+  // place only once the gate accepted it; in a keyed build no more than its
+  // signed length is ever written. A cut transfer keeps what arrived, to
+  // resume. Returns Updated, UpdateFailed, Refused or OutOfTime.
+  Outcome DownloadPackage(const Offer& offer, PackageRole role, const std::string& path,
+                          const std::string& installed);
 
-  // --- Shared by both modes ---
-  // CU and NU from "0", CU = the digits of the installed executable; NU is
-  // left to the caller.
-  void ReadInstalledVersion(const std::string& installed);
-  // ReadInstalledVersion, then NU = the digits of `available` unless it is
-  // empty; `read` (when given) says whether they could be read. True when NU
-  // is newer.
-  bool CompareVersions(const std::string& installed, const std::string& available, bool* read = nullptr);
-  // IsNewer(NU, CU), written to the log.
-  bool OfferIsNewer();
-  // In a build with a publisher key: takes the signed release description
-  // in the file `path` (update.txt) when it is valid and current, and
-  // records its release number beside the updater. False, with the reason
-  // logged, when it cannot be trusted.
-  bool AcceptRelease(const std::string& path);
-  // CheckPackage of `package` for `role`, offered as NU, to replace
-  // `installed`, written to the log under `origin` (where it came from).
-  GateVerdict Gate(const std::string& package, const std::string& origin, PackageRole role,
-                   const std::string& installed);
-  // The same gate for a copy of the share's `source`. A refused copy is
-  // deleted and the failure shown.
-  bool AcceptCopy(const std::string& copy, const std::string& source, PackageRole role,
-                  const std::string& installed);
+  // --- Putting the application in place (Installation.cpp) ---
   // Puts the staged application in place of Pellarion.exe after stopping the
   // running copies; on failure removes the staged copy, restarts what was
   // stopped (in `restartState`) and shows the failure. True when the new
@@ -106,47 +112,50 @@ class UpdateRun {
   // Starts Pellarion.exe and, once it started, removes the record of its stop.
   void StartApplication(WindowState state);
   std::string StoppedRecord() const;
-  // The browser-cache purge, DownloadFile of `url` to `path`, and the mouse
-  // pointer reset, in the run's order.
-  DownloadOutcome Fetch(const std::string& url, const std::string& path, const DownloadLimits& limits,
-                        const Acceptance& accept = {});
-  // Fetch of the URL in `urlField` to `path`, written to the log; shows the
-  // failure text when it fails. True when the file was fetched.
-  bool Download(Field urlField, const std::string& path, const DownloadLimits& limits = {},
-                const Acceptance& accept = {});
+
+  // --- Steps every part uses (UpdateRun.cpp) ---
+  // The last status, the log's end line and the exit code: a run that ends
+  // on a failure ends on a failure text in red.
+  RunEnd Finish(RunEnd end);
+  // offer.CU and offer.NU from "0", then CU = the digits of the installed
+  // executable and NU the digits of `available` unless it is empty; `read`
+  // (when given) says whether they could be read. True when NU is newer.
+  bool CompareVersions(Offer& offer, const std::string& installed, const std::string& available,
+                       bool* read = nullptr);
+  // IsNewer(NU, CU), written to the log.
+  bool OfferIsNewer(const Offer& offer);
+  // In a build with a publisher key: takes the signed release description
+  // in the file `path` (update.txt) when it is valid and current, and
+  // records its release number beside the updater. False, with the reason
+  // logged, when it cannot be trusted.
+  bool AcceptRelease(const std::string& path);
+  // CheckPackage of `package` for `role`, offered as offer.NU, to replace
+  // `installed`.
+  GateVerdict Gate(const Offer& offer, const std::string& package, PackageRole role, const std::string& installed);
+  // The gate's verdict on what came from `origin`, written to the log.
+  bool Accepted(const std::string& origin, const GateVerdict& verdict);
+  // The run's way to download: the browser cache purged, the download, the
+  // mouse pointer reset; its line in the log, and the failure text when it
+  // failed.
+  bool Fetch(clsDownload& download, const Acceptance& accept = {});
   // The limits of every download of this run: `maxBytes`, the run's
   // User-Agent and its deadline.
   DownloadLimits Limits(std::int64_t maxBytes) const;
-  // The User-Agent of this run's requests: the updater's and the installed
-  // application's versions, the system and the machine.
-  void ComposeUserAgent(const std::string& updaterVersion);
-  // True while the run's time lasts; once it is over the run ends with the
-  // failure text, before anything else is stopped or changed.
-  void EndIfOutOfTime();
-  // Whether `bytes` more fit on the volume of `path`, leaving its reserve
-  // (a failure the log records when not).
-  bool HasRoomFor(const std::string& path, std::int64_t bytes);
-  // Download of the package for `role`, which takes `path`'s place only once
-  // the gate accepted it; in a keyed build no more than its signed length is
-  // ever written. A cut transfer keeps what arrived, to resume.
-  bool DownloadPackage(Field urlField, const std::string& path, PackageRole role, const std::string& installed);
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
   // that fails (an unavailable drive) leaves the previous answer in place.
   bool TestExists(const std::string& path);
   void Start(const std::string& path, WindowState state);
-  void Pause(int milliseconds);
+  // The status line, then the window repaints. Without a colour, the last
+  // one stays.
+  void Show(Colour colour, const char* text);
+  void Show(const char* text) { Show(form_.Status().colour, text); }
+  // The failure text in red.
+  void ShowFailure();
+  // Waits with the last status shown (the window paints meanwhile).
+  void Wait(int milliseconds);
   void Pump();
-  void SetStatus(const char* text);
-  void SetStatus(Colour colour, const char* text);
-  // The failure text in red, and `code` as the run's outcome.
-  void ShowFailure(ExitCode code);
-  // Raises the run's outcome to `code` when that is worse than what it is.
-  void Outcome(ExitCode code);
-  // Ends the process with the run's outcome as its exit code; nothing after
-  // it runs.
-  [[noreturn]] void EndRun();
   // Writes one event to update.log.
   void Log(const std::string& event);
   // `path` as the system names it, for the log.
@@ -154,16 +163,17 @@ class UpdateRun {
   // AppDir followed by `name`, which begins with a backslash.
   std::string InAppDir(const std::string& name) const;
   std::string RunningExecutable() const;
+  bool Keyed() const { return !publisherKey_.empty(); }
 
   Platform& platform_;
   Form1& form_;
+  const UpdateServer& server_;
   std::string publisherKey_;
   // The signed release this run trusts (a keyed build, once accepted).
   std::optional<ReleaseDescription> release_;
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;
-  ExitCode outcome_ = ExitCode::UpToDate;
   std::int64_t runDeadlineMs_ = -1;  // on the platform's MonotonicMs clock
   std::string userAgent_;
   RunLog log_;

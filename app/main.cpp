@@ -1,5 +1,5 @@
 // update.exe: creating the window runs its load event, which is the whole
-// update run.
+// update run; the process ends here, with the run's exit code.
 #include <cstdlib>
 
 #include "app/Form1.h"
@@ -9,13 +9,14 @@
 int main() {
   using namespace pellarion;
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
+  Form1 form(*platform);
   // PELLARION_UPDATE_SERVER (host or host:port) points the updater at a
   // staging server instead of the one it was built for.
-  Form1 form(*platform, DefaultUrls::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER")));
-  UpdateRun run(*platform, form);
-  const ExitCode code = run.Execute();
-  // The run returned without ending the process: the window stays open with
-  // its last status until the user closes it.
-  platform->WaitForWindowClose();
-  return static_cast<int>(code);
+  const UpdateServer server = UpdateServer::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER"));
+  UpdateRun run(*platform, form, server);
+  const RunEnd end = run.Execute();
+  // A failed installation leaves the window open with its last status until
+  // the user closes it.
+  if (end.windowStaysOpen) platform->WaitForWindowClose();
+  platform->EndRun(end.ExitCode());
 }

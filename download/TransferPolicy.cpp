@@ -1,19 +1,17 @@
 #include "download/TransferPolicy.h"
 
+#include "versions/Decimal.h"
+
 namespace pellarion {
 
 namespace {
 
-// The decimal number of at most 18 digits that `text` holds from `begin` to
-// `end`, and nothing else; -1 otherwise.
+// The decimal number that `text` holds from `begin` to `end`, and nothing
+// else; -1 otherwise.
 std::int64_t ParseDigits(const std::string& text, std::size_t begin, std::size_t end) {
-  if (end <= begin || end - begin > 18 || end > text.size()) return -1;
-  std::int64_t value = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    if (text[i] < '0' || text[i] > '9') return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
+  if (end <= begin || end > text.size()) return -1;
+  const auto value = ParseDecimal(std::string_view(text).substr(begin, end - begin));
+  return value ? static_cast<std::int64_t>(*value) : -1;
 }
 
 // "bytes FIRST-LAST/TOTAL", exactly; false for anything else.

@@ -1,5 +1,9 @@
 // One download: one URL into one file, under the transfer's rules, with the
-// retries a busy server or a cut package transfer earns within the run.
+// retries a busy server or a cut package transfer earns within the run. The
+// download owns the temporary files beside its target (the body on its way,
+// and what resuming it needs), tells its caller how it ended and describes
+// itself for the log. The transport is the platform's: the run calls
+// Get_File, Get_File calls Attempt, Attempt calls Platform::Transfer.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +11,13 @@
 #include <string>
 
 #include "download/DownloadLimits.h"
+#include "download/ResumeRecord.h"
 #include "download/TransferPolicy.h"
 
 namespace pellarion {
 
 class Platform;
+class FileSink;
 
 // Looks at a download that arrived whole, before it takes its target's
 // place: empty when it is accepted, otherwise why not.
@@ -20,13 +26,30 @@ using Acceptance = std::function<std::string(const std::string& arrived)>;
 // The rules of one transfer under `limits`.
 TransferRules RulesOf(const DownloadLimits& limits);
 
+// How a download ended.
+struct DownloadOutcome {
+  bool fetched = false;
+  int status = 0;     // the final HTTP status, once the server answered
+  std::string error;  // why not, when not fetched
+  // Attempts that failed and were followed by another ("HTTP status 503,
+  // the server is busy; again in 2 s. ").
+  std::string history;
+  // Body bytes that came over the network, every attempt counted.
+  std::int64_t transferred = 0;
+  // The run's time was over: the download did not start, or was ended.
+  bool runOver = false;
+  std::int64_t elapsedMs = 0;  // from the first request to the end
+};
+
 class clsDownload {
  public:
-  explicit clsDownload(Platform& platform, DownloadLimits limits = {})
-      : platform_(platform), limits_(std::move(limits)) {}
+  // A download of `sURLFileName` into `sSaveFileName`, both taken without
+  // their surrounding spaces.
+  clsDownload(Platform& platform, const std::string& sURLFileName, const std::string& sSaveFileName,
+              DownloadLimits limits = {});
 
-  // Fetches sURLFileName into sSaveFileName. The body goes to a temporary
-  // file beside the target and replaces the target in one step only when the
+  // Fetches the URL into the target. The body goes to a temporary file
+  // beside the target and replaces the target in one step only when the
   // whole transfer succeeded and `accept` (when given) accepted it; on any
   // failure or refusal the target is left exactly as it was and the result
   // is false. A busy server (503, 429) is asked again up to 3 times, after
@@ -34,33 +57,47 @@ class clsDownload {
   // resumable download that fails after some bytes keeps them and resumes
   // up to 3 times; what it kept then stays for the next run. Nothing waits
   // past the run's deadline.
-  bool Get_File(const std::string& sURLFileName, const std::string& sSaveFileName,
-                const Acceptance& accept = {});
+  bool Get_File(const Acceptance& accept = {});
 
-  // Why the last Get_File returned false.
-  const std::string& LastError() const { return lastError_; }
-  // The final HTTP status of the last transfer that got an answer.
-  int LastStatus() const { return lastStatus_; }
-  // What happened on the way, one entry per attempt that failed and was
-  // followed by another ("HTTP status 503, the server is busy; again in 2 s. ").
-  const std::string& History() const { return history_; }
-  // Body bytes that came over the network in the last Get_File, every
-  // attempt counted.
-  std::int64_t Transferred() const { return transferred_; }
-  // True when the last Get_File failed because the run's time was over.
-  bool RunOver() const { return runOver_; }
+  const DownloadOutcome& Outcome() const { return outcome_; }
+  // The last Get_File for the log, on one line: "download URL: HTTP 200, 57
+  // bytes in 0.06 s, saved as PATH", or "download URL failed after 0.01 s:
+  // why", followed by the attempts before the last one. Paths as the system
+  // names them.
+  std::string Description() const;
+
+  // Whether `fileName`, a file beside `target`, is what a cut transfer into
+  // `target` keeps to be resumed (its body so far, or the record that still
+  // matches it). Every other temporary file of a download is its caller's
+  // to remove.
+  static bool KeepsToResume(Platform& platform, const std::string& target, const std::string& fileName);
 
  private:
+  // One request and its answer into the .part file. Returns kWhole when the
+  // body arrived whole, else how long to wait before the next attempt, or
+  // -1 to give up.
+  std::int64_t Attempt();
+  // After a failed attempt whose answer reached the file: keeps what the
+  // file holds, with its record, when the transfer can go on from there.
+  void KeepOrDiscard(TransferFault fault, std::int64_t held, const TransferPolicy& policy);
+  // When the next attempt after `fault` may start; -1: none.
+  std::int64_t NextWait(TransferFault fault, std::int64_t retryAfterSeconds, bool resumed, std::int64_t received);
   // Pauses `ms` unless that reaches past the run's deadline; false then.
   bool Wait(std::int64_t ms);
-  void Discard(const std::string& partial, const std::string& record);
+  // Puts the whole body in the target's place once `accept` accepted it.
+  bool Take(const Acceptance& accept);
+  void Discard();
+
+  static constexpr std::int64_t kWhole = -2;
 
   Platform& platform_;
+  std::string url_, target_, partial_, record_;
   DownloadLimits limits_;
-  std::string lastError_, history_;
-  int lastStatus_ = 0;
-  std::int64_t transferred_ = 0;
-  bool runOver_ = false;
+  DownloadOutcome outcome_;
+  ResumeRecord kept_;
+  bool resuming_ = false;
+  int busyTries_ = 0, resumeTries_ = 0;
+  bool fetchedWholeAgain_ = false;
 };
 
 }  // namespace pellarion

@@ -8,9 +8,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/Form1.h"
-#include "app/Messages.h"
-#include "download/DownloadService.h"
 #include "download/FileSink.h"
 #include "download/ResumeRecord.h"
 #include "download/clsDownload.h"
@@ -63,7 +60,7 @@ class DownloadTest : public ::testing::Test {
   // DownloadFile into dir/target, starting from an existing target; returns
   // whether it failed.
   bool Download(const std::string& url, const DownloadLimits& limits = {.connectSeconds = 2, .stallSeconds = 2}) {
-    return !DownloadFile(*platform, url, target, limits).fetched;
+    return !clsDownload(*platform, url, target, limits).Get_File();
   }
 
   TempDir dir;
@@ -164,7 +161,9 @@ TEST_F(DownloadTest, TheSizeCapHoldsWithAndWithoutALength) {
 // 206 for another range than asked, which is never joined to the kept bytes.
 TEST_F(DownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
   const auto start = std::chrono::steady_clock::now();
-  const DownloadOutcome busy = DownloadFile(*platform, server.Url("/busy/2/1"), target);
+  clsDownload busyDownload(*platform, server.Url("/busy/2/1"), target);
+  busyDownload.Get_File();
+  const DownloadOutcome& busy = busyDownload.Outcome();
   EXPECT_TRUE(busy.fetched) << busy.error;
   EXPECT_EQ(ReadFile(target), "hello, updater");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // twice Retry-After: 1
@@ -173,7 +172,9 @@ TEST_F(DownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
   const std::string url = server.Url("/wrong-range");
   WriteFile(target + ".part", std::string(60, 'k'));
   WriteFile(target + ".resume", ResumeRecordText({url, "", {60, "\"w\"", 100}}));
-  const DownloadOutcome resumed = DownloadFile(*platform, url, target, {.resumable = true});
+  clsDownload resumedDownload(*platform, url, target, {.resumable = true});
+  resumedDownload.Get_File();
+  const DownloadOutcome& resumed = resumedDownload.Outcome();
   EXPECT_TRUE(resumed.fetched) << resumed.error;
   EXPECT_EQ(ReadFile(target).substr(0, 12), "012345678901");
   EXPECT_THAT(server.Requests(), ElementsAre("/busy/2/1", "/busy/2/1", "/busy/2/1", "/wrong-range [bytes=60-]",
@@ -252,20 +253,23 @@ TEST_F(DownloadTest, TheProxyOfTheEnvironmentIsUsed) {
   }
 }
 
-TEST(DownloadServiceTest, StepsOnTheFakePlatform) {
+TEST_F(DownloadTest, StepsOnTheFakePlatformAndTheirLine) {
   testing::FakePlatform fake;
   fake.server["http://u/p"] = {"package", "3.1.0.12"};
-  EXPECT_TRUE(DownloadFile(fake, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ").fetched);
+  clsDownload download(fake, " http://u/p ", " C:\\Pellarion\\Pellarion.bin ");
+  EXPECT_TRUE(download.Get_File());
   EXPECT_THAT(fake.log, ElementsAre("download http://u/p -> C:\\Pellarion\\Pellarion.bin.part",
                                     "replace C:\\Pellarion\\Pellarion.bin.part -> C:\\Pellarion\\Pellarion.bin"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
+  EXPECT_THAT(download.Description(), ::testing::MatchesRegex("download http://u/p: HTTP 200, [0-9]+ bytes in "
+                                                              "0\\.00 s, saved as C:.Pellarion.Pellarion\\.bin"));
 
   // A partial body is removed and the failure told.
   fake.log.clear();
   fake.partialBodies["http://u/q"] = "half";
-  const DownloadOutcome failed = DownloadFile(fake, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
-  EXPECT_FALSE(failed.fetched);
-  EXPECT_THAT(failed.error, HasSubstr("connection closed early"));
+  clsDownload failed(fake, "http://u/q", "C:\\Pellarion\\Pellarion.bin");
+  EXPECT_FALSE(failed.Get_File());
+  EXPECT_THAT(failed.Description(), HasSubstr("download http://u/q failed after 0.00 s: connection closed early"));
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\Pellarion.bin.part"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
 }

@@ -2,10 +2,7 @@
 // downloads, real files, a real running application.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,21 +14,12 @@
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 
-extern char** environ;
-
 namespace pellarion {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::TestHttpServer;
-using testing::WriteFile;
+using testing::Exists, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::TestHttpServer, testing::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
-const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
 const std::string kFailed = "خطأ في الاتصال، فشل عملية التحديث.";
 
 class InternetModeEndToEndTest : public ::testing::Test {
@@ -44,26 +32,13 @@ class InternetModeEndToEndTest : public ::testing::Test {
     WriteFile(dir / "app/format.dll", "");
     fs::copy_file(kApp3, dir / "server/update/Pellarion.bin");
   }
-  ~InternetModeEndToEndTest() override {
-    if (running > 0) {
-      ::kill(running, SIGKILL);
-      ::waitpid(running, nullptr, 0);
-    }
-    for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
-  }
-
   void Manifest(const std::string& text) { WriteFile(dir / "server/update/update.txt", text); }
-  void StartApplication() {
-    const std::string program = dir / "app/Pellarion.exe";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    ASSERT_EQ(::posix_spawn(&running, program.c_str(), nullptr, nullptr, argv, environ), 0);
-  }
+  void StartApplication() { running = processes.Start({dir / "app/Pellarion.exe"}); }
   // True when the application started by the test has been stopped.
   bool Stopped() {
     int status = 0;
-    if (::waitpid(running, &status, WNOHANG) != running) return false;
-    running = 0;
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;  // asked to close, and it did
+    return processes.Ended(running, status) && WIFSIGNALED(status) &&
+           WTERMSIG(status) == SIGTERM;  // asked to close, and it did
   }
   testing::RunResult Run(const std::string& server = "") {
     return RunProgram({dir / "app/update.exe"},
@@ -71,23 +46,14 @@ class InternetModeEndToEndTest : public ::testing::Test {
   }
   std::string Host() { return "127.0.0.1:" + std::to_string(server.port()); }
   // update.exe started in the background, its output discarded.
-  pid_t StartUpdater() {
-    ::setenv("PELLARION_UPDATE_SERVER", Host().c_str(), 1);
-    const std::string updater = dir / "app/update.exe";
-    char* argv[] = {const_cast<char*>(updater.c_str()), nullptr};
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    EXPECT_EQ(::posix_spawn(&pid, updater.c_str(), &quiet, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&quiet);
-    ::unsetenv("PELLARION_UPDATE_SERVER");
-    return pid;
+  int StartUpdater() {
+    return processes.Start({dir / "app/update.exe"}, {{"PELLARION_UPDATE_SERVER", Host()}}, /*quiet=*/true);
   }
 
   TempDir dir;
   TestHttpServer server;
-  pid_t running = 0;
+  testing::Spawned processes;
+  int running = 0;
 };
 
 TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne) {
@@ -96,22 +62,20 @@ TEST_F(InternetModeEndToEndTest, InstallsANewerApplicationAndStopsTheRunningOne)
   // A copy installed in another folder is none of this updater's business.
   fs::create_directories(dir / "other");
   fs::copy_file(kApp1, dir / "other/Pellarion.exe");
-  const std::string other = dir / "other/Pellarion.exe";
-  pid_t otherPid = 0;
-  char* otherArgv[] = {const_cast<char*>(other.c_str()), nullptr};
-  ASSERT_EQ(::posix_spawn(&otherPid, other.c_str(), nullptr, nullptr, otherArgv, environ), 0);
+  const int other = processes.Start({dir / "other/Pellarion.exe"});
   const auto run = Run();
-  EXPECT_EQ(::waitpid(otherPid, nullptr, WNOHANG), 0) << "another folder's copy was stopped";
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  int status = 0;
+  EXPECT_FALSE(processes.Ended(other, status)) << "another folder's copy was stopped";
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(run.output, kShown + kSearching +
-                            "status #00FF00 يتوقر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.\n"
+                            "status #00FF00 يتوفر تحديث جديد، جاري التحميل الآن.. الرجاء الانتظار.\n"
                             "status #00FF00 تمت عملية التحديث بنجاح\n");
   EXPECT_TRUE(Stopped());
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
   // The new application was started.
-  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
+  EXPECT_EQ(testing::ProcessesIn(dir / "app").size(), 1u);
   EXPECT_EQ(ReadFile(dir / "app/update.txt"), "31012*1*2\r\nany\r\nx*y*20055\r\n");
 }
 
@@ -123,7 +87,7 @@ TEST_F(InternetModeEndToEndTest, AnEqualOrLowerOfferLeavesTheApplicationRunning)
     EXPECT_EQ(run.output, kShown + kSearching +
                               "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n")
         << offered;
-    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::UpToDate));
+    EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::UpToDate));
   }
   EXPECT_FALSE(Stopped());
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
@@ -134,7 +98,7 @@ TEST_F(InternetModeEndToEndTest, NoServerShowsTheConnectionErrorAndChangesNothin
   const auto run = Run("127.0.0.1:9");
   EXPECT_EQ(run.output, kShown + kSearching + "status #FF0000 " + kFailed +
                             "\nstatus #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::CheckFailed));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::CheckFailed));
   EXPECT_FALSE(Stopped());
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
 }
@@ -146,7 +110,7 @@ TEST_F(InternetModeEndToEndTest, AMissingTruncatedOrHtmlPackageIsNeverInstalled)
     SCOPED_TRACE(servedAs);
     server.Alias("/update/Pellarion.bin", servedAs);
     const auto run = Run();
-    EXPECT_EQ(run.exitCode, static_cast<int>(servedAs == "/html" ? ExitCode::Refused : ExitCode::UpdateFailed));
+    EXPECT_EQ(run.exitCode, ExitCodeOf(servedAs == "/html" ? Outcome::Refused : Outcome::UpdateFailed));
     EXPECT_EQ(run.output.substr(run.output.rfind("status")), "status #FF0000 " + kFailed + "\n");
     EXPECT_FALSE(Stopped());
     EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp1));
@@ -160,18 +124,22 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
   Manifest("1001*1*2\r\n\r\nx*y*31012\r\n");
   auto run = Run();
   EXPECT_EQ(run.output, kShown + kSearching +
-                            "status #0000FF يتوقر برنامج تحديث جديد، جاري التحميل الآن...\n"
+                            "status #0000FF يتوفر برنامج تحديث جديد، جاري التحميل الآن...\n"
                             "status #0000FF تمت عملية التحديث بنجاح\n"
                             "status #00FF00 النظام محدث، لا يستوجب أي تحديث ، تمتلك اخر اصدار للمنظومة.\n");
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(ReadFile(dir / "app/update.bin"), ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "app/update.exe"), ReadFile(UPDATE_EXE));
+  // Staged already, so not fetched again; the log names every file as the
+  // system does.
+  EXPECT_EQ(Run().exitCode, 0);
+  EXPECT_EQ(ReadFile(dir / "app/update.log").find('\\'), std::string::npos) << ReadFile(dir / "app/update.log");
 
   // One line: the updater is not compared with the application's 31012.
   fs::remove(dir / "app/update.bin");
   Manifest("31012*31012*31012\r\n");
   run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
 }
@@ -179,12 +147,12 @@ TEST_F(InternetModeEndToEndTest, ANewerUpdaterIsStagedAndAOneLineManifestStagesN
 TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKeeps) {
   Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
   server.Alias("/update/Pellarion.bin", "/stall");
-  const pid_t killed = StartUpdater();
+  const int killed = StartUpdater();
   for (int i = 0; i < 400 && !Exists(dir / "app/Pellarion.bin.part"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   ::kill(killed, SIGKILL);
-  ::waitpid(killed, nullptr, 0);
+  processes.Wait(killed, 5000);
   ASSERT_TRUE(Exists(dir / "app/Pellarion.bin.part"));
   // What other cut-off runs leave, and files that only look alike.
   const std::vector<std::string> leftovers = {"NewVersion.exe.copy-Ab12Cd", "update.bin.COPY-xyz789",
@@ -196,7 +164,7 @@ TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKee
 
   server.Alias("/update/Pellarion.bin", "/update/Pellarion.bin");
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3));
   EXPECT_FALSE(Exists(dir / "app/Pellarion.bin.part"));
   for (const auto& name : leftovers) EXPECT_FALSE(Exists(dir / ("app/" + name))) << name;
@@ -208,26 +176,26 @@ TEST_F(InternetModeEndToEndTest, ARunKilledMidDownloadLeavesNothingTheNextRunKee
 TEST_F(InternetModeEndToEndTest, ARunKilledAfterStoppingTheApplicationLeavesItToTheNextRunToStart) {
   Manifest("31012*1*2\r\n\r\nx*y*20055\r\n");
   StartApplication();
-  const pid_t killed = StartUpdater();
+  const int killed = StartUpdater();
   const auto installed = [&] {
     return Exists(dir / "app/update.log") &&
            ReadFile(dir / "app/update.log").find("Pellarion.bin as ") != std::string::npos;
   };
   for (int i = 0; i < 400 && !installed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
   ::kill(killed, SIGKILL);
-  ::waitpid(killed, nullptr, 0);
+  processes.Wait(killed, 5000);
   ASSERT_TRUE(installed());
   EXPECT_TRUE(Stopped());
-  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 0u);
+  EXPECT_EQ(testing::ProcessesIn(dir / "app").size(), 0u);
   EXPECT_TRUE(Exists(dir / "app/Pellarion.stopped"));
 
   // Up to date now, the next run still starts the application, once.
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::UpToDate));
-  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::UpToDate));
+  EXPECT_EQ(testing::ProcessesIn(dir / "app").size(), 1u);
   EXPECT_FALSE(Exists(dir / "app/Pellarion.stopped"));
   Run();
-  EXPECT_EQ(testing::ApplicationProcessesIn(dir / "app").size(), 1u);
+  EXPECT_EQ(testing::ProcessesIn(dir / "app").size(), 1u);
 }
 
 }  // namespace

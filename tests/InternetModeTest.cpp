@@ -6,36 +6,25 @@
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "app/RunLog.h"
-#include "app/UpdateRun.h"
 #include "download/ResumeRecord.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
+#include "tests/support/FakeRun.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
+using ::testing::Contains, ::testing::ElementsAre, ::testing::IsEmpty, ::testing::Not;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
+using testing::kApp, testing::kDir, testing::kRecordCleared, testing::Status;
 
-const std::string kDir = "C:\\Pellarion\\";
-const std::string kApp = kDir + "Pellarion.exe";
 const std::string kPackage = kDir + "Pellarion.bin";
 const std::string kManifestUrl = "http://u/update/update.txt";
 const std::string kPackageUrl = "http://u/update/Pellarion.bin";
 const std::string kUpdaterUrl = "http://u/update/update.bin";
 
-const std::string kRecordCleared = "delete " + kDir + "Pellarion.stopped";
-
-std::string Status(const char* colour, const char* text) {
-  return std::string("status ") + colour + " " + text;
-}
 std::string Fetch(const std::string& url, const std::string& name) {
   return "download " + url + " -> " + kDir + name + ".part";
 }
@@ -57,33 +46,19 @@ class InternetModeTest : public ::testing::Test {
     fake.server[kManifestUrl] = {app + "*a*b\r\nline two\r\nx*y*" + updater + "\r\n", ""};
   }
 
-  // Runs the whole run; true when it ended the process (false: the window
-  // stays open).
+  // Runs the whole run; true when it ended (false: the window stays open).
   bool Run() {
-    Form1 form(faults, DefaultUrls::ForHost("u"));
-    UpdateRun run(faults, form, key);
-    bool ended = false;
-    try {
-      run.Execute();
-    } catch (const FakePlatform::Ended&) {
-      ended = true;
-    }
-    status = form.Status();
-    const auto searching = std::find(fake.log.begin(), fake.log.end(),
-                                     Status("#0000FF", messages::kSearching));
-    after.clear();
-    // What follows the start-up, without the mouse-pointer resets.
-    for (auto it = searching + 1; it < fake.log.end(); ++it) {
-      if (*it != "mouse pointer") after.push_back(*it);
-    }
-    return ended;
+    run = testing::RunOnFake(faults, fake, "u", key);
+    return !end.windowStaysOpen;
   }
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
   std::string key;  // the build's publisher key; none by default
-  StatusLine status;
-  std::vector<std::string> after;
+  testing::FakeRunResult run;
+  RunEnd& end = run.end;
+  StatusLine& status = run.status;
+  std::vector<std::string>& after = run.after;
 };
 
 TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {
@@ -92,14 +67,21 @@ TEST_F(InternetModeTest, ANewerApplicationIsDownloadedSwappedInAndStarted) {
   EXPECT_TRUE(Run());
   EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
                                  Status("#00FF00", messages::kDownloading),
-                                 Fetch(kPackageUrl, "Pellarion.bin"), Place("Pellarion.bin"),
-                                 "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
+                                 Fetch(kPackageUrl, "Pellarion.bin"), Place("Pellarion.bin"), "stop",
                                  "replace " + kPackage + " -> " + kApp,
                                  Status("#00FF00", messages::kUpdated), "pause 3000",
-                                 "start " + kApp + " 2", kRecordCleared, "end"));
+                                 "start " + kApp + " 2", kRecordCleared));
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
   EXPECT_FALSE(fake.HasFile(kPackage));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(end.outcome, Outcome::Updated);
+  EXPECT_EQ(end.ExitCode(), 0);
+  // The log tells the download, then the gate's verdict on what it brought,
+  // and ends with the run's end.
+  EXPECT_THAT(testing::LogLines(fake, kPackageUrl),
+              ElementsAre(::testing::StartsWith("download " + kPackageUrl + ": HTTP 200"),
+                          ::testing::StartsWith("gate: " + kPackageUrl + " accepted")));
+  EXPECT_THAT(testing::LogLines(fake, "end ("),
+              ElementsAre("end (exit code 0): updated: " + std::string(messages::kUpdated)));
 }
 
 TEST_F(InternetModeTest, AnEqualOrLowerOfferIsUpToDateAfterTheUpdaterCheck) {
@@ -109,9 +91,9 @@ TEST_F(InternetModeTest, AnEqualOrLowerOfferIsUpToDateAfterTheUpdaterCheck) {
     Offer(offered, "20055");
     EXPECT_TRUE(Run());
     EXPECT_THAT(after, ElementsAre(Fetch(kManifestUrl, "update.txt"), Place("update.txt"),
-                                   Status("#00FF00", messages::kUpToDate), "pause 3000", "end"))
+                                   Status("#00FF00", messages::kUpToDate), "pause 3000"))
         << offered;
-    EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpToDate));
+    EXPECT_EQ(end.outcome, Outcome::UpToDate);
   }
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_EQ(fake.processes.size(), 1u);
@@ -123,8 +105,10 @@ TEST_F(InternetModeTest, WithoutAManifestTheConnectionErrorShowsInRed) {
   EXPECT_TRUE(Run());
   EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
                                  Status("#FF0000", messages::kUpdateFailed),
-                                 Status("#FF0000", messages::kCheckFailed), "pause 3000", "end"));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::CheckFailed));
+                                 Status("#FF0000", messages::kCheckFailed), "pause 3000"));
+  EXPECT_EQ(end.ExitCode(), 2);
+  // What failed is the download, not the manifest's contents.
+  EXPECT_THAT(testing::LogLines(fake, "manifest"), IsEmpty());
 }
 
 TEST_F(InternetModeTest, AManifestThatOffersNoVersionIsAFailedCheck) {
@@ -235,7 +219,7 @@ TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
   for (const char* event : {"mode: from the update server", "download http://u/update/update.txt: HTTP 200, ",
                             "compare: installed 1001, offered \"31012\": newer",
                             "download http://u/update/Pellarion.bin failed after ",
-                            "HTTP status 404", "the window stays open: "}) {
+                            "HTTP status 404", "end (exit code 3): update failed, the window stays open: "}) {
     EXPECT_NE(log.find(event), std::string::npos) << event;
   }
   // The old manifest, the .part files and the cache folder were not there:
@@ -276,7 +260,7 @@ TEST_F(InternetModeTest, APackageThatIsNotThereOrNotAnApplicationIsNeverInstalle
     EXPECT_EQ(status.text, messages::kUpdateFailed);
     EXPECT_EQ(status.colour, kRed);
     EXPECT_THAT(after, Contains("delete " + kPackage));
-    EXPECT_THAT(after, Not(Contains("close 10")));
+    EXPECT_THAT(after, Not(Contains("stop")));
     EXPECT_EQ(after.back(), "pause 2500");
     EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
     EXPECT_FALSE(fake.HasFile(kPackage));
@@ -304,8 +288,8 @@ TEST_F(InternetModeTest, TheRunsDeadlineEndsTheTransferAndTheRunLeavingTheApplic
   EXPECT_TRUE(Run());
   EXPECT_EQ(status.text, messages::kUpdateFailed);
   EXPECT_EQ(status.colour, kRed);
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
-  EXPECT_THAT(after, Not(Contains("close 10")));
+  EXPECT_EQ(end.ExitCode(), 3);
+  EXPECT_THAT(after, Not(Contains("stop")));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_GE(fake.monotonicMs - start, 7200 * 1000);
   EXPECT_LT(fake.monotonicMs - start, 7201 * 1000);
@@ -334,9 +318,8 @@ TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   fake.server[kPackageUrl] = {"app 3.1.0.12", "3.1.0.12"};
   faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
   EXPECT_FALSE(Run());
-  const std::vector<std::string> tail(after.end() - 9, after.end());
-  EXPECT_THAT(tail, ElementsAre("close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
-                                Status("#FF0000", messages::kUpdateFailed), "delete " + kPackage,
+  const std::vector<std::string> tail(after.end() - 6, after.end());
+  EXPECT_THAT(tail, ElementsAre("stop", Status("#FF0000", messages::kUpdateFailed), "delete " + kPackage,
                                 "start " + kApp + " 2", kRecordCleared, "pause 2500"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kPackage));
@@ -351,8 +334,8 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
                                  Status("#0000FF", messages::kDownloadingUpdater),
                                  Fetch(kUpdaterUrl, "update.bin"), Place("update.bin"),
                                  Status("#0000FF", messages::kUpdated),
-                                 Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
+                                 Status("#00FF00", messages::kUpToDate), "pause 3000"));
+  EXPECT_EQ(end.outcome, Outcome::Updated);
   EXPECT_EQ(fake.File(kDir + "update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File(kDir + "update.exe").contents, "updater");
 
@@ -360,8 +343,8 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   fake.log.clear();
   EXPECT_TRUE(Run());
   EXPECT_THAT(after, ElementsAre("delete " + kDir + "update.txt", Fetch(kManifestUrl, "update.txt"),
-                                 Place("update.txt"), Status("#00FF00", messages::kUpToDate), "pause 3000", "end"));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpToDate));
+                                 Place("update.txt"), Status("#00FF00", messages::kUpToDate), "pause 3000"));
+  EXPECT_EQ(end.outcome, Outcome::UpToDate);
 
   // After an application update, an updater that does not arrive leaves the
   // failure text, not the success text.
@@ -375,7 +358,14 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   EXPECT_EQ(status.text, messages::kUpdateFailed);
   EXPECT_EQ(status.colour, kRed);
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+  EXPECT_EQ(end.outcome, Outcome::UpdateFailed);
+
+  // The application current and the updater not arriving: the failure text
+  // stays the last word, not the up-to-date text.
+  Offer("31012", "40000");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(status.text, messages::kUpdateFailed);
+  EXPECT_EQ(end.outcome, Outcome::UpdateFailed);
 }
 
 TEST_F(InternetModeTest, AManifestWithoutAnUpdaterKeyNeverComparesTheUpdaterWithTheApplication) {

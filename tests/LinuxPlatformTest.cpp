@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/PathMapping.h"
 #include "tests/support/Subprocess.h"

@@ -2,13 +2,8 @@
 // `pellarion-publish stage` made, as a publisher runs it: a plain update, a
 // package resumed after its connection was cut, a package replaced between
 // two runs, and a fleet of updaters behind a connection limit.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -20,22 +15,14 @@
 #include "tests/support/Nginx.h"
 #include "tests/support/Subprocess.h"
 
-extern char** environ;
-
 namespace pellarion {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using testing::CuttingRelay;
-using testing::Nginx;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFile;
+using ::testing::HasSubstr, ::testing::MatchesRegex;
+using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
 namespace fs = std::filesystem;
 
-constexpr int kUpdated = static_cast<int>(ExitCode::Updated);
+const int kUpdated = ExitCodeOf(Outcome::Updated);
 
 // The application 3.1.0.12 made `bytes` longer (past its own headers, which
 // the gate allows), with a pattern `seed` picks: packages of a realistic size.
@@ -160,38 +147,15 @@ TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
               {.serverExtra = "limit_conn fleet 3; limit_conn_status 503; limit_rate 100k;",
                .httpExtra = "limit_conn_zone $server_name zone=fleet:1m;"});
   constexpr int kFleet = 12;
-  std::vector<pid_t> updaters;
-  const std::string server = "PELLARION_UPDATE_SERVER=127.0.0.1:" + std::to_string(nginx.port());
-  std::vector<char*> env;
-  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-  env.push_back(const_cast<char*>(server.c_str()));
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> programs;
-  for (int i = 0; i < kFleet; ++i) programs.push_back(Workstation("station" + std::to_string(i)) + "/update.exe");
-  for (const std::string& program : programs) {
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv, env.data()), 0);
-    updaters.push_back(pid);
+  testing::Spawned processes;
+  std::vector<int> updaters;
+  for (int i = 0; i < kFleet; ++i) {
+    updaters.push_back(processes.Start({Workstation("station" + std::to_string(i)) + "/update.exe"},
+                                       {{"PELLARION_UPDATE_SERVER", "127.0.0.1:" + std::to_string(nginx.port())}},
+                                       /*quiet=*/true));
   }
-  posix_spawn_file_actions_destroy(&quiet);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   int updated = 0;
-  for (const pid_t pid : updaters) {
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid, SIGKILL);  // ours, and late
-        ::waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    updated += WIFEXITED(status) && WEXITSTATUS(status) == kUpdated ? 1 : 0;
-  }
+  for (const int pid : updaters) updated += processes.Wait(pid, 120000) == kUpdated ? 1 : 0;
   EXPECT_EQ(updated, kFleet);
   for (int i = 0; i < kFleet; ++i) {
     EXPECT_TRUE(ReadFile(dir / ("station" + std::to_string(i) + "/Pellarion.exe")) == app) << i;

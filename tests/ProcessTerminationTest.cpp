@@ -3,10 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -16,8 +14,6 @@
 #include "app/ProcessTermination.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/Subprocess.h"
-
-extern char** environ;
 
 namespace pellarion {
 namespace {
@@ -50,39 +46,6 @@ TEST(KillRunningAppTest, AsksThisFoldersCopiesToCloseThenStopsTheRest) {
   EXPECT_TRUE(idle.log.empty());
 }
 
-// Processes a test started, stopped and reaped when the test ends, whatever
-// the test's assertions did.
-class Spawned {
- public:
-  Spawned() = default;
-  Spawned(const Spawned&) = delete;
-  Spawned& operator=(const Spawned&) = delete;
-  ~Spawned() {
-    for (const pid_t pid : pids_) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-  pid_t Start(const std::vector<std::string>& args) {
-    pid_t pid = 0;
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0) << args[0];
-    if (pid > 0) pids_.push_back(pid);
-    return pid;
-  }
-  // Reaps `pid` if it has ended; true then, with its wait status.
-  bool Ended(pid_t pid, int& status) {
-    if (::waitpid(pid, &status, WNOHANG) != pid) return false;
-    pids_.erase(std::find(pids_.begin(), pids_.end(), pid));
-    return true;
-  }
-
- private:
-  std::vector<pid_t> pids_;
-};
-
 TEST(KillRunningAppTest, StopsOnlyTheRealProcessesOfItsFolder) {
   testing::TempDir dir;
   ::setenv("PELLARION_DRIVE_D", dir.path().c_str(), 1);
@@ -92,11 +55,11 @@ TEST(KillRunningAppTest, StopsOnlyTheRealProcessesOfItsFolder) {
     std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
     std::filesystem::copy_file(app, dir / name);
   }
-  Spawned spawned;
-  const pid_t polite = spawned.Start({dir / "a/Pellarion.exe"});
+  testing::Spawned spawned;
+  const int polite = spawned.Start({dir / "a/Pellarion.exe"});
   // One that ignores the request to close: it is stopped after the wait.
-  const pid_t stubborn = spawned.Start({"/bin/sh", "-c", "trap '' TERM; exec \"$0\"", dir / "a/Pellarion.exe"});
-  const pid_t others[] = {spawned.Start({dir / "a/copy/PELLARION.EXE"}), spawned.Start({dir / "b/pellarion.exe"}),
+  const int stubborn = spawned.Start({"/bin/sh", "-c", "trap '' TERM; exec \"$0\"", dir / "a/Pellarion.exe"});
+  const int others[] = {spawned.Start({dir / "a/copy/PELLARION.EXE"}), spawned.Start({dir / "b/pellarion.exe"}),
                           spawned.Start({dir / "a/Pellarion.exe.old"})};
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
@@ -112,7 +75,7 @@ TEST(KillRunningAppTest, StopsOnlyTheRealProcessesOfItsFolder) {
   ASSERT_TRUE(spawned.Ended(stubborn, status)) << "still running";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_LT(took, std::chrono::milliseconds(kCloseWaitMs + 2000));
-  for (const pid_t other : others) EXPECT_FALSE(spawned.Ended(other, status)) << "another copy was stopped";
+  for (const int other : others) EXPECT_FALSE(spawned.Ended(other, status)) << "another copy was stopped";
 }
 
 }  // namespace

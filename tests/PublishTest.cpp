@@ -2,7 +2,6 @@
 // the Linux update.exe installs, what the updater would refuse it refuses,
 // and `verify` finds every kind of damage a published tree can suffer.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -115,10 +114,7 @@ TEST(PublishTest, StageRefusesWhatTheUpdaterWouldRefuseAndLeavesNothing) {
 
 class PublishedTreeTest : public ::testing::Test {
  protected:
-  ~PublishedTreeTest() override {
-    for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
-  }
-  TempDir dir;
+  TempDir dir;  // stops the application the updater started in it
 };
 
 // Staged unsigned over a signed tree already there, with the live manifest
@@ -157,7 +153,7 @@ TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   fs::copy_file(kApp1, dir / "app/Pellarion.exe");
   WriteFile(dir / "app/format.dll", "");
   run = RunProgram({dir / "app/update.exe"}, {{"PELLARION_UPDATE_SERVER", base}});
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
   EXPECT_EQ(ReadFile(dir / "app/Pellarion.exe"), ReadFile(kApp3)) << run.output;
 }
 

@@ -3,32 +3,24 @@
 #include <gtest/gtest.h>
 
 #include "app/ExitCodes.h"
-#include "app/Form1.h"
 #include "app/Messages.h"
-#include "app/UpdateRun.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
+#include "tests/support/FakeRun.h"
 
 namespace pellarion {
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
+using ::testing::Contains, ::testing::ElementsAre, ::testing::IsEmpty, ::testing::Not;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
+using testing::kApp, testing::kDir, testing::kRecordCleared;
 
-const std::string kDir = "C:\\Pellarion\\";
-const std::string kApp = kDir + "Pellarion.exe";
 const std::string kStaged = "C:\\Pellarion\\NewVersion.exe";
 const std::string kShare = "\\\\HOST\\share\\Pellarion\\";
 
-std::string Blue(const char* text) { return std::string("status #0000FF ") + text; }
-std::string Red(const char* text) { return std::string("status #FF0000 ") + text; }
-const std::string kRecordCleared = "delete C:\\Pellarion\\Pellarion.stopped";
+std::string Blue(const char* text) { return testing::Status("#0000FF", text); }
+std::string Red(const char* text) { return testing::Status("#FF0000", text); }
 
 class ShareModeTest : public ::testing::Test {
  protected:
@@ -44,22 +36,14 @@ class ShareModeTest : public ::testing::Test {
     if (!updater.empty()) fake.AddFile(kShare + "update.exe", "updater " + updater, updater);
   }
 
-  void Run() {
-    Form1 form(faults, DefaultUrls::ForHost("updates.test"));
-    UpdateRun run(faults, form, key);
-    EXPECT_THROW(run.Execute(), FakePlatform::Ended);
-    cu = form.GetFieldText(Field::CU);
-    nu = form.GetFieldText(Field::NU);
-    // Everything after the start-up, which other tests cover.
-    const auto searching = std::find(fake.log.begin(), fake.log.end(), Blue(messages::kSearching));
-    after = std::vector<std::string>(searching + 1, fake.log.end());
-  }
+  void Run() { run = testing::RunOnFake(faults, fake, "updates.test", key); }
 
   FakePlatform fake;
   FaultInjectingPlatform faults{fake};
   std::string key;  // the build's publisher key; none by default
-  std::string cu, nu;
-  std::vector<std::string> after;
+  testing::FakeRunResult run;
+  RunEnd& end = run.end;
+  std::vector<std::string>& after = run.after;
 };
 
 TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {
@@ -67,16 +51,16 @@ TEST_F(ShareModeTest, ANewerApplicationReplacesTheRunningOneAndIsStartedAgain) {
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
                                  "copy " + kShare + "pellarion.exe -> " + kStaged,
-                                 "close 10", "wait 10 3000", "terminate 10", "wait 10 5000",
-                                 "replace " + kStaged + " -> " + kApp,
+                                 "stop", "replace " + kStaged + " -> " + kApp,
                                  "message Osmerin Pellarion Updater: تمت عملية التحديث بنجاح",
-                                 "start " + kApp + " 1", kRecordCleared, Blue(messages::kNoNewUpdater), "end"));
+                                 "start " + kApp + " 1", kRecordCleared, Blue(messages::kNoNewUpdater)));
   EXPECT_EQ(fake.File(kApp).contents, "app 3.1.0.12");
   EXPECT_FALSE(fake.HasFile(kStaged));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Updated));
-  // The fields hold the updater's comparison when the process ends.
-  EXPECT_EQ(cu, "20055");
-  EXPECT_EQ(nu, "20055");
+  EXPECT_EQ(end.outcome, Outcome::Updated);
+  EXPECT_EQ(end.ExitCode(), 0);
+  EXPECT_THAT(testing::LogLines(fake, "compare"),
+              ElementsAre("compare: installed 1001, offered \"31012\": newer",
+                          "compare: installed 20055, offered \"20055\": not newer"));
 }
 
 TEST_F(ShareModeTest, AnEqualOrOlderApplicationIsLeftAlone) {
@@ -84,7 +68,7 @@ TEST_F(ShareModeTest, AnEqualOrOlderApplicationIsLeftAlone) {
     fake.log.clear();
     Share(version, "2.0.0.55");
     Run();
-    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater), "end"))
+    EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater)))
         << version;
     EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
     EXPECT_EQ(fake.processes.size(), 1u);
@@ -98,11 +82,9 @@ TEST_F(ShareModeTest, ANewerUpdaterIsOnlyStagedAsUpdateBin) {
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kLoadingUpdater),
                                  "delete C:\\Pellarion\\update.bin",
                                  "copy " + kShare + "update.exe -> C:\\Pellarion\\update.bin.part",
-                                 "replace C:\\Pellarion\\update.bin.part -> C:\\Pellarion\\update.bin", "end"));
+                                 "replace C:\\Pellarion\\update.bin.part -> C:\\Pellarion\\update.bin"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\update.bin").contents, "updater 3.1.0.12");
   EXPECT_EQ(fake.File("C:\\Pellarion\\update.exe").contents, "updater 2.0.0.55");
-  EXPECT_EQ(cu, "20055");
-  EXPECT_EQ(nu, "31012");
 }
 
 TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
@@ -122,9 +104,10 @@ TEST_F(ShareModeTest, WithoutAShareNothingIsReadFromADriveRootOrCopied) {
     // The run still checks the updater; the failure to reach the share is
     // its last word.
     EXPECT_THAT(after, ElementsAre(Blue(messages::kNoNewVersion), Blue(messages::kNoNewUpdater),
-                                   Red(messages::kUpdateFailed), "end"));
-    EXPECT_EQ(nu, "0");
-    EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::CheckFailed));
+                                   Red(messages::kUpdateFailed)));
+    EXPECT_THAT(testing::LogLines(fake, "compare"), ::testing::Each(::testing::HasSubstr("offered \"0\"")));
+    EXPECT_EQ(end.outcome, Outcome::CheckFailed);
+    fake.RemoveFile(kDir + "update.log");
   }
 }
 
@@ -164,7 +147,7 @@ TEST_F(ShareModeTest, WithAPublisherKeyOnlyTheSignedReleasesFilesAreInstalledOrS
     if (!c.installed) {
       EXPECT_EQ(fake.processes.size(), 1u);  // never stopped
       EXPECT_THAT(fake.Logged("status").back(), Red(messages::kUpdateFailed));
-      EXPECT_EQ(fake.exitCode, static_cast<int>(c.described ? ExitCode::Refused : ExitCode::CheckFailed));
+      EXPECT_EQ(end.outcome, c.described ? Outcome::Refused : Outcome::CheckFailed);
     }
   }
 }
@@ -174,21 +157,19 @@ TEST_F(ShareModeTest, AnUnreachableShareOrUnreadableVersionIsNeverComparedWithSt
   // comparison must not see the application's digits.
   Share("3.1.0.12", "");
   Run();
-  EXPECT_THAT(fake.Logged("status"), Contains(Blue(messages::kNoNewUpdater)));
+  EXPECT_THAT(after, Contains(Blue(messages::kNoNewUpdater)));
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin"));
-  EXPECT_EQ(nu, "0");
+  EXPECT_THAT(testing::LogLines(fake, "compare").back(), ::testing::HasSubstr("offered \"0\""));
 
   // No share at all: nothing happens, nothing is stopped.
-  FakePlatform unreachable;
-  unreachable.AddFile("C:\\Pellarion\\update.exe", "u", "2.0.0.55");
-  unreachable.AddFile(kApp, "app", "1.0.0.1");
-  unreachable.AddFile("C:\\Pellarion\\host.dll", "\\\\GONE\\share");
-  unreachable.processes = {{10, "C:\\Pellarion\\Pellarion.exe"}};
-  Form1 form(unreachable, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(unreachable, form);
-  EXPECT_THROW(run.Execute(), FakePlatform::Ended);
-  EXPECT_THAT(unreachable.Logged("terminate"), IsEmpty());
-  EXPECT_THAT(unreachable.Logged("copy"), IsEmpty());
+  fake.AddFile(kApp, "app", "1.0.0.1");
+  fake.AddFile("C:\\Pellarion\\host.dll", "\\\\GONE\\share");
+  fake.processes = {{10, kApp}};
+  fake.log.clear();
+  Run();
+  EXPECT_THAT(fake.Logged("terminate"), IsEmpty());
+  EXPECT_THAT(fake.Logged("copy"), IsEmpty());
+  EXPECT_EQ(end.outcome, Outcome::CheckFailed);
 }
 
 TEST_F(ShareModeTest, AFailedCopyLeavesTheRunningApplicationAlone) {
@@ -199,10 +180,10 @@ TEST_F(ShareModeTest, AFailedCopyLeavesTheRunningApplicationAlone) {
   faults.Fail(Op::CopyFile, "NewVersion");
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion), Red(messages::kUpdateFailed),
-                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed), "end"));
+                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed)));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_EQ(fake.processes.size(), 1u);
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+  EXPECT_EQ(end.outcome, Outcome::UpdateFailed);
 }
 
 // A copy never fills the volume: it needs its length and the reserve free
@@ -214,9 +195,8 @@ TEST_F(ShareModeTest, ACopyThatWouldFillTheVolumeIsNotMade) {
   EXPECT_THAT(fake.Logged("copy"), IsEmpty());
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_EQ(fake.processes.size(), 1u);
-  EXPECT_EQ(after.back(), "end");
-  EXPECT_EQ(after[after.size() - 2], Red(messages::kUpdateFailed));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::UpdateFailed));
+  EXPECT_EQ(after.back(), Red(messages::kUpdateFailed));
+  EXPECT_EQ(end.ExitCode(), 3);
 }
 
 TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestartsIt) {
@@ -224,10 +204,9 @@ TEST_F(ShareModeTest, AFailedSwapKeepsTheOldApplicationShowsTheFailureAndRestart
   faults.Fail(Op::MoveReplacing);
   Run();
   EXPECT_THAT(after, ElementsAre(Blue(messages::kNewVersion),
-                                 "copy " + kShare + "pellarion.exe -> " + kStaged, "close 10",
-                                 "wait 10 3000", "terminate 10", "wait 10 5000", Red(messages::kUpdateFailed),
+                                 "copy " + kShare + "pellarion.exe -> " + kStaged, "stop", Red(messages::kUpdateFailed),
                                  "delete " + kStaged, "start " + kApp + " 1", kRecordCleared,
-                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed), "end"));
+                                 Red(messages::kNoNewUpdater), Red(messages::kUpdateFailed)));
   EXPECT_THAT(fake.log, Not(Contains(::testing::StartsWith("message"))));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kStaged));

@@ -2,7 +2,7 @@
 // command, as a publisher makes them.
 #include <gtest/gtest.h>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "platform/Platform.h"
 #include "tests/support/Subprocess.h"
 

@@ -3,9 +3,6 @@
 // test authority, and a share. Only what the current signed release names
 // for each role is installed or staged.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <functional>
@@ -16,18 +13,11 @@
 #include "tests/support/TestHttpServer.h"
 #include "versions/Versions.h"
 
-extern char** environ;
-
 namespace pellarion {
 namespace {
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::TestCertificates;
-using testing::TestHttpServer;
-using testing::WriteFile;
+using testing::Exists, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
+using testing::TestCertificates, testing::TestHttpServer;
 namespace fs = std::filesystem;
 
 // A newer updater, as far as versions go.
@@ -42,14 +32,7 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
     fs::copy_file(SIGNED_UPDATE_EXE, dir / "app/update.exe");
     fs::copy_file(kApp1, dir / "app/Pellarion.exe");
     WriteFile(dir / "app/format.dll", "");
-    const std::string program = dir / "app/Pellarion.exe";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    EXPECT_EQ(::posix_spawn(&running, program.c_str(), nullptr, nullptr, argv, environ), 0);
-  }
-  ~SignedUpdateEndToEndTest() override {
-    ::kill(running, SIGKILL);
-    ::waitpid(running, nullptr, 0);
-    for (const int pid : testing::ApplicationProcessesIn(dir.path())) ::kill(pid, SIGKILL);
+    running = processes.Start({dir / "app/Pellarion.exe"});
   }
 
   // pellarion-publish stage of `app` and `updater` as release `release`
@@ -67,20 +50,25 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
                       {{"PELLARION_UPDATE_SERVER", "https://127.0.0.1:" + std::to_string(server.port())},
                        {"PELLARION_CA_FILE", certificates.authority}});
   }
-  bool StillRuns() { return ::waitpid(running, nullptr, WNOHANG) == 0; }
+  bool StillRuns() {
+    int status = 0;
+    return !stopped && !(stopped = processes.Ended(running, status));
+  }
   std::string Log() { return ReadFile(dir / "app/update.log"); }
 
   TempDir dir;
   const std::string update = dir / "server/update/";
   TestCertificates certificates;
   TestHttpServer server;
-  pid_t running = 0;
+  testing::Spawned processes;
+  int running = 0;
+  bool stopped = false;
 };
 
 TEST_F(SignedUpdateEndToEndTest, InstallsTheStagedReleaseOverHttpsAndRecordsIt) {
   Stage(kApp3, kUpdater56, "5", dir / "server");
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Updated)) << run.output;
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated)) << run.output;
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
   EXPECT_TRUE(ReadFile(dir / "app/update.bin") == ReadFile(kUpdater56));
   EXPECT_FALSE(StillRuns());
@@ -116,7 +104,7 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
   const struct {
     const char* name;
     std::function<void()> damage;
-    ExitCode exit;
+    Outcome exit;
     bool appInstalled;
     const char* logged;
   } cases[] = {
@@ -125,8 +113,8 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
          swapPackages();
          swapRoles();
        },
-       ExitCode::CheckFailed, false, "refused: the signature is not the publisher's"},
-      {"the updater served as the application", swapPackages, ExitCode::Refused, false,
+       Outcome::CheckFailed, false, "refused: the signature is not the publisher's"},
+      {"the updater served as the application", swapPackages, Outcome::Refused, false,
        "refused: version 2.0.0.56 (20056) is not the offered 31012"},
       {"one byte changed after signing",
        [&] {
@@ -134,7 +122,7 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
          bytes[bytes.size() / 2] ^= 0x20;
          WriteFile(update + "Pellarion.bin", bytes);
        },
-       ExitCode::Refused, false, "refused: not the signed release's package: its SHA-256"},
+       Outcome::Refused, false, "refused: not the signed release's package: its SHA-256"},
       // Cut and sent without a length: the transfer cannot tell, the
       // executable's own headers do.
       {"a close-delimited, cut-off package",
@@ -143,22 +131,22 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
          WriteFile(update + "Pellarion.bin", whole.substr(0, whole.size() * 3 / 4));
          server.Alias("/update/Pellarion.bin", "/close-delimited/update/Pellarion.bin");
        },
-       ExitCode::Refused, false, "refused: cut off"},
+       Outcome::Refused, false, "refused: cut off"},
       // A workstation that has seen release 7 (which offered nothing newer)
       // is not pinned to the validly signed, older release 5.
       {"an older release replayed after a newer one",
        [&] {
          Stage(kApp1, SIGNED_UPDATE_EXE, "7", dir / "server");
-         EXPECT_EQ(Run().exitCode, static_cast<int>(ExitCode::UpToDate));
+         EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::UpToDate));
          EXPECT_EQ(ReadFile(dir / "app/update.release"), "7\r\n");
          publish();
          fs::remove(dir / "app/update.log");
        },
-       ExitCode::CheckFailed, false, "release refused: older than release 7"},
+       Outcome::CheckFailed, false, "release refused: older than release 7"},
       // Last: the application is legitimately installed first.
       {"the application served as the updater",
        [&] { fs::copy_file(update + "Pellarion.bin", update + "update.bin", fs::copy_options::overwrite_existing); },
-       ExitCode::Refused, true, "refused: version 3.1.0.12 (31012) is not the offered 20056"},
+       Outcome::Refused, true, "refused: version 3.1.0.12 (31012) is not the offered 20056"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,14 +156,14 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
     fs::remove(dir / "app/update.release");
     c.damage();
     const auto run = Run();
-    EXPECT_EQ(run.exitCode, static_cast<int>(c.exit));
+    EXPECT_EQ(run.exitCode, ExitCodeOf(c.exit));
     EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(c.appInstalled ? kApp3 : kApp1));
     EXPECT_EQ(StillRuns(), !c.appInstalled);
     EXPECT_FALSE(Exists(dir / "app/Pellarion.bin"));
     EXPECT_FALSE(Exists(dir / "app/update.bin"));
     EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
     // A failed check fetches no package.
-    if (c.exit == ExitCode::CheckFailed) {
+    if (c.exit == Outcome::CheckFailed) {
       EXPECT_EQ(Log().find("Pellarion.bin"), std::string::npos);
     }
   }
@@ -189,7 +177,7 @@ TEST_F(SignedUpdateEndToEndTest, FromAShareTakesNothingFromSwappedFiles) {
   fs::rename(dir / "share/Pellarion/update.exe", dir / "share/Pellarion/pellarion.exe");
   fs::rename(dir / "share/Pellarion/swap", dir / "share/Pellarion/update.exe");
   const auto run = Run();
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Refused));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Refused));
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp1));
   EXPECT_TRUE(StillRuns());
   EXPECT_FALSE(Exists(dir / "app/update.bin"));

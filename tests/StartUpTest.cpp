@@ -11,26 +11,25 @@
 namespace pellarion {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using testing::FakePlatform;
-using testing::FaultInjectingPlatform;
-using testing::Op;
+using ::testing::ElementsAre, ::testing::IsEmpty;
+using testing::FakePlatform, testing::FaultInjectingPlatform, testing::Op;
 
 const std::string kWaitText = "الرجاء الانتظار قليلا .. جاري التحديث";
 const std::string kSearching = "يتم البحث عن تحديث متوفر.";
 
-// Runs the start-up; returns the mode, or nothing when the run ended.
-std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "") {
-  Form1 form(platform, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(platform, form, key);
-  try {
-    const Mode mode = run.StartUp();
-    if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
-    return mode;
-  } catch (const FakePlatform::Ended&) {
-    return std::nullopt;
-  }
+// Runs the start-up; returns the mode, or nothing when the run ended there
+// (with its outcome in `ended`).
+std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "",
+                            Outcome* ended = nullptr) {
+  Form1 form(platform);
+  const UpdateServer server = UpdateServer::ForHost("updates.test");
+  UpdateRun run(platform, form, server, key);
+  Mode mode = Mode::Share;
+  const Ending end = run.StartUp(mode);
+  if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;
+  if (end && ended != nullptr) *ended = end->outcome;
+  EXPECT_EQ(end ? end->ExitCode() : 0, 0) << "placed, or another run: a normal ending";
+  return end ? std::nullopt : std::optional<Mode>(mode);
 }
 
 class StartUpTest : public ::testing::Test {
@@ -92,52 +91,50 @@ TEST(StartUpPlacementTest, FromElsewherePlantsCopiesOnTheDrivesThatHoldTheApplic
     // Another updater running from here does not stop the placement.
     fake.previousInstance = true;
 
-    EXPECT_EQ(pellarion::StartUp(fake), std::nullopt);
+    Outcome ended = Outcome::UpToDate;
+    EXPECT_EQ(pellarion::StartUp(fake, nullptr, "", &ended), std::nullopt);
+    EXPECT_EQ(ended, Outcome::Placed);
     std::vector<std::string> expected = c.copies;
     // Both starts are attempted, E: first, whatever was found.
     expected.push_back("start E:\\Pellarion\\update.exe 2");
     expected.push_back("start D:\\Pellarion\\update.exe 2");
-    expected.push_back("end");
     EXPECT_EQ(fake.log, expected);
     EXPECT_EQ(fake.HasFile("D:\\Pellarion\\update.exe"), c.onD);
     EXPECT_EQ(fake.HasFile("E:\\Pellarion\\update.exe"), c.onE);
   }
 }
 
-TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdater) {
-  FakePlatform fake;
-  fake.appDir = "C:\\Downloads";
-  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
-  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  fake.AddFile("D:\\Pellarion\\update.exe", "newer", "2.0.0.56");
-  fake.AddFile("E:\\Pellarion\\update.exe", "older", "2.0.0.54");
-  EXPECT_EQ(StartUp(fake), std::nullopt);
-  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> E:\\Pellarion\\update.exe"));
-  EXPECT_EQ(fake.File("D:\\Pellarion\\update.exe").contents, "newer");
-  // Both are started, as always.
-  EXPECT_THAT(fake.Logged("start"), ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
-}
-
-TEST(StartUpPlacementTest, AKeyedUpdaterStartsOnlyCopiesThatAreItself) {
-  FakePlatform fake;
-  fake.appDir = "C:\\Downloads";
-  fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
-  for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  // D: gets this updater; E: holds a newer program under its name, which
-  // stays (never a downgrade) and is not started.
-  fake.AddFile("D:\\Pellarion\\update.exe", "older", "2.0.0.54");
-  fake.AddFile("E:\\Pellarion\\update.exe", "someone else's", "2.0.0.56");
-  EXPECT_EQ(StartUp(fake, nullptr, "publisher key"), std::nullopt);
-  EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
-  EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
-  EXPECT_EQ(fake.exitCode, static_cast<int>(ExitCode::Placed));
+// Never a downgrade: a newer updater on a drive stays. An unkeyed updater
+// starts both copies, as always; a keyed one only the copies that are
+// itself, never another program under its name.
+TEST(StartUpPlacementTest, NeverPlacesItselfOverANewerUpdaterAndAKeyedOneStartsOnlyItself) {
+  for (const std::string key : {"", "publisher key"}) {
+    SCOPED_TRACE(key);
+    FakePlatform fake;
+    fake.appDir = "C:\\Downloads";
+    fake.AddFile("C:\\Downloads\\update.exe", "updater", "2.0.0.55");
+    for (const char* drive : {"D", "E"}) fake.AddFile(std::string(drive) + ":\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
+    fake.AddFile("D:\\Pellarion\\update.exe", "older", "2.0.0.54");
+    fake.AddFile("E:\\Pellarion\\update.exe", "newer", "2.0.0.56");
+    EXPECT_EQ(StartUp(fake, nullptr, key), std::nullopt);
+    EXPECT_THAT(fake.Logged("copy"), ElementsAre("copy C:\\Downloads\\update.exe -> D:\\Pellarion\\update.exe"));
+    EXPECT_EQ(fake.File("E:\\Pellarion\\update.exe").contents, "newer");
+    if (key.empty()) {
+      EXPECT_THAT(fake.Logged("start"),
+                  ElementsAre("start E:\\Pellarion\\update.exe 2", "start D:\\Pellarion\\update.exe 2"));
+    } else {
+      EXPECT_THAT(fake.Logged("start"), ElementsAre("start D:\\Pellarion\\update.exe 2"));
+    }
+  }
 }
 
 TEST_F(StartUpTest, ASecondInstanceEndsWithoutAWindow) {
   fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
   fake.previousInstance = true;
-  EXPECT_EQ(StartUp(), std::nullopt);
-  EXPECT_THAT(fake.log, ElementsAre("end"));
+  Outcome ended = Outcome::UpToDate;
+  EXPECT_EQ(pellarion::StartUp(fake, nullptr, "", &ended), std::nullopt);
+  EXPECT_EQ(ended, Outcome::AnotherRun);
+  EXPECT_THAT(fake.log, IsEmpty());
 }
 
 TEST_F(StartUpTest, FailingStepsAreSkippedAndTheRunGoesOn) {
@@ -168,14 +165,6 @@ TEST_F(StartUpTest, AFailedExistenceTestKeepsTheLastAnswer) {
   // stands, so the run takes the internet path.
   faults.Fail(Op::FileExists, "format.dll");
   EXPECT_EQ(StartUp(), Mode::Internet);
-}
-
-TEST_F(StartUpTest, ExecuteEndsTheProcessAfterTheChoice) {
-  fake.AddFile("C:\\Pellarion\\pellarion.exe", "app", "1.0.0.1");
-  Form1 form(fake, DefaultUrls::ForHost("updates.test"));
-  UpdateRun run(fake, form);
-  EXPECT_THROW(run.Execute(), FakePlatform::Ended);
-  EXPECT_EQ(fake.log.back(), "end");
 }
 
 }  // namespace

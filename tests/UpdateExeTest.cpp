@@ -10,9 +10,10 @@
 #include <filesystem>
 
 #include "app/ExitCodes.h"
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/InstanceLock.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/OwnVersion.h"
 #include "tests/support/Subprocess.h"
 
@@ -24,8 +25,6 @@ using testing::RunProgram;
 using testing::TempDir;
 using testing::WriteFile;
 
-const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";
-const std::string kSearching = "status #0000FF يتم البحث عن تحديث متوفر.\n";
 // ShareMode without a share: nothing new on either side, and the failure to
 // reach the share the last word, in red.
 const std::string kNoShare =
@@ -49,13 +48,13 @@ TEST(UpdateExeTest, InTheApplicationFolderItShowsTheSearchingTextAndChoosesAMode
   const std::string exe = Install(dir / "app");
   WriteFile(dir / "app/Pellarion.exe", "app", 0755);
   const auto share = RunProgram({exe});
-  EXPECT_EQ(share.exitCode, static_cast<int>(ExitCode::CheckFailed));
+  EXPECT_EQ(share.exitCode, ExitCodeOf(Outcome::CheckFailed));
   EXPECT_EQ(share.output, kShown + kSearching + kNoShare);
 
   // With the marker, the update server; none answers here.
   WriteFile(dir / "app/format.dll", "");
   const auto internet = RunProgram({exe}, {{"PELLARION_UPDATE_SERVER", "127.0.0.1:9"}});
-  EXPECT_EQ(internet.exitCode, static_cast<int>(ExitCode::CheckFailed));
+  EXPECT_EQ(internet.exitCode, ExitCodeOf(Outcome::CheckFailed));
   EXPECT_EQ(internet.output, kShown + kSearching +
                                  "status #FF0000 خطأ في الاتصال، فشل عملية التحديث.\n"
                                  "status #FF0000 خطأ في الاتصال، فشل عملية التحقق من التحديث عبر الانترنت.\n");
@@ -69,7 +68,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   std::filesystem::create_directories(dir / "f/Pellarion");
   const auto run = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "d"},
                                       {"PELLARION_DRIVE_E", dir / "e"}});
-  EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Placed));
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Placed));
   EXPECT_EQ(run.output, "");
   for (const std::string& copy : {dir / "d/Pellarion/update.exe", dir / "e/PELLARION/update.exe"}) {
     EXPECT_TRUE(Exists(copy)) << copy;
@@ -80,7 +79,7 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   // Neither drive there: nothing copied, nothing shown, a clean end.
   const auto none = RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "nod"},
                                        {"PELLARION_DRIVE_E", dir / "noe"}});
-  EXPECT_EQ(none.exitCode, static_cast<int>(ExitCode::Placed));
+  EXPECT_EQ(none.exitCode, ExitCodeOf(Outcome::Placed));
   EXPECT_EQ(none.output, "");
 }
 
@@ -99,7 +98,7 @@ TEST(UpdateExeTest, ASecondInstanceEndsWithoutOutput) {
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
             0);
   const auto second = RunProgram({exe});
-  EXPECT_EQ(second.exitCode, static_cast<int>(ExitCode::AnotherRun));
+  EXPECT_EQ(second.exitCode, ExitCodeOf(Outcome::AnotherRun));
   EXPECT_EQ(second.output, "");
 
   // A copy installed in another folder is another instance.

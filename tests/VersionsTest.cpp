@@ -4,7 +4,8 @@
 #include <cmath>
 
 #include "tests/support/FakePlatform.h"
-#include "app/Files.h"
+#include "gate/Files.h"
+#include "versions/Decimal.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -92,6 +93,18 @@ TEST(VersionsTest, VersionDigitsOfReadsTheVersionRecord) {
   EXPECT_EQ(VersionDigitsOf(fake, "C:\\Pellarion\\update.exe"), "20055");
   EXPECT_THROW(VersionDigitsOf(fake, "C:\\Pellarion\\page.html"), PlatformError);
   EXPECT_THROW(VersionDigitsOf(fake, "C:\\Pellarion\\missing.exe"), PlatformError);
+}
+
+// The one reader of decimal numbers.
+TEST(VersionsTest, ParseDecimalTakesOnlyDigitsAndNoMoreThanFit) {
+  for (const char* number : {"0", "17", "007", "999999999999999999"}) {
+    EXPECT_EQ(ParseDecimal(number), std::stoull(number)) << number;
+  }
+  for (const char* other : {"1000000000000000000", "", " 1", "1 ", "+1", "-1", "1\r\n", "1a", "0x10"}) {
+    EXPECT_EQ(ParseDecimal(other), std::nullopt) << '"' << other << '"';
+  }
+  EXPECT_EQ(ParseDecimal("1234", 3), std::nullopt);
+  EXPECT_EQ(ParseDecimal("123", 3), 123u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "versions/Decimal.h"
 #include "versions/SignatureText.h"
 #include "versions/Versions.h"
 
@@ -43,13 +44,8 @@ bool Split(std::string_view line, std::string_view* fields, std::size_t count) {
 
 // A decimal number of at most 18 digits without leading zeros.
 std::uint64_t Decimal(std::string_view text) {
-  if (text.empty() || text.size() > 18 || (text[0] == '0' && text.size() > 1)) return kNoNumber;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (!IsDigit(c)) return kNoNumber;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return value;
+  if (text.size() > 1 && text[0] == '0') return kNoNumber;
+  return ParseDecimal(text).value_or(kNoNumber);
 }
 
 // "3.1.0.12", exactly as FileVersionNumbers::Dotted writes it.
@@ -360,9 +356,7 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
     if (kShape[i] == 'd' ? !IsDigit(text[i]) : text[i] != kShape[i]) return std::nullopt;
   }
   const auto number = [&](std::size_t at, std::size_t digits) {
-    int value = 0;
-    for (std::size_t i = at; i < at + digits; ++i) value = value * 10 + (text[i] - '0');
-    return value;
+    return static_cast<int>(ParseDecimal(text.substr(at, digits)).value_or(0));
   };
   using namespace std::chrono;
   const year_month_day date{year{number(0, 4)}, month{static_cast<unsigned>(number(5, 2))},

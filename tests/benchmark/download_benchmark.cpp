@@ -1,7 +1,7 @@
-// Figures for DownloadFile, printed, never judged:
+// Figures for clsDownload, printed, never judged:
 //   download_benchmark [MiB [runs]]          (default 512 MiB, 5 runs)
 // 1. Throughput and memory against the command line, from the same loopback
-//    server in the same run: DownloadFile with its checks (the file flushed
+//    server in the same run: clsDownload with its checks (the file flushed
 //    to disk, its SHA-256 computed as it arrives and compared) against `curl`
 //    followed by `sha256sum` of its file (and, for a like-for-like flush,
 //    `curl`, `sync` of its file, then `sha256sum`). Each side runs as its own
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "download/DownloadService.h"
+#include "download/clsDownload.h"
 #include "platform/Platform.h"
 #include "tests/support/CuttingRelay.h"
 #include "tests/support/Nginx.h"
@@ -91,7 +91,7 @@ std::string GeneratedSha256(pellarion::Platform& platform, long long bytes) {
   return sha->Finish();
 }
 
-// The child: one DownloadFile as the update run makes it, with the digest
+// The child: one clsDownload as the update run makes it, with the digest
 // it must match; resumable when asked. Exit 0 when the file arrived, 1 not.
 int Fetch(const std::string& url, const std::string& path, const std::string& sha256Hex, bool resumable) {
   const auto platform = pellarion::CreateSystemPlatform();
@@ -99,7 +99,7 @@ int Fetch(const std::string& url, const std::string& path, const std::string& sh
   const std::string digest = Unhex(sha256Hex);
   limits.expectedSha256 = &digest;
   limits.resumable = resumable;
-  return pellarion::DownloadFile(*platform, url, path, limits).fetched ? 0 : 1;
+  return pellarion::clsDownload(*platform, url, path, limits).Get_File() ? 0 : 1;
 }
 
 double Median(std::vector<double> values) {
@@ -108,7 +108,7 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// The first figures: DownloadFile against curl and sha256sum.
+// The first figures: clsDownload against curl and sha256sum.
 int Throughput(const std::string& self, const std::string& dir, long long mib, int runs) {
   const long long bytes = mib << 20;
   const std::string ours = dir + "/ours.bin", theirs = dir + "/curl.bin";
@@ -131,11 +131,11 @@ int Throughput(const std::string& self, const std::string& dir, long long mib, i
     hash = RunMeasured({"sha256sum", theirs});
     sync = RunMeasured({"sync", theirs});
     if (round % 2 == 1) a = RunMeasured({self, "--fetch", url, ours, sha, "whole"});
-    std::printf("run %d: DownloadFile %.2f s, curl %.2f s, sha256sum %.2f s, sync %.2f s\n", round + 1, a.seconds,
+    std::printf("run %d: clsDownload %.2f s, curl %.2f s, sha256sum %.2f s, sync %.2f s\n", round + 1, a.seconds,
                 b.seconds, hash.seconds, sync.seconds);
     if (a.exitCode != 0 || b.exitCode != 0 || hash.exitCode != 0 || sync.exitCode != 0 ||
         std::filesystem::file_size(ours) != static_cast<std::uintmax_t>(bytes)) {
-      std::printf("a download failed (DownloadFile %d, curl %d, sha256sum %d, sync %d)\n", a.exitCode, b.exitCode,
+      std::printf("a download failed (clsDownload %d, curl %d, sha256sum %d, sync %d)\n", a.exitCode, b.exitCode,
                   hash.exitCode, sync.exitCode);
       return 1;
     }
@@ -150,13 +150,13 @@ int Throughput(const std::string& self, const std::string& dir, long long mib, i
   const double oursRate = static_cast<double>(mib) / Median(oursSeconds);
   const double curlRate = static_cast<double>(mib) / Median(curlHashSeconds);
   const double curlSyncRate = static_cast<double>(mib) / Median(curlSyncHashSeconds);
-  std::printf("DownloadFile (flushed, hashed):  %8.1f MiB/s  peak resident %6.1f MiB\n", oursRate,
+  std::printf("clsDownload (flushed, hashed):  %8.1f MiB/s  peak resident %6.1f MiB\n", oursRate,
               oursPeakKiB / 1024.0);
   std::printf("curl, then sha256sum:            %8.1f MiB/s  peak resident %6.1f MiB (curl)\n", curlRate,
               curlPeakKiB / 1024.0);
   std::printf("curl, sync, then sha256sum:      %8.1f MiB/s\n", curlSyncRate);
-  std::printf("median ratio DownloadFile / (curl + sha256sum):        %.2f\n", oursRate / curlRate);
-  std::printf("median ratio DownloadFile / (curl + sync + sha256sum): %.2f\n", oursRate / curlSyncRate);
+  std::printf("median ratio clsDownload / (curl + sha256sum):        %.2f\n", oursRate / curlRate);
+  std::printf("median ratio clsDownload / (curl + sync + sha256sum): %.2f\n", oursRate / curlSyncRate);
   return 0;
 }
 

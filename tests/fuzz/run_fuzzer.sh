@@ -7,7 +7,8 @@ src="$1"; work="$2"; target="$3"; seconds="$4"; shift 4
 mkdir -p "$work/corpus-$target"
 sources=("$src/tests/fuzz/$target.cpp" "$src/versions/VersionRecord.cpp" "$src/versions/ExecutableImage.cpp"
          "$src/versions/ExecutableHeaders.cpp" "$src/versions/LineFile.cpp" "$src/versions/Manifest.cpp"
-         "$src/versions/ReleaseDescription.cpp" "$src/versions/SignatureText.cpp" "$src/versions/Versions.cpp")
+         "$src/versions/ReleaseDescription.cpp" "$src/versions/SignatureText.cpp" "$src/versions/Versions.cpp"
+         "$src/versions/Decimal.cpp")
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -I"$src" "${sources[@]}" -o "$work/$target"
 # New inputs go to the work corpus; the seeds are only read.

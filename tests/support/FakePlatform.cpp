@@ -103,13 +103,6 @@ std::vector<std::string> FakePlatform::Logged(const std::string& prefix) const {
   return out;
 }
 
-void FakePlatform::EndRun(int code) {
-  log.push_back("end");
-  ended = true;
-  exitCode = code;
-  throw Ended{};
-}
-
 void FakePlatform::Pause(int milliseconds) {
   log.push_back("pause " + std::to_string(milliseconds));
   monotonicMs += milliseconds;
@@ -185,6 +178,12 @@ void FakePlatform::DeleteFolder(const std::string& path) {
 }
 
 std::unique_ptr<Sha256> FakePlatform::StartSha256() { return StartOpenSslSha256(); }
+
+std::string FakePlatform::Sha256Of(const std::string& bytes) {
+  const auto hash = StartOpenSslSha256();
+  hash->Add(bytes.data(), bytes.size());
+  return hash->Finish();
+}
 
 std::string FakePlatform::FakeSignature(const std::string& bytes, const std::string& spkiDer) {
   const auto hash = StartOpenSslSha256();

@@ -2,6 +2,7 @@
 // effect the run has on the machine is written to one ordered log.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
@@ -26,9 +27,6 @@ struct FakeFile {
 
 class FakePlatform : public Platform {
  public:
-  // Thrown by EndRun: the run's end passes through the continue-on-error rule.
-  struct Ended {};
-
   // --- Set-up ---
   std::string appDir = "C:\\Pellarion";
   std::string exeName = "update";
@@ -71,11 +69,9 @@ class FakePlatform : public Platform {
   // Ordered log: "copy A -> B", "delete P", "replace A -> B", "start P 2",
   // "firewall current|standard NAME IMAGE", "close ID", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
   // "status #RRGGBB TEXT", "message TITLE: TEXT", "pause MS", "delete folder P", "download URL -> P",
-  // "mouse pointer", "end".
+  // "mouse pointer".
   std::vector<std::string> log;
   int pumps = 0;
-  bool ended = false;
-  int exitCode = -1;  // what EndRun was given
   // The entries of `log` that begin with `prefix`.
   std::vector<std::string> Logged(const std::string& prefix) const;
 
@@ -83,7 +79,9 @@ class FakePlatform : public Platform {
   std::string AppDir() override { return appDir; }
   std::string ExeName() override { return exeName; }
   bool PreviousInstance() override { return previousInstance; }
-  [[noreturn]] void EndRun(int exitCode) override;
+  // Nothing in the run ends the process (main does): a test that gets here
+  // has found a fault, and the test program stops.
+  [[noreturn]] void EndRun(int exitCode) override { std::abort(); }
   void Pause(int milliseconds) override;
   std::int64_t MonotonicMs() override { return monotonicMs; }
   std::int64_t UtcSeconds() override { return utcSeconds; }
@@ -105,6 +103,8 @@ class FakePlatform : public Platform {
   // (FakeFile::Bytes) are `bytes`, by the key `spkiDer`: VerifySignature
   // accepts exactly this text over their digest and nothing else.
   std::unique_ptr<Sha256> StartSha256() override;
+  // The SHA-256 of `bytes` (32 bytes).
+  static std::string Sha256Of(const std::string& bytes);
   static std::string FakeSignature(const std::string& bytes, const std::string& spkiDer);
   bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override;

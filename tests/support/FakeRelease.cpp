@@ -6,16 +6,13 @@ namespace pellarion::testing {
 
 PackageEntry FakeEntry(const FakeFile& package) {
   const std::string bytes = package.Bytes();
-  FakePlatform platform;
-  const auto hash = platform.StartSha256();
-  hash->Add(bytes.data(), bytes.size());
   PackageEntry entry;
   unsigned parts[4] = {};
   std::sscanf(package.version.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
   entry.version = {static_cast<std::uint16_t>(parts[0]), static_cast<std::uint16_t>(parts[1]),
                    static_cast<std::uint16_t>(parts[2]), static_cast<std::uint16_t>(parts[3])};
   entry.length = bytes.size();
-  entry.sha256 = hash->Finish();
+  entry.sha256 = FakePlatform::Sha256Of(bytes);
   return entry;
 }
 

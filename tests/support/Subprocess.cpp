@@ -13,36 +13,48 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
 namespace pellarion::testing {
 
-RunResult RunProgram(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& env, int timeoutMs) {
+namespace {
+
+// The environment plus `env` (an empty value unsets the variable).
+std::vector<std::string> Environment(const std::map<std::string, std::string>& env) {
   std::vector<std::string> environment;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (env.count(name) == 0) environment.push_back(entry);
+    if (env.count(entry.substr(0, entry.find('='))) == 0) environment.push_back(entry);
   }
   for (const auto& [name, value] : env) {
     if (!value.empty()) environment.push_back(name + "=" + value);
   }
-  std::vector<char*> envp, args;
-  for (auto& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argvCopy = argv;
-  for (auto& a : argvCopy) args.push_back(a.data());
-  args.push_back(nullptr);
+  return environment;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& env, int timeoutMs) {
+  std::vector<std::string> environment = Environment(env), argvCopy = argv;
+  std::vector<char*> envp = Pointers(environment), args = Pointers(argvCopy);
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -90,23 +102,60 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // Not our children (an updater started them and ended): the system reaps them.
+  for (const int pid : ProcessesIn(path_)) ::kill(pid, SIGKILL);
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
 
-std::vector<int> ApplicationProcessesIn(const std::string& folder) {
+std::vector<int> ProcessesIn(const std::string& folder) {
   std::vector<int> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string pid = entry.path().filename();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
     const std::string exe = std::filesystem::read_symlink(entry.path() / "exe", ec).string();
-    if (ec || exe.rfind(folder + "/", 0) != 0) continue;
-    std::string name = exe.substr(exe.rfind('/') + 1);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name == "pellarion.exe" || name == "pellarion.exe (deleted)") found.push_back(std::stoi(pid));
+    if (!ec && exe.rfind(folder + "/", 0) == 0) found.push_back(std::stoi(pid));
   }
   return found;
+}
+
+Spawned::~Spawned() {
+  for (const int pid : pids_) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+}
+
+int Spawned::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                   bool quiet) {
+  std::vector<std::string> environment = Environment(env), argvCopy = argv;
+  std::vector<char*> envp = Pointers(environment), args = Pointers(argvCopy);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int error = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+  pids_.push_back(pid);
+  return pid;
+}
+
+bool Spawned::Ended(int pid, int& status) {
+  if (::waitpid(pid, &status, WNOHANG) != pid) return false;
+  pids_.erase(std::find(pids_.begin(), pids_.end(), pid));
+  return true;
+}
+
+int Spawned::Wait(int pid, int timeoutMs) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!Ended(pid, status)) {
+    if (std::chrono::steady_clock::now() > deadline) return -1;  // stopped with the others at the end
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void WriteFile(const std::string& path, const std::string& contents, unsigned mode) {

@@ -18,7 +18,31 @@ struct RunResult {
 RunResult RunProgram(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
 
-// A fresh folder under the system's temporary folder, removed on destruction.
+// Processes a test started, stopped and reaped when the test ends, whatever
+// the test's assertions did.
+class Spawned {
+ public:
+  Spawned() = default;
+  ~Spawned();
+  Spawned(const Spawned&) = delete;
+  Spawned& operator=(const Spawned&) = delete;
+  // Starts `argv` (argv[0] a path) with the environment plus `env`, its
+  // standard output discarded when `quiet`; the process id, or 0.
+  int Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+            bool quiet = false);
+  // Reaps `pid` if it has ended; true then, with its wait status.
+  bool Ended(int pid, int& status);
+  // Waits at most `timeoutMs` for `pid` to end (stopping it then); its exit
+  // code, or -1 when it did not end by itself.
+  int Wait(int pid, int timeoutMs);
+
+ private:
+  std::vector<int> pids_;
+};
+
+// A fresh folder under the system's temporary folder. On destruction every
+// process still running from a program in it (an application an updater
+// started, an updater a test left) is stopped, and the folder removed.
 class TempDir {
  public:
   TempDir();
@@ -33,9 +57,8 @@ class TempDir {
   std::string path_;
 };
 
-// The running processes named Pellarion.exe whose executable lies under
-// `folder`.
-std::vector<int> ApplicationProcessesIn(const std::string& folder);
+// The running processes whose executable lies under `folder`.
+std::vector<int> ProcessesIn(const std::string& folder);
 
 // A port on 127.0.0.1 on which nothing listens now.
 int FreeLoopbackPort();

@@ -2,7 +2,7 @@
 // the updater reads it (for the demo and for people).
 #include <iostream>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 
 int main(int argc, char** argv) {
   const auto platform = pellarion::CreateSystemPlatform();

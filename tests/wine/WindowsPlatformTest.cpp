@@ -12,11 +12,11 @@
 #include <iterator>
 #include <vector>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
 #include "app/ProcessTermination.h"
-#include "download/DownloadService.h"
+#include "download/clsDownload.h"
 #include "download/FileSink.h"
 #include "download/ResumeRecord.h"
 #include "platform/Platform.h"
@@ -206,7 +206,7 @@ class WindowsDownloadTest : public WindowsPlatformTest {
     return std::string("http://") + (server != nullptr ? server : "127.0.0.1:9") + path;
   }
   bool Download(const std::string& url) {
-    return !DownloadFile(*platform, url, target, {.connectSeconds = 2, .stallSeconds = 2}).fetched;
+    return !clsDownload(*platform, url, target, {.connectSeconds = 2, .stallSeconds = 2}).Get_File();
   }
   std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -245,7 +245,9 @@ TEST_F(WindowsDownloadTest, OnlyAWholeSuccessfulBodyReplacesTheTarget) {
 TEST_F(WindowsDownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
   ASSERT_NE(std::getenv("PELLARION_TEST_SERVER"), nullptr);
   const auto start = std::chrono::steady_clock::now();
-  const DownloadOutcome busy = DownloadFile(*platform, Url("/busy/2/1"), target);
+  clsDownload busyDownload(*platform, Url("/busy/2/1"), target);
+  busyDownload.Get_File();
+  const DownloadOutcome& busy = busyDownload.Outcome();
   EXPECT_TRUE(busy.fetched) << busy.error;
   EXPECT_EQ(Read(target), "hello, updater");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -255,7 +257,9 @@ TEST_F(WindowsDownloadTest, BusyAnswersAndRangesPassThroughTheTransport) {
   const std::string url = Url("/wrong-range");
   Write(target + ".part", std::string(60, 'k'));
   Write(target + ".resume", ResumeRecordText({url, "", {60, "\"w\"", 100}}));
-  const DownloadOutcome resumed = DownloadFile(*platform, url, target, {.resumable = true});
+  clsDownload resumedDownload(*platform, url, target, {.resumable = true});
+  resumedDownload.Get_File();
+  const DownloadOutcome& resumed = resumedDownload.Outcome();
   EXPECT_TRUE(resumed.fetched) << resumed.error;
   EXPECT_EQ(Read(target).substr(0, 12), "012345678901");
   EXPECT_NE(resumed.history.find("a 206 for another range"), std::string::npos) << resumed.history;

@@ -17,8 +17,8 @@ code=0
 timeout 60 "$WINE" 'C:\downloads\update.exe' || code=$?
 "$WINESERVER" -w   # the started copies run their own start-up and end
 status=0
-# Exit code 6: started outside an application folder, copies placed.
-[ "$code" = 6 ] || { echo "FAIL: exit code $code, not 6"; status=1; }
+# Exit code 0: started outside an application folder, copies placed (a normal end).
+[ "$code" = 0 ] || { echo "FAIL: exit code $code, not 0"; status=1; }
 for copy in "$drives/d/Pellarion/update.exe" "$drives/e/PELLARION/update.exe"; do
   if cmp -s "$copy" "$WINDOWS_BIN/update.exe"; then
     echo "planted: $copy"

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   }
   if (state == nullptr) return 2;
   const auto platform = CreateSystemPlatform();
-  Form1 form(*platform, DefaultUrls::ForHost("updates.test"));
+  Form1 form(*platform);
   form.SetStatusColour(state->colour);
   form.ShowStatusWindow();
   form.SetStatusText(state->text);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "versions/Decimal.h"
+
 namespace pellarion::publish {
 
 namespace {
@@ -17,11 +19,7 @@ bool Digits(std::string_view text, std::size_t count) {
   return true;
 }
 
-int Number(std::string_view text) {
-  int value = 0;
-  for (char c : text) value = value * 10 + (c - '0');
-  return value;
-}
+int Number(std::string_view text) { return static_cast<int>(ParseDecimal(text).value_or(0)); }
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

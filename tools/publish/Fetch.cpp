@@ -63,7 +63,9 @@ DownloadOutcome Fetch(Platform& platform, const std::string& url, const std::str
                                    std::to_string(PELLARION_VERSION_REVISION);
   limits.userAgent = agent.c_str();
   const ProgressLine progress(url, path + kDownloadSuffix);
-  return DownloadFile(platform, url, path, limits);
+  clsDownload download(platform, url, path, limits);
+  download.Get_File();
+  return download.Outcome();
 }
 
 }  // namespace pellarion::publish

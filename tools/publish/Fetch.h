@@ -1,12 +1,12 @@
 // Downloads for the publisher's tool, through the updater's own download
-// service, so the tool sees a server exactly as the updater does (the same
+// (clsDownload), so the tool sees a server exactly as the updater does (the same
 // limits, the same refusal of a cut-off or partial body).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "download/DownloadService.h"
+#include "download/clsDownload.h"
 #include "platform/Platform.h"
 
 namespace pellarion::publish {

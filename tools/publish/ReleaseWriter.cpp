@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "app/FileBytes.h"
-#include "app/Files.h"
+#include "gate/FileBytes.h"
+#include "gate/Files.h"
 #include "versions/VersionRecord.h"
 
 namespace pellarion::publish {

@@ -4,10 +4,10 @@
 #include <memory>
 #include <optional>
 
-#include "app/FileBytes.h"
-#include "app/Files.h"
-#include "app/PackageGate.h"
-#include "app/ContinueOnError.h"
+#include "gate/FileBytes.h"
+#include "gate/Files.h"
+#include "gate/PackageGate.h"
+#include "gate/ContinueOnError.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"

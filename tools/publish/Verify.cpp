@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/Files.h"
-#include "app/PackageGate.h"
-#include "app/ContinueOnError.h"
-#include "app/SignedRelease.h"
+#include "gate/Files.h"
+#include "gate/PackageGate.h"
+#include "gate/ContinueOnError.h"
+#include "gate/SignedRelease.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Files.h"
+#include "gate/Files.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/Fleet.h"
 #include "tools/publish/PublisherKeys.h"

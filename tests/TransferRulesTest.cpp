@@ -7,9 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "download/DownloadService.h"
+#include "download/clsDownload.h"
 #include "download/ResumeRecord.h"
-#include "download/TransferPace.h"
 #include "tests/support/FakePlatform.h"
 
 namespace pellarion {
@@ -53,13 +52,6 @@ Script Bursts(int n, std::size_t size, std::int64_t gapMs) {
 Script Then(Script a, const Script& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-std::string Sha256(const std::string& bytes) {
-  FakePlatform hasher;
-  const auto sha = hasher.StartSha256();
-  sha->Add(bytes.data(), bytes.size());
-  return sha->Finish();
 }
 
 const std::string kOld = std::string(60, 'o') + std::string(40, 'O');  // version "a", 100 bytes
@@ -130,7 +122,7 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       {"kept bytes of a replaced package with the same validator fail the digest, fetched whole once more",
        [](auto& l) {
          l.resumable = true;
-         static const std::string digest = Sha256(kNew);
+         static const std::string digest = FakePlatform::Sha256Of(kNew);
          l.expectedSha256 = &digest;
        },
        {{Answer(206, "40", "\"a\"", "bytes 60-99/100"), Bytes(kNew.substr(60))},
@@ -184,7 +176,9 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
     };
     DownloadLimits limits;
     if (c.limits) c.limits(limits);
-    const DownloadOutcome outcome = DownloadFile(fake, kUrl, kTarget, limits);
+    clsDownload download(fake, kUrl, kTarget, limits);
+    download.Get_File();
+    const DownloadOutcome& outcome = download.Outcome();
     EXPECT_EQ(outcome.fetched, c.fetched) << outcome.error;
     if (!c.fetched) {
       EXPECT_THAT(outcome.error, HasSubstr(c.error));
@@ -199,40 +193,6 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       EXPECT_EQ(waited, 0);
       EXPECT_LT(fake.monotonicMs - startMs, c.endsBeforeMs);
       EXPECT_GE(fake.monotonicMs - startMs, c.endsBeforeMs - 2000);
-    }
-  }
-}
-
-// The sliding window over made-up times: (milliseconds, bytes so far)
-// pairs, the last of which is judged, and when a stall from there would be
-// judged too slow. Window 2 s, at least 100 bytes a second.
-TEST(TransferPaceTest, TooSlowOnlyAfterAWholeWindowBelowTheRate) {
-  struct Case {
-    std::string name;
-    std::vector<std::pair<int, int>> samples;
-    bool tooSlow;
-    std::int64_t failsAt;  // with no more bytes
-  } cases[] = {
-      {"younger than the window", {{500, 0}, {1900, 0}}, false, 2000},
-      {"nothing for a whole window", {{1000, 0}, {2000, 0}}, true, 2000},
-      {"just enough", {{1000, 100}, {2000, 200}}, false, 2001},
-      {"just too little", {{1000, 100}, {2000, 199}}, true, 2000},
-      {"fast start, then a stall for a window", {{250, 100000}, {1000, 100000}, {2250, 100000}}, true, 2250},
-      {"slow start, then fast", {{1000, 0}, {1500, 0}, {3000, 400}}, false, 5000},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TransferPace pace(0, 2000, 100);
-    bool last = false;
-    for (const auto& [ms, bytes] : c.samples) last = pace.TooSlow(ms, bytes);
-    EXPECT_EQ(last, c.tooSlow);
-    const auto& [ms, bytes] = c.samples.back();
-    EXPECT_EQ(pace.FailsAtMs(ms, bytes), c.failsAt);
-    // And the rule agrees with its own forecast.
-    if (!c.tooSlow) {
-      TransferPace again = pace;
-      EXPECT_FALSE(again.TooSlow(c.failsAt - 1, bytes));
-      EXPECT_TRUE(pace.TooSlow(c.failsAt, bytes));
     }
   }
 }

@@ -9,8 +9,7 @@
 // afterwards. A failure observer, when one is set, hears of every failure
 // swallowed (the run's record writes them down).
 //
-// Only std::exception is swallowed. The end of the run in the test doubles is
-// signalled by an object of another type, so it passes through.
+// Only std::exception is swallowed.
 #pragma once
 
 #include <exception>

@@ -1,8 +1,8 @@
-#include "app/Files.h"
+#include "gate/Files.h"
 
 #include <memory>
 
-#include "app/FileBytes.h"
+#include "gate/FileBytes.h"
 #include "versions/LineFile.h"
 #include "versions/VersionRecord.h"
 #include "versions/Versions.h"
@@ -18,7 +18,7 @@ constexpr std::size_t kHashPiece = 1 << 20;
 
 std::string FileVersionOf(Platform& platform, const std::string& path) {
   const auto version = ReadVersionRecord(FileBytes(platform, path));
-  if (!version) throw PlatformError("no version record in " + path);
+  if (!version) throw PlatformError("no version record in " + platform.NativePath(path));
   return version->Dotted();
 }
 
@@ -41,7 +41,7 @@ std::string ReadSmallFile(Platform& platform, const std::string& path, std::size
   for (std::size_t got; size < text.size() && (got = file->Read(text.data() + size, text.size() - size)) > 0;) {
     size += got;
   }
-  if (size > maxBytes) throw PlatformError(path + " is longer than " + std::to_string(maxBytes) + " bytes");
+  if (size > maxBytes) throw PlatformError(platform.NativePath(path) + " is longer than " + std::to_string(maxBytes) + " bytes");
   text.resize(size);
   return text;
 }
@@ -53,7 +53,7 @@ std::string ReadFileLine(Platform& platform, const std::string& path, std::int16
   try {
     for (std::size_t got; (got = file->Read(buffer, sizeof buffer)) > 0;) finder.Feed({buffer, got});
   } catch (const TooManyLines& tooMany) {
-    throw PlatformError(path + ": " + tooMany.what());
+    throw PlatformError(platform.NativePath(path) + ": " + tooMany.what());
   }
   return finder.Finish();
 }

@@ -1,10 +1,10 @@
-#include "app/PackageGate.h"
+#include "gate/PackageGate.h"
 
 #include <cctype>
 #include <exception>
 
-#include "app/FileBytes.h"
-#include "app/Files.h"
+#include "gate/FileBytes.h"
+#include "gate/Files.h"
 #include "versions/ExecutableImage.h"
 #include "versions/VersionRecord.h"
 #include "versions/Versions.h"

@@ -1,10 +1,11 @@
-#include "app/SignedRelease.h"
+#include "gate/SignedRelease.h"
 
 #include <exception>
 
-#include "app/ContinueOnError.h"
-#include "app/Files.h"
+#include "gate/ContinueOnError.h"
+#include "gate/Files.h"
 #include "platform/TemporaryFiles.h"
+#include "versions/Decimal.h"
 
 namespace pellarion {
 
@@ -31,11 +32,8 @@ TrustedRelease TrustRelease(Platform& platform, const std::string& text, const s
 std::uint64_t ReadReleaseRecord(Platform& platform, const std::string& path) {
   std::string text;  // none before the first valid release
   Try([&] { text = platform.FileExists(path) ? ReadSmallFile(platform, path, 64) : ""; });
-  std::uint64_t release = 0;
-  for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 18; ++i) {
-    release = release * 10 + static_cast<std::uint64_t>(text[i] - '0');
-  }
-  return release;
+  // The number on the first line; a line that is not one holds none.
+  return ParseDecimal(std::string_view(text).substr(0, text.find_first_of("\r\n"))).value_or(0);
 }
 
 void WriteReleaseRecord(Platform& platform, const std::string& path, std::uint64_t release) {
