@@ -18,7 +18,9 @@
 #include "app/Files.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/Fleet.h"
+#include "tools/publish/KeyEncoding.h"
 #include "tools/publish/PublisherKeys.h"
+#include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/Stage.h"
 #include "tools/publish/Verify.h"
 #include "versions/EscapedText.h"
@@ -165,7 +167,7 @@ int VerifyCommand(const std::vector<std::string>& argv) {
       throw PublishError("cannot read the public key " + keyPath + ": " + e.what());
     }
     const auto der = DecodePublicKeyPem(pem);
-    if (!der) throw PublishError(keyPath + " holds no PEM public key (\"BEGIN PUBLIC KEY\")");
+    if (!der) throw PublishError(keyPath + ": " + WhyNoPublicKey(pem));
     spki = *der;
   }
   const int problems = VerifyTree(*platform, target, spki, std::cout);
@@ -212,8 +214,9 @@ int FleetCommand(const std::vector<std::string>& argv) {
   return unread == 0 ? 0 : 1;
 }
 
-// Standard output with every line's control characters escaped: what the
-// tool prints comes in part from servers, manifests and files.
+// An output stream with every line's control characters escaped: what the
+// tool prints comes in part from servers, manifests and files. The line
+// ends the tool writes itself stay line ends.
 class EscapingLines : public std::streambuf {
  public:
   explicit EscapingLines(std::streambuf* out) : out_(out) {}
@@ -263,15 +266,21 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  EscapingLines escaped(std::cout.rdbuf());
-  std::cout.rdbuf(&escaped);
+  // Both streams escape what they print, line by line; the original
+  // buffers come back before the streams are torn down.
+  EscapingLines escapedOut(std::cout.rdbuf()), escapedErr(std::cerr.rdbuf());
+  std::cout.rdbuf(&escapedOut);
+  std::cerr.rdbuf(&escapedErr);
   struct Restore {
-    std::streambuf* original;
+    EscapingLines& out;
+    EscapingLines& err;
     ~Restore() {
       std::cout.flush();
-      std::cout.rdbuf(original);
+      std::cerr.flush();
+      std::cout.rdbuf(out.Target());
+      std::cerr.rdbuf(err.Target());
     }
-  } restore{escaped.Target()};
+  } restore{escapedOut, escapedErr};
   try {
     if (args[0] == "keygen") return Keygen(rest);
     if (args[0] == "stage") return StageCommand(rest);
@@ -280,11 +289,11 @@ int main(int argc, char** argv) {
     throw UsageError{"unknown command " + args[0]};
   } catch (const UsageError& usage) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << EscapeControls(usage.text) << "\n\n" << Usage();
+    std::cerr << "pellarion-publish: " << usage.text << "\n\n" << Usage();
     return 2;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
+    std::cerr << "pellarion-publish: " << e.what() << "\n";
     return 1;
   }
 }
