@@ -63,10 +63,13 @@ verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          description's signature and expiry. One line per finding.
 fleet    Reads the update server's access logs (nginx's or Apache's combined
          format, IIS's W3C format; plain or gzip) and prints, for the last N days
-         (default 7), how many workstations (distinct address and User-Agent)
-         run each version of Pellarion and of update.exe, with the share of
-         each. Lines of neither format are skipped and counted. --svg also
-         draws it as a bar chart in FILE.
+         (default 7), how many workstations run each version of Pellarion and of
+         update.exe, with the share of each. A workstation is one address with
+         one system and processor in the User-Agent, counted once, at the
+         versions of its latest request. Lines of neither format are skipped and
+         counted. A LOG with * ? or [...] names the files that match it; one that
+         matches none is skipped with a note. --svg also draws it as a bar chart
+         in FILE.
 
 Exit code: 0 all well, 1 refused, failed or a problem found, 2 usage error.
 )";
@@ -192,13 +195,20 @@ int FleetCommand(const std::vector<std::string>& argv) {
       std::chrono::system_clock::now().time_since_epoch()).count();
   FleetCounter counter(days, now);
   int unread = 0;
-  for (const auto& log : args.positional) {
-    try {
-      ReadAccessLog(log, counter);
-    } catch (const std::exception& e) {
+  for (const auto& argument : args.positional) {
+    const std::vector<std::string> logs = LogsNamedBy(argument);
+    if (logs.empty()) {
       std::cout.flush();
-      std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
-      ++unread;
+      std::cerr << "pellarion-publish: note: no log matches " << argument << "; skipped\n";
+    }
+    for (const auto& log : logs) {
+      try {
+        ReadAccessLog(log, counter);
+      } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << "pellarion-publish: " << e.what() << "\n";
+        ++unread;
+      }
     }
   }
   const FleetReport report = counter.Report();
