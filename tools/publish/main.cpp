@@ -50,12 +50,15 @@ stage    Checks both executables as the updater will (whole programs, no DLL,
          and update.exe instead. With --key, update.txt (on a share
          Pellarion{/}update.txt) carries the signed release description: each
          package's role, version, length and SHA-256, the release number (--release
-         N; else one more than the live one that --previous names; else the UTC
-         time as YYYYMMDDhhmmss) and, with --expires, the last day it is valid.
-         --previous names the live manifest (a URL, a server's base URL or a
-         file): a version the updater would not take for newer is refused. The
-         tree is written beside OUT and moved into place, the packages before
-         the manifest. The staged tree is then verified.
+         N, higher than the live one; else the UTC time as YYYYMMDDhhmmss, or one
+         more than the live release when that is higher: one rule for servers
+         and shares) and, with --expires, the last day it is valid (UTC; a day
+         that has passed is refused). --previous names the live manifest (a URL,
+         a server's base URL or a file): a file the workstations at its offer
+         would not take is refused (its version digits must make a larger
+         number, and its version be higher part by part). The tree is written
+         beside OUT and verified there; only then is it moved into place, the
+         packages before the manifest. A refusal leaves OUT as it was.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, the release description, and each package
@@ -142,18 +145,25 @@ int StageCommand(const std::vector<std::string>& argv) {
   request.updater = args.values.at("--updater");
   if (args.values.count("--key")) request.privateKey = args.values.at("--key");
   if (args.values.count("--previous")) request.previous = args.values.at("--previous");
-  if (args.values.count("--expires")) request.expires = args.values.at("--expires");
+  if (args.values.count("--expires")) {
+    request.expires = args.values.at("--expires");
+    if (!EndOfDayUtc(request.expires)) throw UsageError{"--expires takes a date YYYY-MM-DD, not " + request.expires};
+  }
   if (args.values.count("--release")) {
     const std::string& number = args.values.at("--release");
-    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos) {
-      throw UsageError{"--release takes a whole number from 1 to 999999999999999999"};
+    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos ||
+        number.find_first_not_of('0') == std::string::npos) {
+      throw UsageError{"--release takes a whole number from 1 to 999999999999999999, not " + number};
     }
     request.release = std::stoull(number);
   }
+  if (request.privateKey.empty() && (request.release || !request.expires.empty())) {
+    throw UsageError{"--release and --expires describe a signed release: they need --key"};
+  }
   request.share = args.flags.count("--share") != 0;
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
-  const int problems = Stage(*platform, request, std::cout);
-  return problems == 0 ? 0 : 1;
+  Stage(*platform, request, std::cout);
+  return 0;
 }
 
 int VerifyCommand(const std::vector<std::string>& argv) {
