@@ -1,5 +1,6 @@
 #include "versions/ReleaseDescription.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -10,13 +11,19 @@ namespace pellarion {
 
 namespace {
 
-constexpr std::string_view kFormatLine = "pellarion-release 1";
+constexpr std::string_view kFormatLine = "pellarion-release 2";
+constexpr std::string_view kCertificateFormatLine = "pellarion-key-certificate 1";
 constexpr std::string_view kLineEnd = "\r\n";
-// Three manifest lines, the format, the release, the expiry, two packages
-// and the signature.
-constexpr std::size_t kMaxLines = 9;
-// A P-256 signature in DER is at most 72 bytes.
+// More deltas than this per role is no release a publisher makes.
+constexpr std::size_t kMaxDeltas = 16;
+constexpr std::size_t kMaxChannels = 8;
+// Three manifest lines, the format, the release, the channel, the expiry,
+// the rollout, the certificate, two packages with their deltas and the
+// signature.
+constexpr std::size_t kMaxLines = 12 + 2 * kMaxDeltas;
+// A P-256 signature in DER is at most 72 bytes; a certificate a few hundred.
 constexpr std::size_t kMaxSignatureBase64 = 256;
+constexpr std::size_t kMaxCertificateBase64 = 2048;
 // What Decimal gives for a text that is not a number: beyond 18 digits.
 constexpr std::uint64_t kNoNumber = UINT64_MAX;
 
@@ -69,15 +76,125 @@ std::string ManifestLine(const ReleaseDescription& d) {
   return app + "*" + app + "*" + VersionDigits(d.updater.version.Dotted());
 }
 
+// The lines of a text whose every line ends in CR LF, at most `max` of them.
+struct Lines {
+  std::vector<std::string_view> lines;
+  std::string problem;
+};
+Lines SplitLines(std::string_view text, std::size_t max, const char* what) {
+  Lines result;
+  for (std::size_t at = 0; at < text.size();) {
+    if (result.lines.size() == max) return {{}, std::string("more lines than ") + what + " has"};
+    const std::size_t end = text.find(kLineEnd, at);
+    const std::string_view line = text.substr(at, end - at);
+    if (end == std::string_view::npos || line.find_first_of(kLineEnd) != std::string_view::npos) {
+      return {{}, "a line does not end in CR LF"};
+    }
+    result.lines.push_back(line);
+    at = end + kLineEnd.size();
+  }
+  return result;
+}
+
+// Walks the lines of a description or certificate in order; every reader
+// takes the current line or leaves it for the next one.
+class Cursor {
+ public:
+  Cursor(const std::vector<std::string_view>& lines, std::size_t first) : lines_(lines), at_(first) {}
+  bool AtEnd() const { return at_ >= lines_.size(); }
+  std::string_view Line() const { return AtEnd() ? std::string_view() : lines_[at_]; }
+  void Next() { ++at_; }
+  // The fields of the current line when it has `count` of them and starts
+  // with `name`. The caller takes the line (Next) once it has read them.
+  bool Fields(std::string_view name, std::string_view* fields, std::size_t count) const {
+    return !AtEnd() && Split(lines_[at_], fields, count) && fields[0] == name;
+  }
+  std::string Wrong() const {
+    return "line " + std::to_string(at_ + 1) + " does not follow the format";
+  }
+
+ private:
+  const std::vector<std::string_view>& lines_;
+  std::size_t at_;
+};
+
+std::optional<std::string> Base64Field(std::string_view text, std::size_t max) {
+  if (text.size() > max) return std::nullopt;
+  auto bytes = DecodeBase64(text);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  return bytes;
+}
+
 // "application 3.1.0.12 183296 <hex>" for `role`.
-bool ReadPackageLine(std::string_view line, std::string_view role, PackageEntry& entry) {
+bool ReadPackageLine(Cursor& cursor, std::string_view role, PackageEntry& entry) {
   std::string_view fields[4];
-  if (!Split(line, fields, 4) || fields[0] != role || !ReadVersion(fields[1], entry.version)) return false;
+  if (!cursor.Fields(role, fields, 4) || !ReadVersion(fields[1], entry.version)) return false;
   entry.length = Decimal(fields[2]);
   auto sha256 = ParseHexDigest(fields[3]);
   if (entry.length == kNoNumber || entry.length == 0 || !sha256) return false;
   entry.sha256 = std::move(*sha256);
+  cursor.Next();
   return true;
+}
+
+// "delta application <base hex> <length> <hex>" lines for `role`, after its
+// package line. False for a malformed one, too many, or a base listed twice.
+bool ReadDeltaLines(Cursor& cursor, std::string_view role, std::vector<DeltaEntry>& deltas) {
+  std::string_view fields[5];
+  while (Split(cursor.Line(), fields, 5) && fields[0] == "delta") {
+    DeltaEntry delta;
+    auto base = ParseHexDigest(fields[2]);
+    auto sha256 = ParseHexDigest(fields[4]);
+    delta.length = Decimal(fields[3]);
+    if (fields[1] != role || !base || !sha256 || delta.length == kNoNumber || delta.length == 0 ||
+        deltas.size() == kMaxDeltas) {
+      return false;
+    }
+    for (const DeltaEntry& other : deltas) {
+      if (other.baseSha256 == *base) return false;
+    }
+    delta.baseSha256 = std::move(*base);
+    delta.sha256 = std::move(*sha256);
+    deltas.push_back(std::move(delta));
+    cursor.Next();
+  }
+  return true;
+}
+
+// The optional "expires <time>" line.
+bool ReadExpiry(Cursor& cursor, std::string& expires) {
+  std::string_view fields[2];
+  if (!cursor.Fields("expires", fields, 2)) return true;
+  if (!ParseUtcTime(fields[1])) return false;
+  expires = fields[1];
+  cursor.Next();
+  return true;
+}
+
+// The last line: the signature, of which `signedLength` bytes of `text` are
+// covered. Empty: the line is missing or wrong (the cursor says where).
+std::optional<std::string> ReadSignature(Cursor& cursor, std::string_view text, std::size_t& signedLength) {
+  std::string_view fields[2];
+  if (!cursor.Fields("signature", fields, 2)) return std::nullopt;
+  auto der = Base64Field(fields[1], kMaxSignatureBase64);
+  if (!der) return std::nullopt;
+  signedLength = static_cast<std::size_t>(cursor.Line().data() - text.data());
+  cursor.Next();
+  return der;
+}
+
+std::string EntryLine(const char* role, const PackageEntry& entry) {
+  return std::string(role) + " " + entry.version.Dotted() + " " + std::to_string(entry.length) + " " +
+         HexDigest(entry.sha256) + std::string(kLineEnd);
+}
+
+std::string DeltaLines(const char* role, const std::vector<DeltaEntry>& deltas) {
+  std::string text;
+  for (const DeltaEntry& delta : deltas) {
+    text += std::string("delta ") + role + " " + HexDigest(delta.baseSha256) + " " + std::to_string(delta.length) +
+            " " + HexDigest(delta.sha256) + std::string(kLineEnd);
+  }
+  return text;
 }
 
 ReleaseReading Problem(std::string why) {
@@ -88,51 +205,74 @@ ReleaseReading Problem(std::string why) {
 
 }  // namespace
 
-ReleaseReading ReadReleaseDescription(std::string_view text) {
-  std::string_view lines[kMaxLines];
-  std::size_t count = 0;
-  for (std::size_t at = 0; at < text.size(); ++count) {
-    if (count == kMaxLines) return Problem("more lines than a release description has");
-    const std::size_t end = text.find(kLineEnd, at);
-    lines[count] = text.substr(at, end - at);
-    if (end == std::string_view::npos || lines[count].find_first_of(kLineEnd) != std::string_view::npos) {
-      return Problem("a line does not end in CR LF");
-    }
-    at = end + kLineEnd.size();
+bool ReleaseDescription::Names(std::string_view channel) const {
+  for (const std::string& name : channels) {
+    if (name == channel) return true;
   }
-  if (count <= 3) {
-    ReleaseReading reading = Problem(count == 3 ? "no signed release description after the manifest"
-                                                : "fewer than the three manifest lines");
-    reading.absent = count == 3;
+  return false;
+}
+
+ReleaseReading ReadReleaseDescription(std::string_view text) {
+  const Lines split = SplitLines(text, kMaxLines, "a release description");
+  if (!split.problem.empty()) return Problem(split.problem);
+  const std::vector<std::string_view>& lines = split.lines;
+  if (lines.size() <= 3) {
+    ReleaseReading reading = Problem(lines.size() == 3 ? "no signed release description after the manifest"
+                                                       : "fewer than the three manifest lines");
+    reading.absent = lines.size() == 3;
     return reading;
+  }
+  if (lines[3] == "pellarion-release 1") {
+    return Problem("the release description is of an older format (pellarion-release 1), which names no "
+                   "channel: stage the release again with a current pellarion-publish");
   }
 
   ReleaseReading reading;
   ReleaseDescription& d = reading.description.emplace();
-  std::size_t i = 3;
-  const auto wrong = [&] {
-    return Problem(std::string("line ") + static_cast<char>('1' + i) + " does not follow the release format");
-  };
+  Cursor cursor(lines, 3);
   std::string_view fields[2];
-  if (lines[i] != kFormatLine) return wrong();
-  if (!Split(lines[++i], fields, 2) || fields[0] != "release" || (d.release = Decimal(fields[1])) == kNoNumber ||
-      d.release == 0) {
-    return wrong();
+  if (cursor.Line() != kFormatLine) return Problem(cursor.Wrong());
+  cursor.Next();
+  if (!cursor.Fields("release", fields, 2) || (d.release = Decimal(fields[1])) == kNoNumber || d.release == 0) {
+    return Problem(cursor.Wrong());
   }
-  if (Split(lines[++i], fields, 2) && fields[0] == "expires") {
-    if (!ParseUtcTime(fields[1])) return wrong();
-    d.expires = fields[1];
-    ++i;
+  cursor.Next();
+  // "channel NAME [NAME...]"
+  {
+    const std::string_view line = cursor.Line();
+    if (line.substr(0, 8) != "channel ") return Problem(cursor.Wrong());
+    for (std::string_view rest = line.substr(8);;) {
+      const std::size_t space = rest.find(' ');
+      const std::string_view name = rest.substr(0, space);
+      if (!IsChannelName(name) || d.Names(name) || d.channels.size() == kMaxChannels) return Problem(cursor.Wrong());
+      d.channels.emplace_back(name);
+      if (space == std::string_view::npos) break;
+      rest.remove_prefix(space + 1);
+    }
+    cursor.Next();
   }
-  if (!ReadPackageLine(lines[i], "application", d.application)) return wrong();
-  if (!ReadPackageLine(lines[++i], "updater", d.updater)) return wrong();
-  auto der = Split(lines[++i], fields, 2) && fields[0] == "signature" && fields[1].size() <= kMaxSignatureBase64
-                 ? DecodeBase64(fields[1])
-                 : std::nullopt;
-  if (!der || der->empty()) return wrong();
-  if (i + 1 != count) return Problem("lines follow the signature");
+  if (!ReadExpiry(cursor, d.expires)) return Problem(cursor.Wrong());
+  // A rollout of 100 is written as no rollout line at all.
+  if (cursor.Fields("rollout", fields, 2)) {
+    const std::uint64_t percent = Decimal(fields[1]);
+    if (percent >= 100) return Problem(cursor.Wrong());
+    d.rollout = static_cast<int>(percent);
+    cursor.Next();
+  }
+  if (cursor.Fields("certificate", fields, 2)) {
+    auto certificate = Base64Field(fields[1], kMaxCertificateBase64);
+    if (!certificate) return Problem(cursor.Wrong());
+    d.certificate = std::move(*certificate);
+    cursor.Next();
+  }
+  if (!ReadPackageLine(cursor, "application", d.application)) return Problem(cursor.Wrong());
+  if (!ReadDeltaLines(cursor, "application", d.applicationDeltas)) return Problem(cursor.Wrong());
+  if (!ReadPackageLine(cursor, "updater", d.updater)) return Problem(cursor.Wrong());
+  if (!ReadDeltaLines(cursor, "updater", d.updaterDeltas)) return Problem(cursor.Wrong());
+  auto der = ReadSignature(cursor, text, d.signedLength);
+  if (!der) return Problem(cursor.Wrong());
+  if (!cursor.AtEnd()) return Problem("lines follow the signature");
   d.signature = std::move(*der);
-  d.signedLength = static_cast<std::size_t>(lines[i].data() - text.data());
 
   const std::string offer = ManifestLine(d);
   for (std::size_t m = 0; m < 3; ++m) {
@@ -142,20 +282,74 @@ ReleaseReading ReadReleaseDescription(std::string_view text) {
 }
 
 std::string SignedReleaseText(const ReleaseDescription& d) {
-  const auto package = [](const char* role, const PackageEntry& entry) {
-    return std::string(role) + " " + entry.version.Dotted() + " " + std::to_string(entry.length) + " " +
-           HexDigest(entry.sha256) + std::string(kLineEnd);
-  };
   const std::string end(kLineEnd);
   const std::string manifest = ManifestLine(d) + end;
   std::string text = manifest + manifest + manifest + std::string(kFormatLine) + end + "release " +
-                     std::to_string(d.release) + end;
+                     std::to_string(d.release) + end + "channel";
+  for (const std::string& channel : d.channels) text += " " + channel;
+  text += end;
   if (!d.expires.empty()) text += "expires " + d.expires + end;
-  return text + package("application", d.application) + package("updater", d.updater);
+  if (d.rollout != 100) text += "rollout " + std::to_string(d.rollout) + end;
+  if (!d.certificate.empty()) text += "certificate " + EncodeBase64(d.certificate) + end;
+  return text + EntryLine("application", d.application) + DeltaLines("application", d.applicationDeltas) +
+         EntryLine("updater", d.updater) + DeltaLines("updater", d.updaterDeltas);
 }
 
 std::string SignatureLine(const std::string& derSignature) {
   return "signature " + EncodeBase64(derSignature) + std::string(kLineEnd);
+}
+
+bool IsChannelName(std::string_view name) {
+  if (name.empty() || name.size() > 253) return false;
+  for (const char c : name) {
+    if (!IsDigit(c) && !(c >= 'a' && c <= 'z') && c != '.' && c != '-') return false;
+  }
+  return true;
+}
+
+std::string DeltaFileName(std::string_view packageName, const std::string& baseSha256) {
+  return std::string(packageName) + ".from-" + HexDigest(baseSha256.substr(0, 8)) + ".zst";
+}
+
+CertificateReading ReadKeyCertificate(std::string_view text) {
+  const Lines split = SplitLines(text, 5, "a key certificate");
+  CertificateReading reading;
+  if (!split.problem.empty()) {
+    reading.problem = split.problem;
+    return reading;
+  }
+  const auto problem = [&](std::string why) {
+    CertificateReading failed;
+    failed.problem = "the key certificate: " + std::move(why);
+    return failed;
+  };
+  Cursor cursor(split.lines, 0);
+  std::string_view fields[2];
+  KeyCertificate& c = reading.certificate.emplace();
+  if (cursor.Line() != kCertificateFormatLine) return problem(cursor.Wrong());
+  cursor.Next();
+  auto key = cursor.Fields("key", fields, 2) ? Base64Field(fields[1], kMaxSignatureBase64) : std::nullopt;
+  if (!key) return problem(cursor.Wrong());
+  c.key = std::move(*key);
+  cursor.Next();
+  if (!cursor.Fields("sequence", fields, 2) || (c.sequence = Decimal(fields[1])) == kNoNumber || c.sequence == 0) {
+    return problem(cursor.Wrong());
+  }
+  cursor.Next();
+  if (!ReadExpiry(cursor, c.expires)) return problem(cursor.Wrong());
+  auto der = ReadSignature(cursor, text, c.signedLength);
+  if (!der) return problem(cursor.Wrong());
+  if (!cursor.AtEnd()) return problem("lines follow the signature");
+  c.signature = std::move(*der);
+  return reading;
+}
+
+std::string SignedCertificateText(const KeyCertificate& c) {
+  const std::string end(kLineEnd);
+  std::string text = std::string(kCertificateFormatLine) + end + "key " + EncodeBase64(c.key) + end + "sequence " +
+                     std::to_string(c.sequence) + end;
+  if (!c.expires.empty()) text += "expires " + c.expires + end;
+  return text;
 }
 
 std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
@@ -191,6 +385,49 @@ std::string CheckPackageEntry(const PackageEntry& entry, std::uint64_t length, c
   if (sha256 != entry.sha256) return "its SHA-256 is not the signed one";
   if (!version || *version != entry.version) return "its version is not the signed one";
   return "";
+}
+
+std::uint64_t TrustRecord::Release(std::string_view channel) const {
+  const auto found = releases.find(channel);
+  return found == releases.end() ? 0 : found->second;
+}
+
+TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChannel) {
+  TrustRecord record;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view fields[2];
+    std::uint64_t number = kNoNumber;
+    if (Split(line, fields, 2)) {
+      number = Decimal(fields[1]);
+    } else {
+      fields[0] = legacyChannel;  // a bare number, written before channels existed
+      number = Decimal(line);
+    }
+    if (number == kNoNumber) continue;
+    if (fields[0] == "certificate") {
+      record.certificateSequence = std::max(record.certificateSequence, number);
+    } else if (IsChannelName(fields[0])) {
+      auto& release = record.releases[std::string(fields[0])];
+      release = std::max(release, number);
+    }
+  }
+  return record;
+}
+
+std::string TrustRecordText(const TrustRecord& record) {
+  std::string text;
+  for (const auto& [channel, release] : record.releases) {
+    text += channel + " " + std::to_string(release) + std::string(kLineEnd);
+  }
+  if (record.certificateSequence > 0) {
+    text += "certificate " + std::to_string(record.certificateSequence) + std::string(kLineEnd);
+  }
+  return text;
 }
 
 std::string HexDigest(const std::string& bytes) {

@@ -5,24 +5,48 @@
 //   31012*31012*20056                 the manifest, three identical lines
 //   31012*31012*20056                 (what every updater reads, with or
 //   31012*31012*20056                  without a key)
-//   pellarion-release 1               the format of what follows
-//   release 17                        grows with every release
+//   pellarion-release 2               the format of what follows
+//   release 20261209101500            grows with every release
+//   channel server                    where it may be read: server, share, or
+//                                     a server's host name; one or more
 //   expires 2027-01-31T23:59:59Z      optional: the last second it is valid (UTC)
+//   rollout 20                        optional: the share of workstations (in
+//                                     percent, 0 to 99) that take it; absent: all
+//   certificate <base64>              optional: the release key's certificate,
+//                                     signed by the root key (below)
 //   application 3.1.0.12 183296 <SHA-256 in 64 lower-case hex digits>
+//   delta application <base's SHA-256> <length> <SHA-256>   none or more
 //   updater 2.0.0.56 229376 <SHA-256>
+//   delta updater <base's SHA-256> <length> <SHA-256>       none or more
 //   signature <base64 of the DER ECDSA P-256 signature>
 //
 // Every line ends in CR LF, fields are separated by one space, and nothing
 // follows the signature line. The signature is over the SHA-256 of every
-// byte before the signature line, the manifest lines included. A package
-// line binds a role to its file version, length and contents; the manifest's
-// lines must offer exactly the version digits of the two package lines.
+// byte before the signature line, the manifest lines included, by the key
+// the build trusts (the root key) or by a release key that a certificate in
+// the description shows the root key vouches for. A package line binds a
+// role to its file version, length and contents; the manifest's lines must
+// offer exactly the version digits of the two package lines. A delta line
+// binds a patch (zstd's patch format) that turns the file with the base's
+// SHA-256 into that role's package; it is served beside the package (see
+// DeltaFileName).
+//
+// A key certificate, the file `pellarion-publish certify` writes, in the
+// same style:
+//
+//   pellarion-key-certificate 1
+//   key <base64 of the release key's SubjectPublicKeyInfo, DER>
+//   sequence 3                        grows with every key the root certifies
+//   expires 2027-12-31T23:59:59Z      optional
+//   signature <base64 of the root key's DER ECDSA P-256 signature>
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "versions/VersionRecord.h"
 
@@ -36,10 +60,27 @@ struct PackageEntry {
   std::string sha256;  // the 32 bytes of the digest
 };
 
+// A patch that makes a role's package out of an earlier file.
+struct DeltaEntry {
+  std::string baseSha256;  // the earlier file's digest (32 bytes)
+  std::uint64_t length = 0;  // the patch's own length
+  std::string sha256;        // the patch's own digest (32 bytes)
+};
+
+// The channels every updater knows: a description read from an update server
+// must name "server" (or that server's host name), one read from a share
+// "share".
+inline constexpr std::string_view kServerChannel = "server";
+inline constexpr std::string_view kShareChannel = "share";
+
 struct ReleaseDescription {
   std::uint64_t release = 0;
+  std::vector<std::string> channels;
   std::string expires;  // "2027-01-31T23:59:59Z"; empty: it does not expire
+  int rollout = 100;    // percent of the workstations that take it
+  std::string certificate;  // the key certificate's text; empty: signed by the root key
   PackageEntry application, updater;
+  std::vector<DeltaEntry> applicationDeltas, updaterDeltas;
   // Read from a text only: how many of its bytes the signature covers, and
   // the signature (DER).
   std::size_t signedLength = 0;
@@ -48,6 +89,11 @@ struct ReleaseDescription {
   const PackageEntry& Entry(PackageRole role) const {
     return role == PackageRole::Application ? application : updater;
   }
+  const std::vector<DeltaEntry>& Deltas(PackageRole role) const {
+    return role == PackageRole::Application ? applicationDeltas : updaterDeltas;
+  }
+  // True when `channel` is one of the channels it names.
+  bool Names(std::string_view channel) const;
 };
 
 struct ReleaseReading {
@@ -58,7 +104,7 @@ struct ReleaseReading {
 };
 
 // Reads update.txt as a whole text. Strict: anything but the format above,
-// exactly, is a problem; the signature is not checked here.
+// exactly, is a problem; the signatures are not checked here.
 ReleaseReading ReadReleaseDescription(std::string_view text);
 
 // What the publisher signs: the manifest lines and the description up to,
@@ -66,6 +112,33 @@ ReleaseReading ReadReleaseDescription(std::string_view text);
 std::string SignedReleaseText(const ReleaseDescription& description);
 // The last line, holding `derSignature`.
 std::string SignatureLine(const std::string& derSignature);
+
+// A channel name: 1 to 253 of the characters a-z, 0-9, '.' and '-', as a
+// host name is written (in lower case).
+bool IsChannelName(std::string_view name);
+
+// The file a delta is served as, beside its package: "Pellarion.bin" and a
+// base whose digest starts with a5a5... -> "Pellarion.bin.from-a5a5a5a5a5a5a5a5.zst".
+std::string DeltaFileName(std::string_view packageName, const std::string& baseSha256);
+
+struct KeyCertificate {
+  std::string key;  // the certified release key, SubjectPublicKeyInfo (DER)
+  std::uint64_t sequence = 0;
+  std::string expires;  // as a description's; empty: it does not expire
+  // Read from a text only, as a description's.
+  std::size_t signedLength = 0;
+  std::string signature;
+};
+
+struct CertificateReading {
+  std::optional<KeyCertificate> certificate;
+  std::string problem;
+};
+
+// Reads a key certificate's text, as strictly as a description.
+CertificateReading ReadKeyCertificate(std::string_view text);
+// What the root key signs: the certificate up to its signature line.
+std::string SignedCertificateText(const KeyCertificate& certificate);
 
 // "2027-01-31T23:59:59Z" as seconds since 1970-01-01 UTC; nothing when the
 // text is not such a time (a date that does not exist included).
@@ -82,6 +155,27 @@ std::string CheckReleaseCurrent(const ReleaseDescription& description, std::uint
 // entry's.
 std::string CheckPackageEntry(const PackageEntry& entry, std::uint64_t length, const std::string& sha256,
                               const std::optional<FileVersionNumbers>& version);
+
+// What a keyed updater keeps beside itself (update.release) so that nothing
+// older is taken again: the highest release seen per channel, and the
+// highest key certificate sequence.
+//
+//   server 17
+//   share 20261208233211
+//   certificate 3
+//
+// One "name number" line each, CR LF. A record written before channels
+// existed holds a bare number: it counts for `legacyChannel`, the channel
+// of the run that reads it (a folder keeps its mode). Lines that cannot be
+// read are skipped: a torn record never counts for more than it says.
+struct TrustRecord {
+  std::map<std::string, std::uint64_t, std::less<>> releases;
+  std::uint64_t certificateSequence = 0;
+
+  std::uint64_t Release(std::string_view channel) const;
+};
+TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChannel);
+std::string TrustRecordText(const TrustRecord& record);
 
 // 64 lower-case hex digits of a digest, and back (nothing unless exactly
 // that).

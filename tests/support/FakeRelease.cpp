@@ -20,9 +20,11 @@ PackageEntry FakeEntry(const FakeFile& package) {
 }
 
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
-                              const std::string& key, const std::string& expires) {
+                              const std::string& key, const std::string& expires,
+                              std::vector<std::string> channels) {
   ReleaseDescription release;
   release.release = number;
+  release.channels = std::move(channels);
   release.expires = expires;
   release.application = FakeEntry(application);
   release.updater = FakeEntry(updater);

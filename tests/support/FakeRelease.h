@@ -14,8 +14,9 @@ namespace pellarion::testing {
 PackageEntry FakeEntry(const FakeFile& package);
 
 // Release `number` of `application` and `updater`, expiring at `expires`
-// (none when empty), as update.txt holds it, signed by `key`.
+// (none when empty), for `channels`, as update.txt holds it, signed by `key`.
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
-                              const std::string& key, const std::string& expires = "");
+                              const std::string& key, const std::string& expires = "",
+                              std::vector<std::string> channels = {"server", "share"});
 
 }  // namespace pellarion::testing

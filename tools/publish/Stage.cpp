@@ -175,6 +175,7 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   if (key) {
     ReleaseDescription release;
     release.release = ChooseRelease(request.release, live, platform.UtcSeconds());
+    release.channels = {std::string(request.share ? kShareChannel : kServerChannel)};
     if (!request.expires.empty()) release.expires = *EndOfDayUtc(request.expires);
     release.application = EntryOf(platform, application.path);
     release.updater = EntryOf(platform, updater.path);
