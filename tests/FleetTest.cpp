@@ -154,7 +154,9 @@ TEST(FleetTest, ALogPatternNamesTheFilesThatMatchIt) {
       {"\xd8\xb3.log", "?.log", true},              {"abc", "a**b*c*", true},
       {"ab", "a*b*c", false},                       {"[a.log", "[a.log", true},
   };
-  for (const auto& c : cases) EXPECT_EQ(publish::MatchesPattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
+  for (const auto& c : cases) {
+    EXPECT_EQ(publish::MatchesPattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
+  }
 }
 
 TEST(FleetTest, ReadsWhatUpdatersSayInTheirUserAgent) {

@@ -174,7 +174,8 @@ TEST(PublishTest, StageRefusesBeforeWritingAnything) {
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {{"--app", kFixtures + "/pe-dll-3.1.0.12.dll", "--updater", UPDATE_EXE}, {"pe-dll-3.1.0.12.dll is refused: a DLL"}},
+      {{"--app", kFixtures + "/pe-dll-3.1.0.12.dll", "--updater", UPDATE_EXE},
+       {"pe-dll-3.1.0.12.dll is refused: a DLL"}},
       {{"--app", kApp3, "--updater", kFixtures + "/linux-lib-3.1.0.12.so"}, {"linux-lib-3.1.0.12.so is refused"}},
       {{"--app", dir / "cut-elf", "--updater", UPDATE_EXE}, {"cut-elf is refused: cut off"}},
       {{"--app", kApp3, "--updater", dir / "cut-pe"}, {"cut-pe is refused: cut off"}},

@@ -108,8 +108,9 @@ std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::
   if (release.description) {
     out << ", release " << release.description->release << "\n";
   } else {
-    out << "\nnote: the previous manifest has no release description, so the live files' versions are taken to "
-           "be the lowest with those digits\n";
+    out << "\nnote: the previous manifest has no "
+        << (release.absent ? "release description" : "readable release description (" + release.problem + ")")
+        << ", so the live files' versions are taken to be the lowest with those digits\n";
   }
   struct Pair {
     const char* what;
