@@ -132,11 +132,15 @@ TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
   EXPECT_EQ(Publish({"--help"}).exitCode, 0);
 }
 
-// Every file under `folder` with its contents.
+// Every file under `folder` with its length and a hash of its contents
+// (short enough to print when they differ).
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) files[entry.path()] = ReadFile(entry.path());
+    if (!entry.is_regular_file()) continue;
+    const std::string contents = ReadFile(entry.path());
+    files[entry.path()] = std::to_string(contents.size()) + " bytes, hash " +
+                          std::to_string(std::hash<std::string>{}(contents));
   }
   return files;
 }

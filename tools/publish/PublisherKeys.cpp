@@ -1,7 +1,5 @@
 #include "tools/publish/PublisherKeys.h"
 
-#include "tools/publish/KeyEncoding.h"
-
 #include <cstring>
 
 #include <openssl/bio.h>
@@ -10,6 +8,8 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+
+#include "tools/publish/KeyEncoding.h"
 
 namespace pellarion::publish {
 
