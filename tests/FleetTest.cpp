@@ -52,6 +52,14 @@ std::string W3cLine(const std::string& address, std::time_t utc, std::string age
   return std::string(when) + " 10.0.0.1 GET /update/update.txt - 80 - " + address + " " + agent + " - 200 0 0 15\r\n";
 }
 
+// A table of the report as (version, workstations) rows, to compare whole.
+using Table = std::vector<std::pair<std::string, std::int64_t>>;
+Table Rows(const std::vector<VersionCount>& counts) {
+  Table rows;
+  for (const auto& count : counts) rows.emplace_back(count.version, count.workstations);
+  return rows;
+}
+
 const std::string kW3cHeader =
     "#Software: Microsoft Internet Information Services 10.0\r\n#Version: 1.0\r\n#Date: 2026-10-01 00:00:00\r\n"
     "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port cs-username c-ip cs(User-Agent) "
@@ -81,7 +89,7 @@ struct Logs {
   TempDir dir;
 };
 
-TEST(FleetTest, CountsDistinctClientsPerVersionInTheThreeFormats) {
+TEST(FleetTest, CountsDistinctWorkstationsPerVersionInTheThreeFormats) {
   const std::time_t now = 1791806400;  // 2026-10-12 12:00 UTC
   Logs logs(now);
   FleetCounter counter(7, now);
@@ -89,24 +97,58 @@ TEST(FleetTest, CountsDistinctClientsPerVersionInTheThreeFormats) {
     publish::ReadAccessLog(logs.dir / log, counter);
   }
   const FleetReport report = counter.Report();
-  // 10.0.0.5 twice with one agent and once with another, .6, .9, and
-  // 10.0.1.1, 10.0.1.2 (twice), 10.0.2.1.
-  EXPECT_EQ(report.clients, 7);
+  // 10.0.0.5 twice on Windows and once on Linux, .6, .9, and 10.0.1.1,
+  // 10.0.1.2 (twice), 10.0.2.1.
+  EXPECT_EQ(report.workstations, 7);
   EXPECT_EQ(report.requests, 9);
   EXPECT_EQ(report.malformed, 5);
   EXPECT_EQ(report.otherAgents, 2);
   EXPECT_EQ(report.older, 1);
-  const std::vector<VersionCount> applications = {{"3.1.0.12", 2}, {"1.0.0.1", 2}, {"none", 2}, {"unknown", 1}};
-  const std::vector<VersionCount> updaters = {{"2.0.0.56", 2}, {"2.0.0.55", 4}, {"2.0", 1}};
-  ASSERT_EQ(report.applications.size(), applications.size());
-  for (std::size_t i = 0; i < applications.size(); ++i) {
-    EXPECT_EQ(report.applications[i].version, applications[i].version);
-    EXPECT_EQ(report.applications[i].clients, applications[i].clients) << applications[i].version;
+  EXPECT_EQ(Rows(report.applications), (Table{{"3.1.0.12", 2}, {"1.0.0.1", 2}, {"none", 2}, {"unknown", 1}}));
+  EXPECT_EQ(Rows(report.updaters), (Table{{"2.0.0.56", 2}, {"2.0.0.55", 4}, {"2.0", 1}}));
+}
+
+// A workstation that updated twice in the window, its requests read out of
+// order (the rotated log after the current one), counts once, at its latest
+// versions; another system behind the same address is another workstation.
+TEST(FleetTest, AWorkstationOverThreeVersionsCountsOnceAtItsLatest) {
+  const std::time_t now = 1791806400, day = 24 * 3600;
+  const auto agent = [](const std::string& updater, const std::string& application) {
+    return "OsmerinPellarionUpdater/" + updater + " (Pellarion " + application + "; Windows 10.0.19045; x64)";
+  };
+  const std::string lines[] = {
+      CombinedLine("10.0.3.1", now - day, agent("2.0.0.56", "3.1.0.12")),
+      CombinedLine("10.0.3.1", now - 3 * day, agent("2.0.0.55", "1.0.0.1")),
+      CombinedLine("10.0.3.1", now - 2 * day, agent("2.0.0.55", "3.1.0.11")),
+      CombinedLine("10.0.3.1", now - 2 * day, kAgent56),
+  };
+  FleetCounter counter(7, now);
+  for (const auto& line : lines) {
+    publish::AccessLogLines log;
+    counter.AddLine(log, std::string_view(line).substr(0, line.size() - 1));
   }
-  ASSERT_EQ(report.updaters.size(), updaters.size());
-  for (std::size_t i = 0; i < updaters.size(); ++i) {
-    EXPECT_EQ(report.updaters[i].version, updaters[i].version);
-    EXPECT_EQ(report.updaters[i].clients, updaters[i].clients) << updaters[i].version;
+  const FleetReport report = counter.Report();
+  EXPECT_EQ(report.workstations, 2);
+  EXPECT_EQ(report.requests, 4);
+  EXPECT_EQ(Rows(report.applications), (Table{{"3.1.0.12", 1}, {"none", 1}}));
+  EXPECT_EQ(Rows(report.updaters), (Table{{"2.0.0.56", 2}}));
+}
+
+TEST(FleetTest, ALogPatternNamesTheFilesThatMatchIt) {
+  const struct {
+    const char* name;
+    const char* pattern;
+    bool matches;
+  } cases[] = {
+      {"access.log.2.gz", "access.log.*.gz", true}, {"access.log", "access.log.*.gz", false},
+      {"u_ex261010.log", "U_EX*.LOG", true},        {"u_ex261010.log", "u_ex26101?.log", true},
+      {"u_ex26101.log", "u_ex26101?.log", false},   {"b.log", "[abc].log", true},
+      {"d.log", "[a-c].log", false},                {"d.log", "[!a-c].log", true},
+      {"\xd8\xb3.log", "?.log", true},              {"abc", "a**b*c*", true},
+      {"ab", "a*b*c", false},                       {"[a.log", "[a.log", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(publish::MatchesPattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
   }
 }
 
@@ -146,13 +188,17 @@ TEST(FleetTest, CommandPrintsSharesDrawsTheChartAndSurvivesABadLog) {
   WriteGzip(logs.dir / "whole.gz", repeated);
   const std::string whole = ReadFile(logs.dir / "whole.gz");
   WriteFile(logs.dir / "cut.gz", whole.substr(0, whole.size() / 2));
+  // The rotated logs as a pattern the shell passed on (or Windows does), and
+  // one that matches nothing yet.
   const auto run = RunProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", PUBLISH_EXE, "fleet", "--svg",
                                logs.dir / "fleet.svg", logs.dir / "access.log", logs.dir / "u_ex261010.log",
-                               logs.dir / "access.log.2.gz", logs.dir / "cut.gz", logs.dir / "missing.log"});
+                               logs.dir / "access.log.*.gz", logs.dir / "error.log.*.gz", logs.dir / "cut.gz",
+                               logs.dir / "missing.log"});
   // The report stands; the two unreadable logs are named and fail the run.
   EXPECT_EQ(run.exitCode, 1) << run.output;
-  for (const std::string& expected : std::vector<std::string>{"7 clients (address and User-Agent)", "5 malformed lines skipped",
-        "  3.1.0.12                   2   28.6 %", "  2.0.0.55                   4   57.1 %",
+  for (const std::string& expected : std::vector<std::string>{"7 workstations, ", "5 malformed lines skipped",
+        "  3.1.0.12                      2   28.6 %", "  2.0.0.55                      4   57.1 %",
+        "note: no log matches " + logs.dir / "error.log.*.gz; skipped",
         "cut.gz: the compressed data ends early", "cannot open the log " + logs.dir / "missing.log"}) {
     EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
   }

@@ -6,12 +6,19 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 
 #include "app/ExitCodes.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/StandInImage.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
+#include "tools/publish/KeyEncoding.h"
+#include "tools/publish/PublisherKeys.h"
+#include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/VersionOrder.h"
+#include "versions/LineFile.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -44,32 +51,78 @@ std::vector<std::string> StagingLeftovers(const std::string& folder) {
   return found;
 }
 
-TEST(VersionOrderTest, SuggestsOnlyVersionsTheUpdaterTakesForNewer) {
+FileVersionNumbers V(const std::string& dotted) {
+  const auto parts = SplitFields(dotted, '.');
+  return {static_cast<std::uint16_t>(std::stoul(parts[0])), static_cast<std::uint16_t>(std::stoul(parts[1])),
+          static_cast<std::uint16_t>(std::stoul(parts[2])), static_cast<std::uint16_t>(std::stoul(parts[3]))};
+}
+
+TEST(VersionOrderTest, SuggestsOnlyVersionsBothChecksOfTheUpdaterTake) {
   struct Case {
-    std::string newDotted, previous;
-    std::vector<std::string> expected;
+    std::string file, live;
+    bool taken;
+    std::vector<std::string> working;
   };
   const Case cases[] = {
-      {"2.0.1.0", "20055", {"2.0.1.10", "2.0.0.56"}},   // the trap itself
-      {"1.0.0.0", "10000", {"1.0.0.10", "10.0.0.1"}},   // 10001 cannot be 1.0.0.01
-      {"3.1", "99999", {"3.10000", "10000.0"}},         // 100000 is only 10000.0
-      {"2.0.0.55", "20055", {"2.0.0.56"}},              // equal: both ways give the same
-      {"1.0.0.0", "7", {"1.0.0.0"}},                    // any four parts beat one digit
+      {"3.1.0.13", "3.1.0.12", true, {"3.1.0.13"}},
+      {"2.0.1.0", "2.0.0.55", false, {"2.0.1.10", "2.0.0.56"}},     // 2010 < 20055: never offered
+      {"2.0.0.100", "3.1.0.12", false, {"3.1.0.13"}},              // 200100 offered, then refused: lower
+      {"3.1.1.0", "3.1.0.12", false, {"3.1.1.10", "3.1.0.13"}},     // 3110 < 31012
+      {"3.1.0.12", "3.1.0.12", false, {"3.1.0.13"}},
+      {"2.0.0.65535", "2.0.0.65535", false, {"2.0.1.10000"}},       // the last part is full
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(publish::VersionsThatWouldWork(c.newDotted, c.previous), c.expected) << c.newDotted;
+    const publish::LiveVersion live{VersionDigits(c.live), V(c.live), true};
+    EXPECT_EQ(publish::WouldBeTaken(V(c.file), live), c.taken) << c.file;
+    std::vector<std::string> working;
+    for (const auto& v : publish::VersionsThatWouldWork(V(c.file), live)) {
+      working.push_back(v.Dotted());
+      EXPECT_TRUE(publish::WouldBeTaken(v, live)) << v.Dotted();
+    }
+    EXPECT_EQ(working, c.working) << c.file;
+    EXPECT_EQ(publish::WhyNotTaken("the updater", V(c.file), live).empty(), c.taken) << c.file;
   }
-  EXPECT_EQ(publish::WhyNotOffered("the updater", "3.1.0.12", "20055"), "");
-  const std::string why = publish::WhyNotOffered("the updater", "2.0.1.0", "20055");
-  for (const std::string part : {"2010", "20055", "2.0.1.10 (20110)", "2.0.0.56 (20056)"}) {
-    EXPECT_NE(why.find(part), std::string::npos) << part << " in " << why;
+  // A live tree without a release description names only the digits.
+  const std::pair<std::string, std::string> lowest[] = {
+      {"31012", "3.1.0.12"}, {"1001", "1.0.0.1"}, {" 20065535", "2.0.0.65535"}, {"0123", "0.1.2.3"},
+      {"123", "0.0.0.0"},    {"700000000000000000000", "0.0.0.0"}};
+  for (const auto& [digits, dotted] : lowest) {
+    EXPECT_EQ(publish::LowestVersionWithDigits(digits).Dotted(), dotted) << digits;
+  }
+}
+
+TEST(VersionOrderTest, ReleasesAreNumberedOneWayForServersAndShares) {
+  const std::int64_t now = 1796342400 + 3 * 3600 + 4 * 60 + 5;  // 2026-12-04 03:04:05 UTC
+  struct Case {
+    std::optional<std::uint64_t> given, live;
+    std::uint64_t expected;  // 0: refused
+  };
+  const Case cases[] = {
+      {{}, {}, 20261204030405},
+      {{}, 7, 20261204030405},
+      {{}, 20261204030405, 20261204030406},  // a live number at or past the time counts on
+      {{}, 99999999999999999, 100000000000000000},
+      {12, 7, 12},
+      {7, 7, 0},
+      {3, 9, 0},
+  };
+  for (const auto& c : cases) {
+    if (c.expected == 0) {
+      EXPECT_THROW(publish::ChooseRelease(c.given, c.live, now), publish::PublishError);
+    } else {
+      EXPECT_EQ(publish::ChooseRelease(c.given, c.live, now), c.expected);
+    }
   }
 }
 
 TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
   const std::vector<std::vector<std::string>> wrong = {
       {}, {"publish"}, {"stage", "--updater", "u.exe", "out"}, {"stage", "--app", "a", "--updater", "u"},
-      {"verify", "a", "b"}, {"verify", "dir", "--sign"}, {"keygen", "dir", "--key"}};
+      {"verify", "a", "b"}, {"verify", "dir", "--sign"}, {"keygen", "dir", "--key"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--release", "0", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--expires", "2027-02-30", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--release", "5", "out"},
+      {"fleet", "--days", "x", "access.log"}};
   for (const auto& args : wrong) {
     const auto run = Publish(args);
     EXPECT_EQ(run.exitCode, 2) << ::testing::PrintToString(args) << run.output;
@@ -78,37 +131,89 @@ TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
   EXPECT_EQ(Publish({"--help"}).exitCode, 0);
 }
 
-TEST(PublishTest, StageRefusesWhatTheUpdaterWouldRefuseAndLeavesNothing) {
+// Every file under `folder` with its length and a hash of its contents
+// (short enough to print when they differ).
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string contents = ReadFile(entry.path());
+    files[entry.path()] = std::to_string(contents.size()) + " bytes, hash " +
+                          std::to_string(std::hash<std::string>{}(contents));
+  }
+  return files;
+}
+
+// Each refusal comes before anything is written: a live signed tree stays
+// byte for byte as it was, and nothing is left beside it.
+TEST(PublishTest, StageRefusesBeforeWritingAnything) {
   TempDir dir;
+  const std::string out = dir / "www", live = dir / "www/update/update.txt";
+  ASSERT_EQ(Publish({"keygen", dir / "keys"}).exitCode, 0);
+  ASSERT_EQ(Publish({"keygen", dir / "other"}).exitCode, 0);
+  const std::string key = dir / "keys/publisher-private.pem";
+  const auto staged =
+      Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--release", "9", out});
+  ASSERT_EQ(staged.exitCode, 0) << staged.output;
+  const auto before = Snapshot(out);
+
   std::string cut = ReadFile(kApp3);
   WriteFile(dir / "cut-elf", cut.substr(0, cut.size() / 2));
   cut = ReadFile(kFixtures + "/pe-3.1.0.12.exe");
   WriteFile(dir / "cut-pe", cut.substr(0, cut.size() - 100));
-  WriteFile(dir / "previous.txt", "1001*1001*20055\r\n1001*1001*20055\r\n1001*1001*20055\r\n");
+  WriteFile(dir / "app-2.0.0.100", testing::StandInImage("2.0.0.100", "lower, with larger digits"), 0755);
+  // A private key file whose public half is another key's: the release it
+  // signs fails the check of the staged tree.
+  std::string why;
+  auto mixed = publish::DecodePrivateKeyPem(ReadFile(key), why);
+  const auto other = publish::DecodePrivateKeyPem(ReadFile(dir / "other/publisher-private.pem"), why);
+  ASSERT_TRUE(mixed && other) << why;
+  mixed->x = other->x;
+  mixed->y = other->y;
+  WriteFile(dir / "mixed.pem", publish::EncodePrivateKeyPem(*mixed), 0600);
+
   struct Case {
-    std::string app, updater, previous;
+    std::vector<std::string> args;
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {kFixtures + "/pe-dll-3.1.0.12.dll", UPDATE_EXE, "", {"pe-dll-3.1.0.12.dll is refused: a DLL"}},
-      {kApp3, kFixtures + "/linux-lib-3.1.0.12.so", "", {"linux-lib-3.1.0.12.so is refused"}},
-      {dir / "cut-elf", UPDATE_EXE, "", {"cut-elf is refused: cut off"}},
-      {kApp3, dir / "cut-pe", "", {"cut-pe is refused: cut off"}},
-      {kApp3, dir / "previous.txt", "", {"previous.txt is refused"}},
+      {{"--app", kFixtures + "/pe-dll-3.1.0.12.dll", "--updater", UPDATE_EXE},
+       {"pe-dll-3.1.0.12.dll is refused: a DLL"}},
+      {{"--app", kApp3, "--updater", kFixtures + "/linux-lib-3.1.0.12.so"}, {"linux-lib-3.1.0.12.so is refused"}},
+      {{"--app", dir / "cut-elf", "--updater", UPDATE_EXE}, {"cut-elf is refused: cut off"}},
+      {{"--app", kApp3, "--updater", dir / "cut-pe"}, {"cut-pe is refused: cut off"}},
+      {{"--app", kApp3, "--updater", live}, {"update.txt is refused"}},
       // The digit-order trap: 2.0.1.0 is 2010, below the live 20055.
-      {kApp3, kFixtures + "/pe-2.0.1.0.exe", dir / "previous.txt",
-       {"2.0.1.0 has the digits 2010, a smaller number than the previous manifest's 20055", "2.0.1.10"}},
-      // Nothing newer than what is offered.
-      {kApp1, UPDATE_EXE, dir / "previous.txt", {"1001, the same number", "20055, the same number"}},
+      {{"--app", kApp3, "--updater", kFixtures + "/pe-2.0.1.0.exe", "--key", key},
+       {"refused, nothing was staged:\n  the updater 2.0.1.0 (digits 2010) would not be taken over the live "
+        "2.0.0.55 (20055): 2010 is a smaller number than 20055",
+        "Versions that would work: 2.0.1.10 (20110), 2.0.0.56 (20056)."}},
+      // Larger digits, but lower part by part: the updater's check of the
+      // package refuses it.
+      {{"--app", dir / "app-2.0.0.100", "--updater", UPDATE_EXE, "--key", key},
+       {"the application 2.0.0.100 (digits 200100) would not be taken over the live 3.1.0.12 (31012): it is not "
+        "higher, part by part, than 3.1.0.12",
+        "Versions that would work: 3.1.0.13 (31013)."}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE}, {"nothing newer: the application 3.1.0.12 and the updater 2.0.0.55"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--release", "3"},
+       {"release 3 is not higher than the live release 9"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--expires", "2020-01-31"},
+       {"the expiry 2020-01-31 has passed"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", dir / "keys/publisher-public.pem"},
+       {"publisher-public.pem: this is a public key; stage signs with the private key"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", dir / "mixed.pem"},
+       {"PROBLEM  update/update.txt: ", "the staged tree has 1 problem (above)"}},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args = {"stage", "--app", c.app, "--updater", c.updater, dir / "www"};
-    if (!c.previous.empty()) args.insert(args.end(), {"--previous", c.previous});
+    std::vector<std::string> args = {"stage", "--previous", live, out};
+    args.insert(args.begin() + 1, c.args.begin(), c.args.end());
     const auto run = Publish(args);
-    EXPECT_EQ(run.exitCode, 1) << run.output;
-    for (const auto& text : c.expected) EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
-    EXPECT_FALSE(Exists(dir / "www"));
-    EXPECT_EQ(StagingLeftovers(dir / "www"), std::vector<std::string>{});
+    SCOPED_TRACE(::testing::PrintToString(args) + "\n" + run.output);
+    EXPECT_EQ(run.exitCode, 1);
+    for (const auto& text : c.expected) EXPECT_NE(run.output.find(text), std::string::npos) << text;
+    EXPECT_EQ(run.output.find("\\n"), std::string::npos);
+    EXPECT_EQ(Snapshot(out), before);
+    EXPECT_EQ(StagingLeftovers(out), std::vector<std::string>{});
   }
 }
 
@@ -126,16 +231,10 @@ TEST_F(PublishedTreeTest, TheUpdaterInstallsWhatWasStagedOverALiveTree) {
   ASSERT_NE(ReadFile(dir / "www/update/update.txt").find("\r\nrelease 9\r\n"), std::string::npos) << run.output;
   fs::create_directories(dir / "www/other");
   WriteFile(dir / "www/update/notes.html", "mine");
-  // A release number must grow past the live one.
-  run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--release", "3", "--previous",
-                 dir / "www/update/update.txt", dir / "www"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.output.find("release 3 is not higher than the live release 9"), std::string::npos) << run.output;
-
   run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--previous", dir / "www/update/update.txt",
                  dir / "www"});
   EXPECT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_NE(run.output.find("note: the updater keeps the version 20055"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("note: the updater keeps the version 2.0.0.55"), std::string::npos) << run.output;
   EXPECT_EQ(ReadFile(dir / "www/update/update.txt"), "31012*31012*20055\r\n31012*31012*20055\r\n31012*31012*20055\r\n");
   EXPECT_EQ(ReadFile(dir / "www/update/Pellarion.bin"), ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "www/update/notes.html"), "mine");

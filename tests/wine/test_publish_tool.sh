@@ -4,7 +4,9 @@
 #   - a key the Linux tool made signs in the Windows tool, and the reverse;
 #   - a tree the Windows tool staged and signed, the Linux updater installs;
 #   - verify finds a package changed after it was signed;
-#   - --help names paths with backslashes; a wrong command line exits 2.
+#   - --help names paths with backslashes; a wrong command line exits 2;
+#   - the public key given to stage is named as such, and nothing is written;
+#   - fleet reads the logs a pattern names (Windows passes it on as typed).
 WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
 LINUX_PUBLISH="$5"; LINUX_SIGNED_UPDATER="$6"; SIGNING_DIR="$7"
 source "$(dirname "$0")/wine_common.sh"
@@ -80,5 +82,20 @@ grep -q 'DIR\\publisher-private.pem' "$work/help.txt" && grep -q 'OUT\\update\\u
 code=0
 tool stage --app x.exe >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] && ok "a wrong command line exits 2" || fail "a wrong command line exited $code"
+code=0
+tool stage --app x.exe --updater y.exe --key "$(winpath "$work/win-keys/publisher-public.pem")" \
+  "$(winpath "$work/never")" >"$work/public-key.txt" 2>&1 || code=$?
+[ "$code" = 1 ] && grep -q "publisher-public.pem: this is a public key; stage signs with the private key" \
+  "$work/public-key.txt" && [ ! -e "$work/never" ] && ok "stage names a public key given as --key" ||
+  { cat "$work/public-key.txt"; fail "stage with the public key exited $code"; }
+
+mkdir -p "$work/logs"
+printf '10.0.0.5 - - [%s +0000] "GET /update/update.txt HTTP/1.1" 200 52 "-" "%s"\n' \
+  "$(LC_ALL=C date -u +%d/%b/%Y:%H:%M:%S)" \
+  "OsmerinPellarionUpdater/2.0.0.55 (Pellarion 3.1.0.12; Windows 10.0.19045; x86)" >"$work/logs/u_ex261208.log"
+tool fleet "$(winpath "$work/logs")\\U_EX*.LOG" "$(winpath "$work/logs")\\u_ex*.gz" >"$work/fleet.txt" 2>&1 &&
+  grep -q "1 workstation, 1 request" "$work/fleet.txt" &&
+  grep -q 'note: no log matches .*u_ex\*\.gz; skipped' "$work/fleet.txt" && ok "fleet reads the logs a pattern names" ||
+  { cat "$work/fleet.txt"; fail "fleet with log patterns"; }
 "$WINESERVER" -w
 exit $status

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -42,7 +43,7 @@ bool HigherFirst(const VersionCount& a, const VersionCount& b) {
 
 std::vector<VersionCount> Sorted(const std::map<std::string, std::int64_t>& counts) {
   std::vector<VersionCount> sorted;
-  for (const auto& [version, clients] : counts) sorted.push_back({version, clients});
+  for (const auto& [version, workstations] : counts) sorted.push_back({version, workstations});
   std::sort(sorted.begin(), sorted.end(), HigherFirst);
   return sorted;
 }
@@ -175,11 +176,20 @@ void FleetCounter::AddLine(AccessLogLines& lines, std::string_view line) {
   }
   if (request.utcSeconds < now_ - days_ * kDaySeconds) {
     ++older_;
-  } else if (!ParseUpdaterAgent(request.agent)) {
+    return;
+  }
+  const auto agent = ParseUpdaterAgent(request.agent);
+  if (!agent) {
     ++otherAgents_;
-  } else {
-    ++requests_;
-    clients_.emplace(std::move(request.address), std::move(request.agent));
+    return;
+  }
+  ++requests_;
+  // Logs are read in any order (a rotated log after the current one): the
+  // time of the request, not its place, says which is the latest.
+  const auto [it, added] =
+      workstations_.try_emplace({std::move(request.address), agent->system + "; " + agent->architecture});
+  if (added || request.utcSeconds >= it->second.at) {
+    it->second = {request.utcSeconds, agent->updater, agent->application};
   }
 }
 
@@ -188,17 +198,16 @@ FleetReport FleetCounter::Report() const {
   report.days = days_;
   report.from = now_ - days_ * kDaySeconds;
   report.to = now_;
-  report.clients = static_cast<std::int64_t>(clients_.size());
+  report.workstations = static_cast<std::int64_t>(workstations_.size());
   report.requests = requests_;
   report.lines = lines_;
   report.malformed = malformed_;
   report.otherAgents = otherAgents_;
   report.older = older_;
   std::map<std::string, std::int64_t> applications, updaters;
-  for (const auto& [address, agent] : clients_) {
-    const UpdaterAgent parsed = *ParseUpdaterAgent(agent);
-    ++applications[parsed.application];
-    ++updaters[parsed.updater];
+  for (const auto& [workstation, latest] : workstations_) {
+    ++applications[latest.application];
+    ++updaters[latest.updater];
   }
   report.applications = Sorted(applications);
   report.updaters = Sorted(updaters);
@@ -239,20 +248,23 @@ void ReadAccessLog(const std::string& path, FleetCounter& counter) {
 std::string FleetText(const FleetReport& report) {
   std::string text = "The fleet in the last " + Plural(report.days, "day", "days") + " (" + UtcText(report.from) +
                      " to " + UtcText(report.to) + " UTC): " +
-                     Plural(report.clients, "client", "clients") + " (address and User-Agent), " +
+                     Plural(report.workstations, "workstation", "workstations") + ", " +
                      Plural(report.requests, "request", "requests") + "\n";
+  text += "A workstation is one address with one system and processor in the User-Agent, counted once, at the "
+          "versions of its latest request.\n";
   text += "Read " + Plural(report.lines, "line", "lines") + ": " +
           Plural(report.malformed, "malformed line", "malformed lines") + " skipped, " +
           Plural(report.otherAgents, "request", "requests") + " from other programs, " +
           Plural(report.older, "request", "requests") + " before the window\n";
-  if (report.clients == 0) return text + "No updater asked in that time.\n";
+  if (report.workstations == 0) return text + "No updater asked in that time.\n";
   const auto table = [&](const char* heading, const std::vector<VersionCount>& counts) {
     char line[160];
-    std::snprintf(line, sizeof line, "\n%-20s %9s %8s\n", heading, "clients", "share");
+    std::snprintf(line, sizeof line, "\n%-20s %12s %8s\n", heading, "workstations", "share");
     text += line;
     for (const auto& count : counts) {
-      std::snprintf(line, sizeof line, "  %-18s %9lld %8s\n", EscapeControls(count.version).c_str(),
-                    static_cast<long long>(count.clients), Share(count.clients, report.clients).c_str());
+      std::snprintf(line, sizeof line, "  %-18s %12lld %8s\n", EscapeControls(count.version).c_str(),
+                    static_cast<long long>(count.workstations),
+                    Share(count.workstations, report.workstations).c_str());
       text += line;
     }
   };
@@ -262,7 +274,7 @@ std::string FleetText(const FleetReport& report) {
 }
 
 std::string FleetSvg(const FleetReport& report) {
-  constexpr int kWidth = 760, kLabel = 24, kBarLeft = 170, kBarWidth = 380, kRow = 30;
+  constexpr int kWidth = 800, kLabel = 24, kBarLeft = 170, kBarWidth = 380, kRow = 30;
   std::string body;
   int y = 40;
   const auto text = [&](int x, int at, const std::string& content, const char* extra = "") {
@@ -273,8 +285,8 @@ std::string FleetSvg(const FleetReport& report) {
        " font-size=\"20\" font-weight=\"bold\"");
   y += 26;
   text(kLabel, y,
-       UtcText(report.from) + " to " + UtcText(report.to) + " UTC: " + Plural(report.clients, "client", "clients") +
-           " (address and User-Agent)",
+       UtcText(report.from) + " to " + UtcText(report.to) + " UTC: " +
+           Plural(report.workstations, "workstation", "workstations") + ", each at its latest versions",
        " fill=\"#444444\"");
   y += 20;
   const auto chart = [&](const char* heading, const std::vector<VersionCount>& counts, const char* colour) {
@@ -287,7 +299,8 @@ std::string FleetSvg(const FleetReport& report) {
       return;
     }
     for (const auto& count : counts) {
-      const double share = report.clients == 0 ? 0.0 : static_cast<double>(count.clients) / report.clients;
+      const double share =
+          report.workstations == 0 ? 0.0 : static_cast<double>(count.workstations) / report.workstations;
       const int width = std::max(1, static_cast<int>(share * kBarWidth + 0.5));
       // The whole track in grey shows where 100 % would end.
       const auto bar = [&](int barWidth, const char* fill) {
@@ -297,8 +310,8 @@ std::string FleetSvg(const FleetReport& report) {
       bar(kBarWidth, "#e8e8e8");
       bar(width, colour);
       text(kLabel, y + 21, count.version);
-      text(kBarLeft + kBarWidth + 10, y + 21, Plural(count.clients, "client", "clients") + ", " +
-                                             Share(count.clients, report.clients));
+      text(kBarLeft + kBarWidth + 10, y + 21, Plural(count.workstations, "workstation", "workstations") + ", " +
+                                             Share(count.workstations, report.workstations));
       y += kRow;
     }
   };
@@ -309,6 +322,72 @@ std::string FleetSvg(const FleetReport& report) {
          std::to_string(kWidth) + "\" height=\"" + std::to_string(y) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
          " " + std::to_string(y) + "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"14\">\n" +
          "  <rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" + body + "</svg>\n";
+}
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  while (!pattern.empty()) {
+    if (pattern.front() == '*') {
+      while (!pattern.empty() && pattern.front() == '*') pattern.remove_prefix(1);
+      for (std::size_t skip = 0; skip <= name.size(); ++skip) {
+        if (MatchesPattern(name.substr(skip), pattern)) return true;
+      }
+      return false;
+    }
+    if (name.empty()) return false;
+    if (pattern.front() == '?') {
+      // One character, however many bytes UTF-8 gives it.
+      std::size_t width = 1;
+      while (width < name.size() && (static_cast<unsigned char>(name[width]) & 0xC0) == 0x80) ++width;
+      name.remove_prefix(width);
+      pattern.remove_prefix(1);
+      continue;
+    }
+    const std::size_t close = pattern.front() == '[' ? pattern.find(']', 2) : std::string_view::npos;
+    if (close != std::string_view::npos) {
+      std::string_view set = pattern.substr(1, close - 1);
+      const bool none = set.front() == '!' || set.front() == '^';
+      if (none) set.remove_prefix(1);
+      bool found = false;
+      for (std::size_t i = 0; i < set.size(); ++i) {
+        const bool range = i + 2 < set.size() && set[i + 1] == '-';
+        const char from = lower(set[i]), to = lower(range ? set[i + 2] : set[i]);
+        found = found || (lower(name.front()) >= from && lower(name.front()) <= to);
+        if (range) i += 2;
+      }
+      if (found == none) return false;
+      pattern.remove_prefix(close + 1);
+    } else {
+      // A plain character, or a '[' that opens no set.
+      if (lower(name.front()) != lower(pattern.front())) return false;
+      pattern.remove_prefix(1);
+    }
+    name.remove_prefix(1);
+  }
+  return name.empty();
+}
+
+std::vector<std::string> LogsNamedBy(const std::string& argument) {
+  namespace fs = std::filesystem;
+  const fs::path path(std::u8string(argument.begin(), argument.end()));
+  const std::u8string pattern = path.filename().u8string();
+  std::error_code error;
+  if (fs::exists(path, error) || pattern.find_first_of(u8"*?[") == std::u8string::npos) return {argument};
+  std::vector<std::string> found;
+  const fs::path folder = path.parent_path();
+  for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::u8string name = it->path().filename().u8string();
+    std::error_code unreadable;  // a link to nowhere is no log, and no reason to stop
+    if (it->is_regular_file(unreadable) &&
+        MatchesPattern({reinterpret_cast<const char*>(name.data()), name.size()},
+                       {reinterpret_cast<const char*>(pattern.data()), pattern.size()})) {
+      const std::u8string named = (folder / it->path().filename()).u8string();
+      found.emplace_back(named.begin(), named.end());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 }  // namespace pellarion::publish

@@ -133,6 +133,8 @@ std::optional<P256Numbers> DecodePrivateKeyPem(std::string_view pem, std::string
   if (!pkcs8) {
     why = pem.find("ENCRYPTED PRIVATE KEY") != std::string_view::npos
               ? "the key is encrypted; the tool reads keys without a pass phrase"
+          : pem.find("-----BEGIN PUBLIC KEY-----") != std::string_view::npos
+              ? "this is a public key; stage signs with the private key (publisher-private.pem)"
               : "no PEM private key (\"BEGIN PRIVATE KEY\")";
     return std::nullopt;
   }
@@ -148,6 +150,13 @@ std::optional<P256Numbers> DecodePrivateKeyPem(std::string_view pem, std::string
     return why = "the key is not an ECDSA P-256 key, the only kind the updater accepts", std::nullopt;
   }
   return ReadEcPrivateKey(*inner, true, why);
+}
+
+std::string WhyNoPublicKey(std::string_view pem) {
+  return pem.find("PRIVATE KEY-----") != std::string_view::npos
+             ? "this is a private key; verify checks with the public key (publisher-public.pem), and the "
+               "private key belongs only where releases are signed"
+             : "no PEM public key (\"BEGIN PUBLIC KEY\")";
 }
 
 std::string P256Spki(const std::string& x, const std::string& y) {

@@ -28,6 +28,10 @@ std::string EncodePrivateKeyPem(const P256Numbers& key);
 // its public point.
 std::optional<P256Numbers> DecodePrivateKeyPem(std::string_view pem, std::string& why);
 
+// Why `pem`, given where a public key is wanted, holds none: a private key
+// given in its place is named as such.
+std::string WhyNoPublicKey(std::string_view pem);
+
 // SubjectPublicKeyInfo DER of the point, as the updater carries it.
 std::string P256Spki(const std::string& x, const std::string& y);
 // "-----BEGIN PUBLIC KEY-----" PEM of SubjectPublicKeyInfo DER.

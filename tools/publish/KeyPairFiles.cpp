@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 
 #include "tools/publish/PublisherKeys.h"
 #include "tools/publish/SystemFiles.h"
@@ -18,6 +19,18 @@ KeyPairFiles PrepareKeyPairFolder(const std::string& dir) {
     }
   }
   return files;
+}
+
+std::string ReadKeyFile(const std::string& path) {
+  constexpr std::streamsize kMaxKeyFileBytes = 64 * 1024;  // a key file is a few hundred bytes
+  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
+  if (!in) throw PublishError("cannot read the private key " + path);
+  std::string text(kMaxKeyFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) throw PublishError("cannot read the private key " + path);
+  if (in.gcount() > kMaxKeyFileBytes) throw PublishError(path + " is too large to be a key file");
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
 }
 
 void WriteKeyPair(const KeyPairFiles& files, const std::string& privatePem, const std::string& publicPem) {

@@ -9,6 +9,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "tools/publish/KeyEncoding.h"
+
 namespace pellarion::publish {
 
 namespace {
@@ -71,10 +73,17 @@ void GenerateKeyPair(const std::string& dir) {
 }
 
 PrivateKey::PrivateKey(const std::string& pemPath) : key_(std::make_unique<SystemKey>()) {
-  Bio bio(BIO_new_file(pemPath.c_str(), "r"));
-  if (!bio) throw PublishError(OpenSslError("cannot read the private key " + pemPath));
-  key_->pkey = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
-  if (key_->pkey == nullptr) throw PublishError(OpenSslError(pemPath + " holds no private key in PEM"));
+  const std::string pem = ReadKeyFile(pemPath);
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  if (bio) key_->pkey = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
+  if (key_->pkey == nullptr) {
+    // OpenSSL names a decoder's error code; the file's own blocks say in
+    // words what it holds instead (a public key, an encrypted one...).
+    std::string why;
+    if (DecodePrivateKeyPem(pem, why)) throw PublishError(OpenSslError(pemPath + ": OpenSSL cannot read the key"));
+    ERR_clear_error();
+    throw PublishError(pemPath + ": " + why);
+  }
   if (!IsP256(key_->pkey)) {
     throw PublishError(pemPath + " is not an ECDSA P-256 key, the only kind the updater accepts");
   }

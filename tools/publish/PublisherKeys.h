@@ -35,6 +35,10 @@ KeyPairFiles PrepareKeyPairFolder(const std::string& dir);
 // private one is removed again when the public one cannot be written.
 void WriteKeyPair(const KeyPairFiles& files, const std::string& privatePem, const std::string& publicPem);
 
+// The text of the private key file at `path`; fails when it cannot be read
+// or is far larger than a key file.
+std::string ReadKeyFile(const std::string& path);
+
 // The publisher's private key, read from a PEM file.
 class PrivateKey {
  public:

@@ -3,10 +3,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "platform/Digits.h"
 #include "platform/windows/CngHandles.h"
@@ -78,14 +75,6 @@ std::string SignDigest(BCRYPT_KEY_HANDLE key, std::string digest) {
         "cannot sign");
   if (size != rs.size()) throw PublishError("CNG made a signature of an unexpected size");
   return rs;
-}
-
-std::string ReadKeyFile(const std::string& path) {
-  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
-  if (!in) throw PublishError("cannot read the private key " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace

@@ -13,8 +13,6 @@ std::uint64_t ChooseRelease(std::optional<std::uint64_t> given, std::optional<st
   std::uint64_t release = 0;
   if (given) {
     release = *given;
-  } else if (live) {
-    release = *live + 1;
   } else {
     using namespace std::chrono;
     const sys_seconds now{seconds{nowUtc}};
@@ -25,6 +23,9 @@ std::uint64_t ChooseRelease(std::optional<std::uint64_t> given, std::optional<st
                unsigned{date.day()}) * 1000000 +
               static_cast<std::uint64_t>(time.hours().count() * 10000 + time.minutes().count() * 100 +
                                          time.seconds().count());
+    // A live release numbered by hand (or from a clock ahead of this one)
+    // may be higher than the time: counting on from it keeps the order.
+    if (live && *live >= release) release = *live + 1;
   }
   if (release == 0 || release > 999999999999999999u) {
     throw PublishError("the release number must be from 1 to 999999999999999999");
@@ -36,9 +37,9 @@ std::uint64_t ChooseRelease(std::optional<std::uint64_t> given, std::optional<st
   return release;
 }
 
-std::string EndOfDayUtc(const std::string& date) {
+std::optional<std::string> EndOfDayUtc(const std::string& date) {
   const std::string time = date + "T23:59:59Z";
-  if (!ParseUtcTime(time)) throw PublishError("the expiry " + date + " is not a date YYYY-MM-DD");
+  if (!ParseUtcTime(time)) return std::nullopt;
   return time;
 }
 

@@ -13,17 +13,18 @@
 
 namespace pellarion::publish {
 
-// The release number of a new stage: `given` (--release) when the publisher
-// gave one, else one more than `live` (the live description's, when
-// --previous has one), else the time `nowUtc` as the digits YYYYMMDDhhmmss.
-// Fails when it would not be higher than `live`: updaters that have seen the
-// live release would refuse it.
+// The release number of a new stage, one rule for servers and shares:
+// `given` (--release) when the publisher gave one, else the time `nowUtc` as
+// the digits YYYYMMDDhhmmss, or one more than `live` (the live description's,
+// when --previous has one) when that is higher. Fails when it would not be
+// higher than `live`: updaters that have seen the live release would refuse
+// it.
 std::uint64_t ChooseRelease(std::optional<std::uint64_t> given, std::optional<std::uint64_t> live,
                             std::int64_t nowUtc);
 
 // "2027-01-31" -> "2027-01-31T23:59:59Z", the last second of that day in UTC;
-// fails on anything but an existing date in that form.
-std::string EndOfDayUtc(const std::string& date);
+// nothing for anything but an existing date in that form.
+std::optional<std::string> EndOfDayUtc(const std::string& date);
 
 // The entry of the executable at `path`: its version record, length and
 // SHA-256, read through the platform.

@@ -28,7 +28,7 @@ namespace {
 
 struct Executable {
   std::string path;
-  std::string dotted;  // "2.0.0.55"
+  FileVersionNumbers version;
   std::string digits;  // "20055"
 };
 
@@ -36,15 +36,17 @@ struct Executable {
 // version: a whole executable (no DLL, no cut file) with a version record.
 Executable CheckExecutable(Platform& platform, const std::string& what, const std::string& path,
                            std::ostream& out) {
-  Executable file{fs::absolute(path).lexically_normal().string(), "", ""};
+  Executable file{fs::absolute(path).lexically_normal().string(), {}, ""};
   if (!fs::is_regular_file(file.path)) throw PublishError(what + " " + path + " is not a file");
-  Try([&] { file.dotted = FileVersionOf(platform, file.path); });
-  file.digits = VersionDigits(file.dotted);
+  std::optional<FileVersionNumbers> version;
+  Try([&] { version = ReadVersionRecord(FileBytes(platform, file.path)); });
+  if (version) file.digits = VersionDigits(version->Dotted());
   const GateVerdict verdict = CheckPackage(platform, file.path, {file.digits, "", false, nullptr});
-  if (!verdict.accepted) throw PublishError(what + " " + path + " is refused: " + verdict.reason);
+  if (!verdict.accepted || !version) throw PublishError(what + " " + path + " is refused: " + verdict.reason);
+  file.version = *version;
   const ImageVerdict image = CheckWholeExecutable(FileBytes(platform, file.path));
-  out << what << ": " << file.path << ": " << image.reason << ", version " << file.dotted << " (" << file.digits
-      << ")\n";
+  out << what << ": " << file.path << ": " << image.reason << ", version " << file.version.Dotted() << " ("
+      << file.digits << ")\n";
   return file;
 }
 
@@ -74,71 +76,98 @@ std::string PreviousManifestText(Platform& platform, const std::string& previous
   return text;
 }
 
-// Refuses a file the updater would not take for newer than the live offer.
-// The application and the updater are released together, but often only one
-// of them changes: an unchanged version beside a newer one is allowed (its
-// workstations keep what they have); a lower one, or nothing newer at all,
-// is refused, unless the stage is signed (`resign`): the same files signed
-// again as a new release, to move its expiry. Returns the live release
-// number, when the live manifest has a release description.
+// Refuses a file workstations at the live offer would not take. The
+// application and the updater are released together, but often only one of
+// them changes: an unchanged version beside a newer one is allowed (its
+// workstations keep what they have); anything else not taken, or nothing
+// newer at all, is refused, unless the stage is signed (`resign`): the same
+// files signed again as a new release, to move its expiry. Returns the live
+// release number, when the live manifest has a release description.
 std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::string& previous,
                                                  const Executable& application, const Executable& updater,
                                                  bool resign, std::ostream& out) {
   const std::string text = PreviousManifestText(platform, previous);
-  const ManifestReading live = ReadManifest(text);
-  if (!IsVersionDigits(live.application) || !IsVersionDigits(live.updater)) {
+  const ManifestReading manifest = ReadManifest(text);
+  if (!IsVersionDigits(manifest.application) || !IsVersionDigits(manifest.updater)) {
     std::string why;
-    for (const auto& problem : live.problems) why += "; " + problem;
+    for (const auto& problem : manifest.problems) why += "; " + problem;
     throw PublishError("the previous manifest " + previous + " offers no version to compare with" + why);
   }
-  out << "previous manifest: offers the application " << live.application << " and the updater "
-      << live.updater << "\n";
+  // The live files' own versions are in the release description; without
+  // one, only their digits are known.
+  const ReleaseReading release = ReadReleaseDescription(text);
+  const auto live = [&](const std::string& digits, PackageRole role) {
+    return release.description ? LiveVersion{digits, release.description->Entry(role).version, true}
+                               : LiveVersion{digits, LowestVersionWithDigits(digits), false};
+  };
+  const LiveVersion liveApplication = live(manifest.application, PackageRole::Application);
+  const LiveVersion liveUpdater = live(manifest.updater, PackageRole::Updater);
+  out << "previous manifest: offers the application " << liveApplication.version.Dotted() << " ("
+      << manifest.application << ") and the updater " << liveUpdater.version.Dotted() << " (" << manifest.updater
+      << ")";
+  if (release.description) {
+    out << ", release " << release.description->release << "\n";
+  } else {
+    out << "\nnote: the previous manifest has no "
+        << (release.absent ? "release description" : "readable release description (" + release.problem + ")")
+        << ", so the live files' versions are taken to be the lowest with those digits\n";
+  }
   struct Pair {
     const char* what;
     const Executable& file;
-    const std::string& offered;
+    const LiveVersion& live;
   };
-  const Pair pairs[] = {{"the application", application, live.application},
-                        {"the updater", updater, live.updater}};
+  const Pair pairs[] = {{"the application", application, liveApplication}, {"the updater", updater, liveUpdater}};
   std::string refusals;
   bool anyNewer = false;
   for (const auto& pair : pairs) {
-    const std::string why = WhyNotOffered(pair.what, pair.file.dotted, pair.offered);
-    if (why.empty()) {
-      anyNewer = true;
-    } else if (NumericValue(pair.file.digits) < NumericValue(pair.offered)) {
-      refusals += "\n  " + why;
-    } else {
-      out << "note: " << pair.what << " keeps the version " << pair.offered
+    const bool same = pair.live.known ? pair.file.version == pair.live.version
+                                      : NumericValue(pair.file.digits) == NumericValue(pair.live.digits);
+    if (same) {
+      out << "note: " << pair.what << " keeps the version " << pair.live.version.Dotted()
           << " already offered; workstations will not download it again\n";
+    } else if (WouldBeTaken(pair.file.version, pair.live)) {
+      anyNewer = true;
+    } else {
+      refusals += "\n  " + WhyNotTaken(pair.what, pair.file.version, pair.live);
     }
   }
   if (!anyNewer && refusals.empty() && resign) {
     out << "note: nothing newer than the live offer: the same versions are signed again as a new release\n";
   } else if (!anyNewer && refusals.empty()) {
-    for (const auto& pair : pairs) refusals += "\n  " + WhyNotOffered(pair.what, pair.file.dotted, pair.offered);
+    refusals = "\n  nothing newer: the application " + application.version.Dotted() + " and the updater " +
+               updater.version.Dotted() + " are what the live tree offers already (with --key the same files " +
+               "are signed again as a new release)";
   }
   if (!refusals.empty()) throw PublishError("refused, nothing was staged:" + refusals);
-  const ReleaseReading release = ReadReleaseDescription(text);
   if (!release.description) return std::nullopt;
-  out << "previous manifest: release " << release.description->release << "\n";
   return release.description->release;
+}
+
+// Refuses an expiry that has passed: every updater would refuse the release
+// at once and stop updating.
+void CheckExpiry(Platform& platform, const std::string& expires) {
+  if (expires.empty()) return;
+  const auto end = EndOfDayUtc(expires);
+  if (!end) throw PublishError("the expiry " + expires + " is not a date YYYY-MM-DD");
+  if (*ParseUtcTime(*end) < platform.UtcSeconds()) {
+    throw PublishError("refused, nothing was staged: the expiry " + expires +
+                       " has passed (the release would be void from the start, and every updater would refuse it)");
+  }
 }
 
 }  // namespace
 
-int Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
+void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
+  // Every refusal comes before anything is written.
+  CheckExpiry(platform, request.expires);
+  std::unique_ptr<PrivateKey> key;
+  if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
   const Executable application = CheckExecutable(platform, "application", request.application, out);
   const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
   std::optional<std::uint64_t> live;
   if (!request.previous.empty()) {
-    live = CompareWithPrevious(platform, request.previous, application, updater, !request.privateKey.empty(), out);
-  }
-  std::unique_ptr<PrivateKey> key;
-  if (!request.privateKey.empty()) {
-    key = std::make_unique<PrivateKey>(request.privateKey);
-  } else if (request.release || !request.expires.empty()) {
-    throw PublishError("--release and --expires describe a signed release: they need --key");
+    live = CompareWithPrevious(platform, request.previous, application, updater, key != nullptr, out);
   }
 
   // The manifest, followed with a key by the signed release description.
@@ -148,7 +177,7 @@ int Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
     ReleaseDescription release;
     release.release = ChooseRelease(request.release, live, platform.UtcSeconds());
     release.channels = {std::string(request.share ? kShareChannel : kServerChannel)};
-    if (!request.expires.empty()) release.expires = EndOfDayUtc(request.expires);
+    if (!request.expires.empty()) release.expires = *EndOfDayUtc(request.expires);
     release.application = EntryOf(platform, application.path);
     release.updater = EntryOf(platform, updater.path);
     manifest = SignRelease(release, *key);
@@ -179,10 +208,16 @@ int Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
     tree.WriteIn("update/update.txt", manifest);
     order = {"update/Pellarion.bin", "update/update.bin", "update/update.txt"};
   }
+  // The tree is checked where it was written, so that one the updater would
+  // refuse never replaces a live one.
+  const int problems = VerifyTree(platform, tree.Folder(), key ? key->PublicKeySpki() : "", out);
+  if (problems != 0) {
+    throw PublishError("refused, nothing was staged: the staged tree has " + std::to_string(problems) +
+                       (problems == 1 ? " problem" : " problems") + " (above)");
+  }
   tree.MoveIntoPlace(order, stale);
   out << "staged " << fs::absolute(request.out).lexically_normal().string() << ": the application "
-      << application.digits << ", the updater " << updater.digits << ", " << signedAs << "\n";
-  return VerifyTree(platform, request.out, key ? key->PublicKeySpki() : "", out);
+      << application.version.Dotted() << ", the updater " << updater.version.Dotted() << ", " << signedAs << "\n";
 }
 
 }  // namespace pellarion::publish

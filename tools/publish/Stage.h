@@ -16,18 +16,20 @@ struct StageRequest {
   std::string updater;      // the new update.exe
   std::string privateKey;   // PEM; empty: no signed release description
   std::string previous;     // the live manifest's URL or file; empty: no comparison
+  // With a key only (the command line refuses them without one):
   std::optional<std::uint64_t> release;  // the release number the publisher gives
   std::string expires;      // YYYY-MM-DD, the last day the release is valid; empty: none
   bool share = false;       // the share's tree instead of the server's
   std::string out;          // the server's or share's root
 };
 
-// Checks both executables with the updater's gate, compares them with the
-// previous manifest, writes the tree beside `out` (with a key, the signed
-// release description in update.txt), moves it into place and verifies it
-// there. Prints what it found and did; returns the number of
-// problems the verification found. Fails (PublishError) when a file is
-// refused or the tree cannot be written; `out` is then as it was.
-int Stage(Platform& platform, const StageRequest& request, std::ostream& out);
+// Checks the expiry, the key, both executables with the updater's gate and
+// against the previous manifest, writes the tree beside `out` (with a key,
+// the signed release description in update.txt), verifies it there as the
+// updater will meet it, and only then moves it into place. Prints what it
+// found and did. Fails (PublishError) when anything is refused or found
+// wrong, before `out` is touched, or when the tree cannot be written or
+// moved.
+void Stage(Platform& platform, const StageRequest& request, std::ostream& out);
 
 }  // namespace pellarion::publish

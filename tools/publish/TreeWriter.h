@@ -30,6 +30,8 @@ class StagingTree {
   void WriteIn(const std::string& relative, const std::string& bytes);
   // Where `relative` is being written.
   std::string PathOf(const std::string& relative) const;
+  // The folder being written, to be checked before it is moved into place.
+  const std::string& Folder() const { return root_; }
 
   // Moves the files into the destination: `order` lists every written file
   // (relative), the one to appear last at the end. `stale` names files of

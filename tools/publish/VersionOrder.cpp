@@ -1,72 +1,75 @@
 #include "tools/publish/VersionOrder.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <optional>
 
-#include "versions/LineFile.h"
 #include "versions/Versions.h"
 
 namespace pellarion::publish {
 
 namespace {
 
-constexpr unsigned kMaxPart = 65535;  // a version record's part is 16 bits
+constexpr std::uint32_t kMaxPart = 65535;  // a version record's part is 16 bits
 
-// `digits` + 1, in decimal.
-std::string Increment(std::string digits) {
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    if (*it != '9') {
-      ++*it;
-      return digits;
-    }
-    *it = '0';
-  }
-  return "1" + digits;
+using Parts = std::array<std::uint32_t, 4>;
+
+Parts PartsOf(const FileVersionNumbers& v) { return {v.major, v.minor, v.build, v.revision}; }
+
+FileVersionNumbers VersionOf(const Parts& p) {
+  return {static_cast<std::uint16_t>(p[0]), static_cast<std::uint16_t>(p[1]), static_cast<std::uint16_t>(p[2]),
+          static_cast<std::uint16_t>(p[3])};
 }
 
-// `digits` cut into `parts` parts that a version record can hold (no leading
-// zeros, each at most 65535), shortest leading parts first.
-std::optional<std::string> SplitIntoParts(const std::string& digits, std::size_t parts) {
-  if (parts == 1) {
-    if (digits.empty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == '0') ||
-        std::stoul(digits) > kMaxPart) {
-      return std::nullopt;
-    }
-    return digits;
+std::string DigitsOf(const FileVersionNumbers& v) { return VersionDigits(v.Dotted()); }
+
+// One part as a version record writes it: no leading zero, at most 65535.
+std::optional<std::uint32_t> PartValue(const std::string& text) {
+  if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+  const auto value = static_cast<std::uint32_t>(std::stoul(text));
+  if (value > kMaxPart) return std::nullopt;
+  return value;
+}
+
+// `digits` cut into the parts from `at` on, the leading ones as short as they
+// can be, which makes the lowest version.
+bool CutLowest(const std::string& digits, std::size_t at, Parts& parts) {
+  if (at == parts.size() - 1) {
+    const auto value = PartValue(digits);
+    if (value) parts[at] = *value;
+    return value.has_value();
   }
-  for (std::size_t length = 1; length <= 5 && length + parts - 1 <= digits.size(); ++length) {
-    const std::string head = digits.substr(0, length);
-    if ((length > 1 && head[0] == '0') || std::stoul(head) > kMaxPart) break;
-    if (auto rest = SplitIntoParts(digits.substr(length), parts - 1)) return head + "." + *rest;
+  for (std::size_t length = 1; length < digits.size(); ++length) {
+    const auto value = PartValue(digits.substr(0, length));
+    if (!value) return false;  // a longer head has the same leading zero, or is larger still
+    parts[at] = *value;
+    if (CutLowest(digits.substr(length), at + 1, parts)) return true;
+  }
+  return false;
+}
+
+// `parts` with the smallest last part that makes a version workstations at
+// `live` would take.
+std::optional<FileVersionNumbers> WithSmallestLastPart(Parts parts, const LiveVersion& live) {
+  for (std::uint32_t last = 0; last <= kMaxPart; ++last) {
+    parts[3] = last;
+    if (WouldBeTaken(VersionOf(parts), live)) return VersionOf(parts);
   }
   return std::nullopt;
 }
 
-std::optional<std::string> WithSmallestLastPart(const std::vector<std::string>& parts,
-                                                const std::string& previousDigits) {
-  std::string prefix;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) prefix += parts[i] + ".";
-  for (unsigned last = 0; last <= kMaxPart; ++last) {
-    const std::string candidate = prefix + std::to_string(last);
-    if (IsNewer(VersionDigits(candidate), previousDigits)) return candidate;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> SmallestWithParts(std::size_t parts, const std::string& previousDigits) {
-  std::string digits;
-  for (const char c : previousDigits) {
-    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-  }
-  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
-  digits = Increment(digits.empty() ? "0" : digits);
-  if (digits.size() < parts) digits = "1" + std::string(parts - 1, '0');
-  // A few numbers in a row cannot be cut into parts (100000 into two); the
-  // next ones, or the next length, can.
-  for (int tries = 0; tries < 1000 && digits.size() <= 5 * parts; ++tries, digits = Increment(digits)) {
-    if (auto dotted = SplitIntoParts(digits, parts)) {
-      if (IsNewer(digits, previousDigits)) return dotted;
+// The smallest version after the live one that would be taken: one part of
+// the live version raised, the last first, the parts after it as small as
+// they can be.
+std::optional<FileVersionNumbers> SmallestAfter(const LiveVersion& live) {
+  for (int raised = 3; raised >= 0; --raised) {
+    Parts parts = PartsOf(live.version);
+    if (parts[raised] == kMaxPart) continue;
+    ++parts[raised];
+    for (int after = raised + 1; after < 4; ++after) parts[after] = 0;
+    if (raised == 3 && WouldBeTaken(VersionOf(parts), live)) return VersionOf(parts);
+    if (raised < 3) {
+      if (auto found = WithSmallestLastPart(parts, live)) return found;
     }
   }
   return std::nullopt;
@@ -74,37 +77,53 @@ std::optional<std::string> SmallestWithParts(std::size_t parts, const std::strin
 
 }  // namespace
 
-std::vector<std::string> VersionsThatWouldWork(const std::string& newDotted,
-                                               const std::string& previousDigits) {
-  const std::vector<std::string> parts = SplitFields(newDotted, '.');
-  std::vector<std::string> found;
-  if (parts.empty()) return found;
-  for (const auto& candidate :
-       {WithSmallestLastPart(parts, previousDigits), SmallestWithParts(parts.size(), previousDigits)}) {
-    if (candidate && std::find(found.begin(), found.end(), *candidate) == found.end()) {
-      found.push_back(*candidate);
-    }
+FileVersionNumbers LowestVersionWithDigits(const std::string& digits) {
+  std::string plain;
+  for (const char c : digits) {
+    if (c >= '0' && c <= '9') plain += c;
+  }
+  Parts parts{};
+  if (plain.size() < 4 || plain.size() > 20 || !CutLowest(plain, 0, parts)) return {};
+  return VersionOf(parts);
+}
+
+bool WouldBeTaken(const FileVersionNumbers& file, const LiveVersion& live) {
+  return IsNewer(DigitsOf(file), live.digits) && file > live.version;
+}
+
+std::vector<FileVersionNumbers> VersionsThatWouldWork(const FileVersionNumbers& file, const LiveVersion& live) {
+  std::vector<FileVersionNumbers> found;
+  for (const auto& candidate : {WithSmallestLastPart(PartsOf(file), live), SmallestAfter(live)}) {
+    if (candidate && std::find(found.begin(), found.end(), *candidate) == found.end()) found.push_back(*candidate);
   }
   return found;
 }
 
-std::string WhyNotOffered(const std::string& what, const std::string& newDotted,
-                          const std::string& previousDigits) {
-  const std::string digits = VersionDigits(newDotted);
-  if (IsNewer(digits, previousDigits)) return "";
-  const bool equal = NumericValue(digits) == NumericValue(previousDigits);
-  std::string message = what + "'s version " + newDotted + " has the digits " + digits + ", " +
-                        (equal ? "the same number as" : "a smaller number than") +
-                        " the previous manifest's " + previousDigits +
-                        ": the updater takes the dots out and compares the digits as whole numbers, "
-                        "so it would never offer this file.";
-  const auto working = VersionsThatWouldWork(newDotted, previousDigits);
-  if (working.empty()) return message + " No version with as many parts has larger digits.";
-  message += " Versions that would work: ";
-  for (std::size_t i = 0; i < working.size(); ++i) {
-    message += (i ? ", " : "") + working[i] + " (" + VersionDigits(working[i]) + ")";
+std::string WhyNotTaken(const std::string& what, const FileVersionNumbers& file, const LiveVersion& live) {
+  const std::string digits = DigitsOf(file);
+  const bool offered = IsNewer(digits, live.digits);
+  const bool higher = file > live.version;
+  if (offered && higher) return "";
+  std::string message = what + " " + file.Dotted() + " (digits " + digits + ") would not be taken over the live " +
+                        live.version.Dotted() + " (" + live.digits + "): ";
+  if (!offered) {
+    message += digits + " is " +
+               (NumericValue(digits) == NumericValue(live.digits) ? "the same number as " : "a smaller number than ") +
+               live.digits + ", and the updater offers only larger digits (it takes the dots out and compares "
+               "whole numbers)";
   }
-  return message + ", or any whose digits make a number greater than " + previousDigits + ".";
+  if (!offered && !higher) message += "; and ";
+  if (!higher) {
+    message += "it is not higher, part by part, than " + live.version.Dotted() +
+               ", and the updater never installs a version that is not higher than the one it replaces";
+  }
+  const auto working = VersionsThatWouldWork(file, live);
+  if (working.empty()) return message + ". No version would work.";
+  message += ". Versions that would work: ";
+  for (std::size_t i = 0; i < working.size(); ++i) {
+    message += (i ? ", " : "") + working[i].Dotted() + " (" + DigitsOf(working[i]) + ")";
+  }
+  return message + ".";
 }
 
 }  // namespace pellarion::publish

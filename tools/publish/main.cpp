@@ -18,7 +18,9 @@
 #include "gate/Files.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/Fleet.h"
+#include "tools/publish/KeyEncoding.h"
 #include "tools/publish/PublisherKeys.h"
+#include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/Stage.h"
 #include "tools/publish/Verify.h"
 #include "versions/EscapedText.h"
@@ -48,12 +50,15 @@ stage    Checks both executables as the updater will (whole programs, no DLL,
          and update.exe instead. With --key, update.txt (on a share
          Pellarion{/}update.txt) carries the signed release description: each
          package's role, version, length and SHA-256, the release number (--release
-         N; else one more than the live one that --previous names; else the UTC
-         time as YYYYMMDDhhmmss) and, with --expires, the last day it is valid.
-         --previous names the live manifest (a URL, a server's base URL or a
-         file): a version the updater would not take for newer is refused. The
-         tree is written beside OUT and moved into place, the packages before
-         the manifest. The staged tree is then verified.
+         N, higher than the live one; else the UTC time as YYYYMMDDhhmmss, or one
+         more than the live release when that is higher: one rule for servers
+         and shares) and, with --expires, the last day it is valid (UTC; a day
+         that has passed is refused). --previous names the live manifest (a URL,
+         a server's base URL or a file): a file the workstations at its offer
+         would not take is refused (its version digits must make a larger
+         number, and its version be higher part by part). The tree is written
+         beside OUT and verified there; only then is it moved into place, the
+         packages before the manifest. A refusal leaves OUT as it was.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, the release description, and each package
@@ -61,10 +66,13 @@ verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          description's signature and expiry. One line per finding.
 fleet    Reads the update server's access logs (nginx's or Apache's combined
          format, IIS's W3C format; plain or gzip) and prints, for the last N days
-         (default 7), how many workstations (distinct address and User-Agent)
-         run each version of Pellarion and of update.exe, with the share of
-         each. Lines of neither format are skipped and counted. --svg also
-         draws it as a bar chart in FILE.
+         (default 7), how many workstations run each version of Pellarion and of
+         update.exe, with the share of each. A workstation is one address with
+         one system and processor in the User-Agent, counted once, at the
+         versions of its latest request. Lines of neither format are skipped and
+         counted. A LOG with * ? or [...] names the files that match it; one that
+         matches none is skipped with a note. --svg also draws it as a bar chart
+         in FILE.
 
 Exit code: 0 all well, 1 refused, failed or a problem found, 2 usage error.
 )";
@@ -137,18 +145,25 @@ int StageCommand(const std::vector<std::string>& argv) {
   request.updater = args.values.at("--updater");
   if (args.values.count("--key")) request.privateKey = args.values.at("--key");
   if (args.values.count("--previous")) request.previous = args.values.at("--previous");
-  if (args.values.count("--expires")) request.expires = args.values.at("--expires");
+  if (args.values.count("--expires")) {
+    request.expires = args.values.at("--expires");
+    if (!EndOfDayUtc(request.expires)) throw UsageError{"--expires takes a date YYYY-MM-DD, not " + request.expires};
+  }
   if (args.values.count("--release")) {
     const std::string& number = args.values.at("--release");
-    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos) {
-      throw UsageError{"--release takes a whole number from 1 to 999999999999999999"};
+    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos ||
+        number.find_first_not_of('0') == std::string::npos) {
+      throw UsageError{"--release takes a whole number from 1 to 999999999999999999, not " + number};
     }
     request.release = std::stoull(number);
   }
+  if (request.privateKey.empty() && (request.release || !request.expires.empty())) {
+    throw UsageError{"--release and --expires describe a signed release: they need --key"};
+  }
   request.share = args.flags.count("--share") != 0;
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
-  const int problems = Stage(*platform, request, std::cout);
-  return problems == 0 ? 0 : 1;
+  Stage(*platform, request, std::cout);
+  return 0;
 }
 
 int VerifyCommand(const std::vector<std::string>& argv) {
@@ -165,7 +180,7 @@ int VerifyCommand(const std::vector<std::string>& argv) {
       throw PublishError("cannot read the public key " + keyPath + ": " + e.what());
     }
     const auto der = DecodePublicKeyPem(pem);
-    if (!der) throw PublishError(keyPath + " holds no PEM public key (\"BEGIN PUBLIC KEY\")");
+    if (!der) throw PublishError(keyPath + ": " + WhyNoPublicKey(pem));
     spki = *der;
   }
   const int problems = VerifyTree(*platform, target, spki, std::cout);
@@ -190,13 +205,20 @@ int FleetCommand(const std::vector<std::string>& argv) {
       std::chrono::system_clock::now().time_since_epoch()).count();
   FleetCounter counter(days, now);
   int unread = 0;
-  for (const auto& log : args.positional) {
-    try {
-      ReadAccessLog(log, counter);
-    } catch (const std::exception& e) {
+  for (const auto& argument : args.positional) {
+    const std::vector<std::string> logs = LogsNamedBy(argument);
+    if (logs.empty()) {
       std::cout.flush();
-      std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
-      ++unread;
+      std::cerr << "pellarion-publish: note: no log matches " << argument << "; skipped\n";
+    }
+    for (const auto& log : logs) {
+      try {
+        ReadAccessLog(log, counter);
+      } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << "pellarion-publish: " << e.what() << "\n";
+        ++unread;
+      }
     }
   }
   const FleetReport report = counter.Report();
@@ -212,8 +234,9 @@ int FleetCommand(const std::vector<std::string>& argv) {
   return unread == 0 ? 0 : 1;
 }
 
-// Standard output with every line's control characters escaped: what the
-// tool prints comes in part from servers, manifests and files.
+// An output stream with every line's control characters escaped: what the
+// tool prints comes in part from servers, manifests and files. The line
+// ends the tool writes itself stay line ends.
 class EscapingLines : public std::streambuf {
  public:
   explicit EscapingLines(std::streambuf* out) : out_(out) {}
@@ -263,15 +286,21 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  EscapingLines escaped(std::cout.rdbuf());
-  std::cout.rdbuf(&escaped);
+  // Both streams escape what they print, line by line; the original
+  // buffers come back before the streams are torn down.
+  EscapingLines escapedOut(std::cout.rdbuf()), escapedErr(std::cerr.rdbuf());
+  std::cout.rdbuf(&escapedOut);
+  std::cerr.rdbuf(&escapedErr);
   struct Restore {
-    std::streambuf* original;
+    EscapingLines& out;
+    EscapingLines& err;
     ~Restore() {
       std::cout.flush();
-      std::cout.rdbuf(original);
+      std::cerr.flush();
+      std::cout.rdbuf(out.Target());
+      std::cerr.rdbuf(err.Target());
     }
-  } restore{escaped.Target()};
+  } restore{escapedOut, escapedErr};
   try {
     if (args[0] == "keygen") return Keygen(rest);
     if (args[0] == "stage") return StageCommand(rest);
@@ -280,11 +309,11 @@ int main(int argc, char** argv) {
     throw UsageError{"unknown command " + args[0]};
   } catch (const UsageError& usage) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << EscapeControls(usage.text) << "\n\n" << Usage();
+    std::cerr << "pellarion-publish: " << usage.text << "\n\n" << Usage();
     return 2;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "pellarion-publish: " << EscapeControls(e.what()) << "\n";
+    std::cerr << "pellarion-publish: " << e.what() << "\n";
     return 1;
   }
 }
