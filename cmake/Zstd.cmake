@@ -23,11 +23,13 @@ if(WIN32)
   # No trace hooks, no assembly (MinGW's assembler is not the one zstd's
   # .S file is written for), no frames of zstd's pre-1.0 formats, one thread.
   set(ZSTD_COMMON_DEFINITIONS ZSTD_NO_TRACE ZSTD_DISABLE_ASM ZSTD_LEGACY_SUPPORT=0)
-  # Size before speed: no forced inlining, one Huffman decoder and one
-  # sequence decoder instead of two each, no error texts (the program
-  # writes its own).
+  # Size before speed, as zstd's own ZSTD_LIB_MINIFY sets it: no forced
+  # inlining, one Huffman decoder and one sequence decoder instead of two
+  # each, no second copy of them for processors with BMI2, no error texts
+  # (the program writes its own).
   target_compile_definitions(pellarion_zstd_decoder PRIVATE ${ZSTD_COMMON_DEFINITIONS}
-    ZSTD_NO_INLINE HUF_FORCE_DECOMPRESS_X1 ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_STRIP_ERROR_STRINGS)
+    ZSTD_NO_INLINE HUF_FORCE_DECOMPRESS_X1 ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT DYNAMIC_BMI2=0
+    ZSTD_STRIP_ERROR_STRINGS)
   # zstd's code is compiled as its authors wrote it, without our warnings.
   target_compile_options(pellarion_zstd_decoder PRIVATE -w ${PELLARION_LTO_OPTIONS})
 
