@@ -10,6 +10,7 @@
 // advanced API.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 namespace pellarion::publish {
 
@@ -49,7 +50,9 @@ DeltaFile MakeDelta(Platform& platform, const std::string& basePath, const std::
   if (!encoder) throw PublishError("not enough memory to make a delta");
   const auto check = [&](std::size_t result) {
     if (ZSTD_isError(result)) {
-      throw PublishError("the delta from " + basePath + " to " + newPath + " failed: " + ZSTD_getErrorName(result));
+      // The code too: the Windows tool's zstd carries no error texts.
+      throw PublishError("the delta from " + basePath + " to " + newPath + " failed: zstd error " +
+                         std::to_string(ZSTD_getErrorCode(result)) + " (" + ZSTD_getErrorName(result) + ")");
     }
   };
   // What `zstd --patch-from --long -19` sets: the level, long-distance
