@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl zlib1g-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcurl4-openssl-dev libssl-dev openssl zlib1g-dev libzstd-dev
           g++-mingw-w64-x86-64-win32 mingw-w64-tools libz-mingw-w64-dev python3)
 source scripts/install-packages.sh
 echo "building the Linux updater, its tools and the demo's stand-in applications..."

@@ -57,7 +57,7 @@ class DownloadTest : public ::testing::Test {
   DownloadTest() { ::setenv("PELLARION_DRIVE_C", (dir / "c").c_str(), 1); }
   ~DownloadTest() override { ::unsetenv("PELLARION_DRIVE_C"); }
 
-  // DownloadFile into dir/target, starting from an existing target; returns
+  // clsDownload into dir/target, starting from an existing target; returns
   // whether it failed.
   bool Download(const std::string& url, const DownloadLimits& limits = {.connectSeconds = 2, .stallSeconds = 2}) {
     return !clsDownload(*platform, url, target, limits).Get_File();

@@ -24,6 +24,14 @@ for name in signed other; do
 done
 sha256sum "$bin/signed.bin" | cut -c1-64 >"$bin/signed.sha256"
 
+# Two builds for the delta test: update.exe and a rebuild of it (a few bytes
+# changed in the middle, a block added), with the delta Debian's zstd makes.
+cp "$bin/update.exe" "$bin/delta-base.exe"
+cp "$bin/update.exe" "$bin/delta-next.exe"
+printf 'a rebuilt function' | dd of="$bin/delta-next.exe" bs=1 seek=40000 conv=notrunc status=none
+head -c 8192 /dev/urandom >>"$bin/delta-next.exe"
+zstd -qq -f -19 --long --patch-from="$bin/delta-base.exe" "$bin/delta-next.exe" -o "$bin/delta-cli.zst"
+
 root="$WINE_WORK/platform-server"
 rm -rf "$root" && mkdir -p "$root"
 start_http_server "$root" 300
