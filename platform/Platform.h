@@ -59,7 +59,7 @@ class NotThereError : public PlatformError {
 // open (Windows: a sharing or lock violation, or access denied on a file that
 // is there, as an antivirus scanner's handle makes them; Linux: a program
 // file that runs, where writing it is refused). Often over in a moment, so
-// the caller may try again; nothing was changed.
+// the caller may try again; the file is as it was.
 class FileInUseError : public PlatformError {
  public:
   using PlatformError::PlatformError;
@@ -222,7 +222,8 @@ class Platform {
   // anything else; on Windows plain attributes and the folder's access.
   // Fails if the source is missing or no regular file (refused at once, never
   // waited on), or `to` cannot be replaced (a read-only `to` is made
-  // writable first on Windows); nothing is then left beside `to`.
+  // writable first on Windows; FileInUseError when another process holds
+  // it); nothing is then left beside `to`.
   virtual void CopyFileTo(const std::string& from, const std::string& to) = 0;
   // Deletes one file (on Windows a read-only one too). Fails if it is
   // missing (NotThereError) or a folder; FileInUseError when another process
@@ -247,7 +248,8 @@ class Platform {
   // followed) and the folder's entry put on the disk too. A reader sees the
   // old record or the new one whole, never a part, also after a power cut.
   // The record is 0644 on Linux, plain on Windows. Fails when it cannot be
-  // written; `path` is then as it was and no temporary file stays.
+  // written or put on the disk; no temporary file stays, and a failure
+  // before the rename leaves `path` as it was.
   virtual void WriteRecord(const std::string& path, const std::string& text) = 0;
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
