@@ -24,6 +24,8 @@ class ForwardingPlatform : public Platform {
   std::int64_t MonotonicMs() override { return target_.MonotonicMs(); }
   std::int64_t UtcSeconds() override { return target_.UtcSeconds(); }
   std::string UserName() override { return target_.UserName(); }
+  std::string RandomBytes(std::size_t count) override { return target_.RandomBytes(count); }
+  std::string PolicyValue(const std::string& name) override { return target_.PolicyValue(name); }
   std::string LocalTime() override { return target_.LocalTime(); }
   bool FileExists(const std::string& path) override { return target_.FileExists(path); }
   void CopyFileTo(const std::string& from, const std::string& to) override {
@@ -33,6 +35,7 @@ class ForwardingPlatform : public Platform {
   void MoveReplacing(const std::string& from, const std::string& to) override {
     target_.MoveReplacing(from, to);
   }
+  void WriteRecord(const std::string& path, const std::string& text) override { target_.WriteRecord(path, text); }
   std::int64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
   void AppendToFile(const std::string& path, const std::string& text) override {
     target_.AppendToFile(path, text);
@@ -62,6 +65,7 @@ class ForwardingPlatform : public Platform {
   void StartProgram(const std::string& path, WindowState state) override {
     target_.StartProgram(path, state);
   }
+  std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override { return target_.OpenProgram(path); }
   std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override {
     return target_.ProcessQuery(executablePath);
   }

@@ -3,9 +3,17 @@
 // through one Platform. Windows and Linux each have a realisation chosen by the
 // build; the tests use an in-memory fake and a fault-injecting wrapper.
 //
-// Every operation fails the same way: it throws PlatformError. The run's
-// continue-on-error rule swallows that failure and goes on with its next step,
-// so the caller's variables keep their previous values.
+// Every operation fails the same way: it throws PlatformError (or one of the
+// classes below, which say more). The run's continue-on-error rule swallows
+// that failure and goes on with its next step, so the caller's variables keep
+// their previous values.
+//
+// Files the platform creates are the updater's own: on Linux owned by the
+// user it runs as and writable by that user alone, never set-id; on Windows
+// with plain attributes (no read-only, hidden or system) and the access the
+// folder passes on. Nothing is taken over from the file copied or replaced.
+// Files it opens are opened without waiting: a FIFO, socket, device or
+// folder in a file's place is refused at once.
 //
 // Paths are the run's own Windows-style texts ("C:\Pellarion\update.txt",
 // AppDir & "\format.dll"); a realisation maps them to its file system. Names
@@ -43,6 +51,16 @@ class PlatformError : public std::exception {
 // on Linux also the Windows Firewall). Often expected: the run deletes what
 // may be missing, so the log does not call it a failure.
 class NotThereError : public PlatformError {
+ public:
+  using PlatformError::PlatformError;
+};
+
+// The failure to replace or delete a file because another process holds it
+// open (Windows: a sharing or lock violation, or access denied on a file that
+// is there, as an antivirus scanner's handle makes them; Linux: a program
+// file that runs, where writing it is refused). Often over in a moment, so
+// the caller may try again; the file is as it was.
+class FileInUseError : public PlatformError {
  public:
   using PlatformError::PlatformError;
 };
@@ -119,6 +137,19 @@ class InputFile {
   virtual std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
 };
 
+// A program file held open from the moment it is opened until the object
+// goes: what is read through it and what Start starts are the same file, even
+// when its name is given to another file in between (Linux starts the open
+// file itself; on Windows no other process may write, rename or delete it
+// while it is held).
+class ProgramFile : public InputFile {
+ public:
+  // Starts the file held, in its own folder, and returns at once, as
+  // Platform::StartProgram does; fails (PlatformError) when it cannot be
+  // started (on Linux also when it is not executable).
+  virtual void Start(WindowState state) = 0;
+};
+
 // SHA-256 of bytes given in pieces, by the system's cryptography.
 class Sha256 {
  public:
@@ -141,7 +172,18 @@ class Platform {
   virtual std::string AppDir() = 0;
   // File name of the running executable without folder and extension.
   virtual std::string ExeName() = 0;
-  // True when another instance of this executable (same full path) runs.
+  // The single-instance lock of the updater's folder: false when this run
+  // has taken it (and holds it until the process ends, however it ends),
+  // true when another run holds it, whatever executable of this folder
+  // started that run. The lock is a file beside the executable,
+  // update.lock, created when missing; only a user who may write the
+  // folder can create or hold it. Linux: a file of this run's user (0600,
+  // never through a link) locked with flock; one that this user cannot
+  // open (another user's) counts as held. It stays when the run ends.
+  // Windows: opened without sharing and deleted when its last handle
+  // closes; one that is there but cannot be opened counts as held. Fails
+  // (PlatformError) when the lock file cannot be created (a folder this
+  // user cannot write) or is no plain file.
   virtual bool PreviousInstance() = 0;
   // Ends the process at once with `exitCode`; nothing after it runs.
   [[noreturn]] virtual void EndRun(int exitCode) = 0;
@@ -154,6 +196,17 @@ class Platform {
   virtual std::int64_t UtcSeconds() = 0;
   // Log-on name of the current user.
   virtual std::string UserName() = 0;
+  // `count` bytes from the system's random number generator, fit for keys
+  // and names no one may guess; fails when the system cannot give them.
+  virtual std::string RandomBytes(std::size_t count) = 0;
+  // A setting the machine's administrators made for the updater by policy:
+  // on Windows the value `name` of the key "Osmerin\Pellarion Updater"
+  // under HKEY_LOCAL_MACHINE\SOFTWARE\Policies (its 64-bit view, also for
+  // the 32-bit program), a REG_SZ as its text and a REG_DWORD as its
+  // decimal digits.
+  // NotThereError when the key or the value is missing (on Linux, always);
+  // PlatformError when it cannot be read or is of another type.
+  virtual std::string PolicyValue(const std::string& name) = 0;
   // The local date and time with its offset from UTC, to the second:
   // "2026-12-08T10:35:13+02:00".
   virtual std::string LocalTime() = 0;
@@ -162,15 +215,42 @@ class Platform {
   // True when a file of that name exists, false when it does not; fails when
   // the drive or share holding it is unavailable.
   virtual bool FileExists(const std::string& path) = 0;
-  // Copies, replacing an existing destination; fails if the source is missing
-  // or the destination cannot be replaced.
+  // Copies the bytes of `from` into a new file beside `to` (a temporary
+  // name of `to`, see TemporaryFiles.h) and puts it in place of `to` in one
+  // step. The copy gets the updater's own mode, never the source's: on
+  // Linux 0755 for a program (a name ending in .exe or .bin), 0644 for
+  // anything else; on Windows plain attributes and the folder's access.
+  // Fails if the source is missing or no regular file (refused at once, never
+  // waited on), or `to` cannot be replaced (a read-only `to` is made
+  // writable first on Windows; FileInUseError when another process holds
+  // it); nothing is then left beside `to`.
   virtual void CopyFileTo(const std::string& from, const std::string& to) = 0;
-  // Deletes one file; fails if it is missing.
+  // Deletes one file (on Windows a read-only one too). Fails if it is
+  // missing (NotThereError) or a folder; FileInUseError when another process
+  // holds it open.
   virtual void RemoveFile(const std::string& path) = 0;
   // Puts `from` in place of `to` in one step, replacing it: at every moment
-  // `to` names a complete file, the old one or the new one. Fails if `from`
-  // is missing or `to` cannot be replaced; both are then as they were.
+  // `to` names a complete file, the old one or the new one. The file put in
+  // place gets the updater's own mode: on Linux the mode of the regular file
+  // it replaces, or else 0755 for a program (.exe, .bin) and 0644 for
+  // anything else, at most 0755 or 0644 and never set-id; on Windows plain
+  // attributes, and a read-only `to` is made writable first. On Windows an
+  // executable that runs is renamed to `to` + ".old" first and that file
+  // deleted when it can be (a read-only one left by an earlier run too).
+  // `from` must be a regular file (never a link), on Linux one of this
+  // user. Fails if `from` is missing or `to` cannot be replaced; on Windows
+  // with FileInUseError when another process holds either open. Both are
+  // then as they were.
   virtual void MoveReplacing(const std::string& from, const std::string& to) = 0;
+  // Replaces `path` with a file holding exactly `text`, durably: the text is
+  // written to a new temporary file beside it (a temporary name of `path`),
+  // put on the disk, renamed over `path` (a link there is replaced, never
+  // followed) and the folder's entry put on the disk too. A reader sees the
+  // old record or the new one whole, never a part, also after a power cut.
+  // The record is 0644 on Linux, plain on Windows. Fails when it cannot be
+  // written or put on the disk; no temporary file stays, and a failure
+  // before the rename leaves `path` as it was.
+  virtual void WriteRecord(const std::string& path, const std::string& text) = 0;
   // Length in bytes; fails if the file is missing.
   virtual std::int64_t FileLength(const std::string& path) = 0;
   // Adds `text` at the end of a file, creating it when it is missing; fails
@@ -191,14 +271,25 @@ class Platform {
   virtual std::string NativePath(const std::string& path) = 0;
   // Names of the files (not folders) in a folder; fails if it is missing.
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
-  // Opens a file for sequential reading; fails if it is missing.
+  // Opens a regular file for reading; fails if it is missing (NotThereError)
+  // or no regular file (a folder, FIFO, socket or device: refused at once,
+  // never waited on). On Windows no other process may write it while it is
+  // open (and the open fails while one does), so what is checked through it
+  // stays what it is; it may still be renamed or deleted. On Linux the
+  // file's mode decides who may write it.
   virtual std::unique_ptr<InputFile> OpenInput(const std::string& path) = 0;
   // Deletes a folder and everything in it; fails if it is missing.
   virtual void DeleteFolder(const std::string& path) = 0;
 
-  // Opens a file for writing in order: a new one (replacing what is there)
-  // when `keepBytes` is 0; otherwise the existing file cut to its first
-  // `keepBytes` bytes, written on after them, failing when it holds fewer.
+  // Opens a file for writing in order: a new one when `keepBytes` is 0
+  // (what bore the name is deleted first, a link as the link itself, and
+  // never written); otherwise the existing file cut to its first `keepBytes`
+  // bytes, written on after them, failing when it holds fewer. Only a
+  // regular file with no other names, never a link (on Windows a reparse
+  // point), is written; on Linux only one of this user, created 0600 (a kept
+  // one made so); on Windows with plain attributes, shared with readers only
+  // while it is open. Fails otherwise, and with FileInUseError when another
+  // process holds a kept file.
   virtual std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) = 0;
   // Free and total space of the volume that holds (or would hold) `path`;
   // fails when it cannot be read.
@@ -231,6 +322,9 @@ class Platform {
   // --- Processes ---
   // Starts a program and returns at once; fails if it cannot be started.
   virtual void StartProgram(const std::string& path, WindowState state) = 0;
+  // Opens a program file to be read (hashed) and then started as it was read
+  // (see ProgramFile). Fails as OpenInput does.
+  virtual std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) = 0;
 
   // Running processes whose executable is the file `executablePath`, its
   // folder and name compared as this platform compares paths (a copy of the

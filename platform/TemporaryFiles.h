@@ -7,7 +7,8 @@
 //   <target>.resume        what resuming <target>.part needs: the server's
 //                          name for that version of the file, its length,
 //                          the bytes kept (clsDownload)
-//   <target>.copy-XXXXXX   a copy in progress (CopyFileTo; X a letter or digit)
+//   <target>.copy-XXXXXX   a copy or a record in progress (CopyFileTo,
+//                          WriteRecord; X a letter or digit)
 //   <target>.old           a replaced executable moved aside while it still
 //                          ran (MoveReplacing on Windows)
 //

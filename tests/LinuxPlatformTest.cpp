@@ -2,17 +2,22 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "app/ExitCodes.h"
 #include "gate/Files.h"
 #include "platform/Platform.h"
 #include "platform/linux/PathMapping.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Subprocess.h"
 
 namespace pellarion {
@@ -20,6 +25,7 @@ namespace {
 
 using testing::Exists;
 using testing::ReadFile;
+using testing::RunProgram;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -36,10 +42,11 @@ class LinuxPlatformTest : public ::testing::Test {
   std::unique_ptr<Platform> platform = CreateSystemPlatform();
 };
 
+// The permission bits, set-id bits included.
 unsigned Mode(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
-  return st.st_mode & 0777;
+  return st.st_mode & 07777;
 }
 
 TEST_F(LinuxPlatformTest, DrivesMapToTheirFoldersAndNamesMatchWithoutRegardToCase) {
@@ -61,7 +68,7 @@ TEST_F(LinuxPlatformTest, DrivesMapToTheirFoldersAndNamesMatchWithoutRegardToCas
   }
 }
 
-TEST_F(LinuxPlatformTest, CopyReplacesTheFileOfAnyCaseAndKeepsPermissions) {
+TEST_F(LinuxPlatformTest, CopyReplacesTheFileOfAnyCaseAsAProgram) {
   WriteFile(dir / "app/update.exe", "new updater", 0755);
   WriteFile(dir / "d/Pellarion/UPDATE.EXE", "old updater", 0644);
   platform->CopyFileTo(dir / "app\\update.exe", "D:\\Pellarion\\update.exe");
@@ -103,11 +110,14 @@ TEST_F(LinuxPlatformTest, DeleteReplaceAndLengthFailAsWindowsWould) {
   EXPECT_FALSE(Exists(dir / "d/cache/IE"));
   EXPECT_THROW(platform->DeleteFolder("D:\\cache\\IE"), PlatformError);
 
-  // A download's file is never written through a link put in its place.
+  // A download's file is never written through a link put in its place: a
+  // new file replaces the link, a kept one is refused.
   WriteFile(dir / "outside.exe", "someone else's");
   std::filesystem::create_symlink(dir / "outside.exe", dir / "d/app.bin.part");
-  EXPECT_THROW(platform->OpenOutput("D:\\app.bin.part", 0), PlatformError);
+  EXPECT_THROW(platform->OpenOutput("D:\\app.bin.part", 3), PlatformError);
+  platform->OpenOutput("D:\\app.bin.part", 0)->Write("new", 3);
   EXPECT_EQ(ReadFile(dir / "outside.exe"), "someone else's");
+  EXPECT_EQ(ReadFile(dir / "d/app.bin.part"), "new");
 }
 
 TEST_F(LinuxPlatformTest, ReadsFilesVersionsAndStartsPrograms) {
@@ -146,6 +156,140 @@ TEST_F(LinuxPlatformTest, ReadsFilesVersionsAndStartsPrograms) {
   EXPECT_THROW(platform->StartProgram("D:\\missing.exe", WindowState::Normal), PlatformError);
 
   EXPECT_FALSE(platform->UserName().empty());
+}
+
+// Whatever the share's modes, what the run makes of its files gets the
+// updater's own, never set-id; a replaced program lends no more than it
+// allowed.
+TEST_F(LinuxPlatformTest, CreatedFilesGetTheUpdatersModesWhateverTheSharesAre) {
+  const unsigned cases[][3] = {{0644, 0755, 0755}, {0777, 0777, 0755}, {06777, 06777, 0755}, {0644, 0750, 0750}};
+  for (const auto& [share, installed, placed] : cases) {
+    SCOPED_TRACE("share " + std::to_string(share) + ", installed " + std::to_string(installed) + " (decimal)");
+    std::filesystem::remove_all(dir / "d");
+    WriteFile(dir / "share/pellarion.exe", "app 3", share);
+    WriteFile(dir / "d/Pellarion.exe", "app 1", installed);
+    const std::string from = dir / "share\\pellarion.exe";
+    platform->CopyFileTo(from, "D:\\NewVersion.exe");
+    platform->CopyFileTo(from, "D:\\update.bin.part");
+    platform->OpenOutput("D:\\Pellarion.bin.part", 0)->Write("app 3", 5);
+    platform->WriteRecord("D:\\update.release", "7\r\n");
+    EXPECT_EQ(Mode(dir / "d/NewVersion.exe"), 0755u);
+    EXPECT_EQ(Mode(dir / "d/update.bin.part"), 0644u);
+    EXPECT_EQ(Mode(dir / "d/Pellarion.bin.part"), 0600u);
+    EXPECT_EQ(Mode(dir / "d/update.release"), 0644u);
+    platform->MoveReplacing("D:\\NewVersion.exe", "D:\\Pellarion.exe");
+    platform->MoveReplacing("D:\\update.bin.part", "D:\\update.bin");
+    platform->MoveReplacing("D:\\Pellarion.bin.part", "D:\\Pellarion.bin");
+    EXPECT_EQ(Mode(dir / "d/Pellarion.exe"), placed);
+    EXPECT_EQ(Mode(dir / "d/update.bin"), 0755u);
+    EXPECT_EQ(Mode(dir / "d/Pellarion.bin"), 0755u);
+  }
+
+  // The run itself, from a share whose programs are set-id and writable by
+  // anyone.
+  TempDir run;
+  std::filesystem::create_directories(run / "share/Pellarion");
+  std::filesystem::create_directories(run / "app");
+  std::filesystem::copy_file(UPDATE_EXE, run / "app/update.exe");
+  std::filesystem::copy_file(kApp1, run / "app/Pellarion.exe");
+  WriteFile(run / "app/host.dll", run / "share\r\n");
+  for (const char* name : {"/share/Pellarion/pellarion.exe", "/share/Pellarion/update.exe"}) {
+    std::filesystem::copy_file(kApp3, run.path() + name);
+    ::chmod((run.path() + name).c_str(), 06777);
+  }
+  EXPECT_EQ(RunProgram({run / "app/update.exe"}).exitCode, ExitCodeOf(Outcome::Updated));
+  for (const int pid : testing::ProcessesIn(run.path())) ::kill(pid, SIGKILL);
+  EXPECT_EQ(ReadFile(run / "app/Pellarion.exe"), ReadFile(kApp3));
+  EXPECT_EQ(Mode(run / "app/Pellarion.exe"), 0755u);
+  EXPECT_EQ(Mode(run / "app/update.bin"), 0755u);
+}
+
+// A FIFO, a device or a folder in a file's place is refused at once by
+// every operation that opens a file (should one wait, SIGALRM ends the test).
+TEST_F(LinuxPlatformTest, WhatIsNoRegularFileIsRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo((dir / "d/fifo.exe").c_str(), 0666), 0);
+  std::filesystem::create_directories(dir / "d/folder.exe");
+  ::alarm(20);
+  for (const std::string path : {"D:\\fifo.exe", "/dev/null", "D:\\folder.exe"}) {
+    SCOPED_TRACE(path);
+    EXPECT_THROW(platform->OpenInput(path), PlatformError);
+    EXPECT_THROW(platform->OpenProgram(path), PlatformError);
+    EXPECT_THROW(platform->CopyFileTo(path, "D:\\copy.exe"), PlatformError);
+    EXPECT_THROW(platform->OpenOutput(path, 1), PlatformError);
+    EXPECT_THROW(platform->MoveReplacing(path, "D:\\moved.exe"), PlatformError);
+  }
+  ::alarm(0);
+  EXPECT_FALSE(Exists(dir / "d/copy.exe") || Exists(dir / "d/moved.exe"));
+}
+
+// What is hashed is what starts: a process that keeps renaming another
+// program over the placed copy's name never gets it started through
+// OpenProgram. (The good program ends with 0, the other with 1.)
+TEST_F(LinuxPlatformTest, AProgramStartsAsItWasReadWhateverBearsItsNameMeanwhile) {
+  const std::string folder = dir / "d";
+  std::filesystem::copy_file("/bin/true", folder + "/good");
+  std::filesystem::copy_file("/bin/false", folder + "/other");
+  std::filesystem::create_hard_link(folder + "/good", folder + "/update.exe");
+  const std::string good = FileSha256(*platform, folder + "/good");
+  const pid_t swapper = ::fork();
+  if (swapper == 0) {
+    ::alarm(60);
+    for (;;) {
+      for (const char* from : {"/other", "/good"}) {
+        ::unlink((folder + "/next").c_str());  // a rename between two names of one file keeps both
+        if (::link((folder + from).c_str(), (folder + "/next").c_str()) == 0) {
+          ::rename((folder + "/next").c_str(), (folder + "/update.exe").c_str());
+        }
+        ::usleep(100);
+      }
+    }
+  }
+  ASSERT_GT(swapper, 0);
+  int started = 0, refused = 0, wrong = 0;
+  while ((started < 20 || refused < 5) && started + refused < 5000) {
+    const auto file = platform->OpenProgram("D:\\update.exe");
+    const auto hash = platform->StartSha256();
+    char buffer[1 << 16];
+    for (std::size_t n; (n = file->Read(buffer, sizeof buffer)) > 0;) hash->Add(buffer, n);
+    if (hash->Finish() != good) {
+      ++refused;
+      continue;
+    }
+    file->Start(WindowState::Minimised);
+    int status = 0;
+    while (::wait(&status) == swapper) {
+    }
+    wrong += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+    ++started;
+  }
+  ::kill(swapper, SIGKILL);
+  ::waitpid(swapper, nullptr, 0);
+  EXPECT_GE(started, 20);
+  EXPECT_GE(refused, 5) << "the swapper never swapped";
+  EXPECT_EQ(wrong, 0) << "the other program was started";
+}
+
+// A record is replaced whole and never through a link: a reader sees the old
+// text or the new one, never a part, and no temporary file stays.
+TEST_F(LinuxPlatformTest, RecordsAreReplacedWholeAndNeverThroughALink) {
+  WriteFile(dir / "outside", "someone else's");
+  std::filesystem::create_symlink(dir / "outside", dir / "d/update.release");
+  const std::string shorter = "7\r\n", longer(64 * 1024, '8');
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string seen = ReadFile(dir / "d/update.release");
+      if (seen != shorter && seen != longer && seen != "someone else's") ++torn;
+    }
+  });
+  for (int i = 0; i < 100; ++i) platform->WriteRecord("D:\\update.release", i % 2 == 0 ? shorter : longer);
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(ReadFile(dir / "outside"), "someone else's");
+  EXPECT_EQ(ReadFile(dir / "d/update.release"), longer);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "d"), {}), 1);
 }
 
 }  // namespace

@@ -1,18 +1,16 @@
 // The Linux update.exe end to end: real folders, real processes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstring>
 #include <filesystem>
 
 #include "app/ExitCodes.h"
 #include "gate/Files.h"
 #include "platform/Platform.h"
-#include "platform/linux/InstanceLock.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/OwnVersion.h"
 #include "tests/support/Subprocess.h"
@@ -83,31 +81,48 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   EXPECT_EQ(none.output, "");
 }
 
-TEST(UpdateExeTest, ASecondInstanceEndsWithoutOutput) {
+// The lock is the folder's: a second run from the same folder ends at once,
+// whichever of its executables started it, and only a user who may write
+// the folder can take or hold it.
+TEST(UpdateExeTest, ASecondRunFromTheFolderEndsWithoutOutputAndOthersCannotHoldItsLock) {
   TempDir dir;
   const std::string exe = Install(dir / "app");
+  const std::string copy = dir / "app/update - Copy.exe";
+  std::filesystem::copy_file(exe, copy);
   WriteFile(dir / "app/Pellarion.exe", "app", 0755);
 
-  // Hold the lock a running updater at this path holds.
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string name = InstanceLockName(std::filesystem::canonical(exe).string());
-  std::memcpy(address.sun_path + 1, name.data(), name.size());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address),
-                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
-            0);
-  const auto second = RunProgram({exe});
-  EXPECT_EQ(second.exitCode, ExitCodeOf(Outcome::AnotherRun));
-  EXPECT_EQ(second.output, "");
-
-  // A copy installed in another folder is another instance.
+  // Held as a running updater holds it.
+  EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching + kNoShare);
+  const std::string lock = dir / "app/update.lock";
+  const int held = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0) << "the run left no lock file";
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  for (const std::string& second : {exe, copy}) {
+    const auto run = RunProgram({second});
+    EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::AnotherRun)) << second;
+    EXPECT_EQ(run.output, "") << second;
+  }
+  // A copy installed in another folder has a lock of its own.
   const std::string other = Install(dir / "other");
   WriteFile(dir / "other/pellarion.exe", "app", 0755);
   EXPECT_EQ(RunProgram({other}).output, kShown + kSearching + kNoShare);
+  ::close(held);
+  EXPECT_EQ(RunProgram({copy}).output, kShown + kSearching + kNoShare);
 
-  ::close(fd);
+  // Another user, who can reach the folder but not write it, can neither
+  // create the lock file nor lock the one there.
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run a program as nobody";
+  for (const std::string& folder : {dir.path(), dir / "app"}) ::chmod(folder.c_str(), 0755);
+  for (const bool present : {true, false}) {
+    if (!present) std::filesystem::remove(lock);
+    EXPECT_NE(RunProgram({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "flock", "--nonblock",
+                          lock, "true"}).exitCode, 0) << (present ? "locked by nobody" : "created by nobody");
+  }
   EXPECT_EQ(RunProgram({exe}).output, kShown + kSearching + kNoShare);
+  struct stat st {};
+  ASSERT_EQ(::lstat(lock.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <sys/socket.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/un.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -25,7 +25,6 @@
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/linux/CurlDownload.h"
-#include "platform/linux/InstanceLock.h"
 #include "platform/linux/OpenSslSignature.h"
 #include "platform/linux/PathMapping.h"
 #include "platform/linux/TerminalWindow.h"
@@ -41,14 +40,23 @@ namespace {
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error = errno) {
   const std::string message = what + " " + path + ": " + std::strerror(error);
   if (error == ENOENT || error == ENOTDIR) throw NotThereError(message);
+  // A program that runs cannot be written: in use, for a moment or a while.
+  if (error == ETXTBSY) throw FileInUseError(message);
   throw PlatformError(message);
 }
+
+// The single-instance lock beside the updater; see Platform::PreviousInstance.
+constexpr const char* kLockName = "/update.lock";
 
 // A file descriptor that closes itself.
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
   Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() {
@@ -60,9 +68,75 @@ class Fd {
   int fd_;
 };
 
-class FdInputFile : public InputFile {
+void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("cannot write", path);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// Opens `path` without waiting on what bears the name (O_NONBLOCK: a FIFO
+// without a writer would hold the run for ever) and keeps it only when it is
+// a regular file; reads and writes then wait as usual. `state` receives
+// what fstat says of it.
+Fd OpenRegular(const std::string& path, int flags, struct stat& state, mode_t mode = 0) {
+  Fd fd(::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+  if (fd.get() < 0) Fail("cannot open", path);
+  if (::fstat(fd.get(), &state) != 0) Fail("cannot read the state of", path);
+  if (S_ISDIR(state.st_mode)) Fail("cannot open", path, EISDIR);
+  if (!S_ISREG(state.st_mode)) throw PlatformError("not a regular file (a FIFO, socket or device): " + path);
+  const int status = ::fcntl(fd.get(), F_GETFL);
+  if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) Fail("cannot set the mode of", path);
+  return fd;
+}
+
+// Modes of the files the updater puts in place: a program (.exe or .bin)
+// may be run by anyone, nothing may be written by others or be set-id.
+mode_t ModeLimit(const std::string& path) {
+  const std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+  return EqualIgnoringCase(tail, ".exe") || EqualIgnoringCase(tail, ".bin") ? 0755 : 0644;
+}
+
+// The file put in place of `target` keeps what the replaced regular file
+// allowed (an application that could be started still can; one kept from
+// others stays so), within the limit.
+mode_t PlacedMode(const std::string& target) {
+  struct stat old;
+  const mode_t limit = ModeLimit(target);
+  return ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & limit : limit;
+}
+
+// A new file beside `target` under a temporary name of it, filled by
+// `fill(fd, name)`, given `mode`, put on the disk and renamed over `target`
+// (a link there is replaced, never followed). mkostemp creates it 0600 and
+// new (O_EXCL): nobody else can write it at any time. Nothing stays beside
+// `target` when it fails.
+template <typename Fill>
+void ReplaceThroughNewFile(const std::string& target, mode_t mode, Fill fill) {
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) Fail("cannot replace a folder", target, EISDIR);
+  std::string temp = target + kCopySuffix + "XXXXXX";
+  Fd out(::mkostemp(temp.data(), O_CLOEXEC));
+  if (out.get() < 0) Fail("cannot create", temp);
+  try {
+    fill(out.get(), temp);
+    if (::fchmod(out.get(), mode) != 0) Fail("cannot set permissions of", temp);
+    if (::fsync(out.get()) != 0) Fail("cannot flush", temp);
+    if (::rename(temp.c_str(), target.c_str()) != 0) Fail("cannot replace", target);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+}
+
+// Reading a file through its descriptor, for plain files and program files.
+template <typename Base>
+class FdReader : public Base {
  public:
-  FdInputFile(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  FdReader(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
   std::size_t Read(char* buffer, std::size_t size) override {
     for (;;) {
       const ssize_t n = ::read(fd_.get(), buffer, size);
@@ -87,9 +161,38 @@ class FdInputFile : public InputFile {
     return done;
   }
 
- private:
+ protected:
   Fd fd_;
   std::string path_;
+};
+
+// posix_spawn, no shell. The program gets a session of its own and no share
+// of our terminal or pipes, so it outlives the updater and never holds a
+// reader of our output open. `file` is what is executed, `shown` its argv[0].
+void Spawn(const std::string& file, const std::string& shown) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  for (int fd = 0; fd <= 2; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  char* argv[] = {const_cast<char*>(shown.c_str()), nullptr};
+  pid_t pid = 0;
+  const int error = ::posix_spawn(&pid, file.c_str(), &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) Fail("cannot start", shown, error);
+}
+
+// A program started from its open descriptor: /proc/self/fd/N names the
+// open file itself in the starting process, whatever its path names by then,
+// and the started program's /proc/self/exe is still the file's own path.
+class FdProgramFile : public FdReader<ProgramFile> {
+ public:
+  using FdReader::FdReader;
+  void Start(WindowState) override { Spawn("/proc/self/fd/" + std::to_string(fd_.get()), path_); }
 };
 
 // Writes a download: large pieces in order, with writeback started every few
@@ -109,14 +212,8 @@ class FdOutputFile : public OutputFile {
   }
 
   void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      const ssize_t n = ::write(fd_.get(), data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail("cannot write", path_);
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      at_ += n;
-    }
+    WriteAll(fd_.get(), data, size, path_);
+    at_ += static_cast<std::int64_t>(size);
     if (at_ - flushedTo_ >= kWritebackChunk) {
       ::sync_file_range(fd_.get(), flushedTo_, at_ - flushedTo_, SYNC_FILE_RANGE_WRITE);
       flushedTo_ = at_;
@@ -190,25 +287,31 @@ class LinuxPlatform : public Platform {
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
   }
 
-  // An abstract socket named after the executable's full path: the kernel
-  // releases the name when the process dies, however it dies.
+  // flock rather than a name in a namespace every user shares: only a user
+  // who may write the folder can create the lock file, and only one who can
+  // open it can lock it; the kernel releases the lock when the process dies,
+  // however it dies.
   bool PreviousInstance() override {
-    if (instanceSocket_ >= 0) return false;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) Fail("cannot create instance lock for", exePath_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string name = InstanceLockName(exePath_);
-    std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] = 0: abstract
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) {
-      instanceSocket_ = fd;  // held until the process ends
+    if (lock_.get() >= 0) return false;
+    const std::string lock = AppDir() + kLockName;
+    Fd fd(::open(lock.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st;
+    if (fd.get() < 0) {
+      // Another user's lock, which this user may not open: theirs to hold.
+      if (errno == EACCES && ::lstat(lock.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+      Fail("cannot open the instance lock", lock);
+    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) Fail("not a plain file:", lock, EINVAL);
+    // Whoever can open the file can lock it: it stays this user's alone.
+    if (st.st_uid == ::geteuid() && (st.st_mode & 0077) != 0 && ::fchmod(fd.get(), 0600) != 0) {
+      Fail("cannot set permissions of", lock);
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      lock_ = std::move(fd);  // held until the process ends
       return false;
     }
-    const int error = errno;
-    ::close(fd);
-    if (error == EADDRINUSE) return true;
-    Fail("cannot take instance lock for", exePath_, error);
+    if (errno == EWOULDBLOCK) return true;
+    Fail("cannot lock", lock);
   }
 
   [[noreturn]] void EndRun(int exitCode) override {
@@ -246,6 +349,21 @@ class LinuxPlatform : public Platform {
     throw PlatformError("no log-on name for this user");
   }
 
+  std::string RandomBytes(std::size_t count) override {
+    std::string bytes(count, '\0');
+    for (std::size_t done = 0; done < count;) {
+      const ssize_t n = ::getrandom(bytes.data() + done, count - done, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("no random bytes from the system", "");
+      done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+  }
+
+  std::string PolicyValue(const std::string& name) override {
+    throw NotThereError("no policy settings on this system: " + name);
+  }
+
   bool FileExists(const std::string& path) override {
     const MappedPath mapped = MapWindowsPath(path);
     if (!mapped.driveRoot.empty() && !IsDirectory(mapped.driveRoot)) {
@@ -255,40 +373,23 @@ class LinuxPlatform : public Platform {
     return ::stat(mapped.path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   }
 
-  // Copies into a temporary file beside the destination and renames it over
-  // the destination, so the destination is never half written.
+  // The source is read in whole into a new file of the updater's own, so
+  // nothing of its mode or owner comes along.
   void CopyFileTo(const std::string& from, const std::string& to) override {
     const std::string source = MapWindowsPath(from).path;
     const std::string target = MapWindowsPath(to).path;
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) Fail("cannot open", source);
-    if (S_ISDIR(st.st_mode)) Fail("cannot copy a folder", source, EISDIR);
-    if (IsDirectory(target)) Fail("cannot replace a folder", target, EISDIR);
-    std::string temp = target + kCopySuffix + "XXXXXX";
-    Fd out(::mkstemp(temp.data()));
-    if (out.get() < 0) Fail("cannot create", target);
-    try {
+    const Fd in = OpenRegular(source, O_RDONLY, st);
+    ReplaceThroughNewFile(target, ModeLimit(target), [&](int out, const std::string& temp) {
       char buffer[1 << 16];
       for (;;) {
         const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) Fail("cannot read", source);
         if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-          const ssize_t w = ::write(out.get(), buffer + done, static_cast<std::size_t>(n - done));
-          if (w < 0 && errno == EINTR) continue;
-          if (w < 0) Fail("cannot write", target);
-          done += w;
-        }
+        WriteAll(out, buffer, static_cast<std::size_t>(n), temp);
       }
-      if (::fchmod(out.get(), st.st_mode & 07777) != 0) Fail("cannot set permissions of", target);
-      if (::fsync(out.get()) != 0) Fail("cannot flush", target);
-      if (::rename(temp.c_str(), target.c_str()) != 0) Fail("cannot replace", target);
-    } catch (...) {
-      ::unlink(temp.c_str());
-      throw;
-    }
+    });
   }
 
   void RemoveFile(const std::string& path) override {
@@ -297,22 +398,32 @@ class LinuxPlatform : public Platform {
     if (::unlink(target.c_str()) != 0) Fail("cannot delete", target);
   }
 
-  // rename(2) replaces the target atomically, even a running executable.
-  // The new file takes the permission bits of the regular file it replaces,
-  // so an application that could be started still can after its update.
-  // Neither side is followed when it is a link: a link at `to` is replaced
-  // and lends no mode, a link at `from` is moved as it is.
+  // rename(2) replaces the target atomically, even a running executable,
+  // and follows no link on either side. The mode is set on the moved file
+  // through its own descriptor (never through a link), then that file is
+  // renamed.
   void MoveReplacing(const std::string& from, const std::string& to) override {
     const std::string source = MapWindowsPath(from).path;
     const std::string target = MapWindowsPath(to).path;
-    if (IsDirectory(source) || IsDirectory(target)) Fail("cannot replace with or onto a folder", target, EISDIR);
-    struct stat old;
-    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-        ::fchmodat(AT_FDCWD, source.c_str(), old.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0 &&
-        errno != EOPNOTSUPP) {
-      Fail("cannot set permissions of", source);
-    }
+    if (IsDirectory(target)) Fail("cannot replace a folder", target, EISDIR);
+    struct stat st;
+    const Fd moved = OpenRegular(source, O_RDONLY | O_NOFOLLOW, st);
+    if (st.st_uid != ::geteuid()) throw PlatformError("not a file of this user: " + source);
+    const mode_t mode = PlacedMode(target);
+    if ((st.st_mode & 07777) != mode && ::fchmod(moved.get(), mode) != 0) Fail("cannot set permissions of", source);
     if (::rename(source.c_str(), target.c_str()) != 0) Fail("cannot move " + source + " onto", target);
+  }
+
+  void WriteRecord(const std::string& path, const std::string& text) override {
+    const std::string target = MapWindowsPath(path).path;
+    ReplaceThroughNewFile(target, 0644, [&](int out, const std::string& temp) {
+      WriteAll(out, text.data(), text.size(), temp);
+    });
+    // The rename is on the disk only once the folder is.
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || ::fsync(dir.get()) != 0) Fail("cannot flush the folder of", target);
   }
 
   std::int64_t FileLength(const std::string& path) override {
@@ -330,12 +441,8 @@ class LinuxPlatform : public Platform {
   void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
     const std::string file = MapWindowsPath(path).path;
     for (bool movedAside = false;;) {
-      // O_NONBLOCK: a FIFO put in its place must not hold the run.
-      Fd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-      if (fd.get() < 0) Fail("cannot open for appending", file);
       struct stat st;
-      if (::fstat(fd.get(), &st) != 0) Fail("cannot read the state of", file);
-      if (!S_ISREG(st.st_mode)) Fail("not a plain file:", file, EINVAL);
+      const Fd fd = OpenRegular(file, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, st, 0644);
       if (st.st_nlink != 1) Fail("a file with other names (hard links):", file, EMLINK);
       // Never a file that others could write or that could be run.
       constexpr mode_t kUnwanted = S_ISUID | S_ISGID | S_ISVTX | S_IWGRP | S_IWOTH | S_IXUSR | S_IXGRP | S_IXOTH;
@@ -348,12 +455,7 @@ class LinuxPlatform : public Platform {
         movedAside = true;
         if (::rename(file.c_str(), (file + ".1").c_str()) == 0) continue;
       }
-      for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("cannot write", file);
-        done += static_cast<std::size_t>(n);
-      }
+      WriteAll(fd.get(), text.data(), text.size(), file);
       return;
     }
   }
@@ -376,10 +478,8 @@ class LinuxPlatform : public Platform {
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     const std::string mapped = MapWindowsPath(path).path;
-    if (IsDirectory(mapped)) Fail("cannot read a folder", mapped, EISDIR);
-    Fd fd(::open(mapped.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open", mapped);
-    return std::make_unique<FdInputFile>(std::move(fd), mapped);
+    struct stat st;
+    return std::make_unique<FdReader<InputFile>>(OpenRegular(mapped, O_RDONLY, st), mapped);
   }
 
   void DeleteFolder(const std::string& path) override {
@@ -399,19 +499,26 @@ class LinuxPlatform : public Platform {
 
   std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
     const std::string mapped = MapWindowsPath(path).path;
-    if (IsDirectory(mapped)) Fail("cannot write a folder", path, EISDIR);
-    // A link put in the place of a download's file is not followed.
-    Fd fd(::open(mapped.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (keepBytes > 0 ? 0 : O_TRUNC), 0644));
-    if (fd.get() < 0) Fail("cannot create", path);
+    if (IsDirectory(mapped)) Fail("cannot write a folder", mapped, EISDIR);
+    // A new file replaces what bore the name by deleting it (a link as the
+    // link), so nothing that was there is ever written; O_EXCL then makes
+    // sure the file written is the one just created.
+    if (keepBytes == 0 && ::unlink(mapped.c_str()) != 0 && errno != ENOENT) Fail("cannot replace", mapped);
+    struct stat st;
+    Fd fd = OpenRegular(mapped, O_WRONLY | O_NOFOLLOW | (keepBytes > 0 ? 0 : O_CREAT | O_EXCL), st, 0600);
+    if (st.st_uid != ::geteuid() || st.st_nlink != 1) {
+      throw PlatformError("not a file of this user alone (another's, or one with other names): " + mapped);
+    }
+    if ((st.st_mode & 07777 & ~0600) != 0 && ::fchmod(fd.get(), st.st_mode & 0600) != 0) {
+      Fail("cannot set permissions of", mapped);
+    }
     if (keepBytes > 0) {
-      struct stat st;
-      if (::fstat(fd.get(), &st) != 0) Fail("cannot read the length of", path);
-      if (st.st_size < keepBytes) Fail("fewer bytes than kept in", path, ENODATA);
+      if (st.st_size < keepBytes) Fail("fewer bytes than kept in", mapped, ENODATA);
       if (::ftruncate(fd.get(), keepBytes) != 0 || ::lseek(fd.get(), keepBytes, SEEK_SET) != keepBytes) {
-        Fail("cannot cut", path);
+        Fail("cannot cut", mapped);
       }
     }
-    return std::make_unique<FdOutputFile>(std::move(fd), path, keepBytes);
+    return std::make_unique<FdOutputFile>(std::move(fd), mapped, keepBytes);
   }
 
   VolumeSpace SpaceOf(const std::string& path) override {
@@ -437,26 +544,16 @@ class LinuxPlatform : public Platform {
     return {std::string(names.sysname) + " " + release, names.machine};
   }
 
-  // posix_spawn, no shell. The program gets a session of its own and no share
-  // of our terminal or pipes, so it outlives the updater and never holds a
-  // reader of our output open.
   void StartProgram(const std::string& path, WindowState) override {
     const std::string program = MapWindowsPath(path).path;
     if (::access(program.c_str(), X_OK) != 0) Fail("cannot start", program);
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    for (int fd = 0; fd <= 2; ++fd) {
-      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    }
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) Fail("cannot start", program, error);
+    Spawn(program, program);
+  }
+
+  std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override {
+    const std::string mapped = MapWindowsPath(path).path;
+    struct stat st;
+    return std::make_unique<FdProgramFile>(OpenRegular(mapped, O_RDONLY, st), mapped);
   }
 
   // The kernel names a process's executable by its real path; the wanted
@@ -540,7 +637,7 @@ class LinuxPlatform : public Platform {
 
  private:
   std::string exePath_;
-  int instanceSocket_ = -1;
+  Fd lock_;
   TerminalWindow window_;
 };
 

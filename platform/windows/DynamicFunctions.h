@@ -20,7 +20,7 @@
 #define BCRYPT_FUNCTIONS(V)                                                                   \
   V(BCryptOpenAlgorithmProvider) V(BCryptCloseAlgorithmProvider) V(BCryptImportKeyPair)       \
   V(BCryptDestroyKey) V(BCryptCreateHash) V(BCryptHashData) V(BCryptFinishHash)               \
-  V(BCryptDestroyHash) V(BCryptVerifySignature)
+  V(BCryptDestroyHash) V(BCryptVerifySignature) V(BCryptGenRandom)
 
 namespace pellarion {
 

@@ -60,6 +60,12 @@ struct KernelHandleTraits {
 };
 using ScopedHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 
+// An open registry key.
+struct RegistryKeyTraits : NullMeansNone {
+  static void Close(HKEY h) { RegCloseKey(h); }
+};
+using ScopedRegistryKey = ScopedResource<HKEY, RegistryKeyTraits>;
+
 // A pen, brush or font, deleted when its owner goes.
 struct GdiObjectTraits : NullMeansNone {
   static void Close(HGDIOBJ h) { DeleteObject(h); }

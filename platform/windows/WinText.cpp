@@ -34,10 +34,14 @@ std::string ErrorText(DWORD error) {
   return "error " + std::to_string(error) + (text.empty() ? "" : ": " + Utf8(text));
 }
 
-void FailWithLastError(const std::string& what, const std::string& path) {
+void FailWithLastError(const std::string& what, const std::string& path, bool deniedMeansInUse) {
   const DWORD error = GetLastError();
   const std::string message = what + " " + path + ": " + ErrorText(error);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw NotThereError(message);
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+      (error == ERROR_ACCESS_DENIED && deniedMeansInUse)) {
+    throw FileInUseError(message);
+  }
   throw PlatformError(message);
 }
 

@@ -3,14 +3,15 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <iterator>
 #include <vector>
 
 #include "platform/Digits.h"
-#include "platform/InstanceName.h"
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/windows/CngSignature.h"
+#include "platform/windows/DynamicFunctions.h"
 #include "platform/windows/Firewall.h"
 #include "platform/windows/PumpingWait.h"
 #include "platform/windows/ScopedWin.h"
@@ -97,6 +98,75 @@ bool DriveMissing(const std::wstring& path) {
   return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
 }
 
+// Attributes the run never wants on a file it replaces, deletes or puts in
+// place: Windows refuses to replace or delete a read-only file, and a share
+// marks its files read-only, hidden or system as it likes.
+constexpr DWORD kNotPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Clears those attributes of a file (never of a folder or a reparse point,
+// whose target SetFileAttributesW could reach); returns its attributes as
+// they were, INVALID_FILE_ATTRIBUTES when there is none.
+DWORD MakePlain(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotPlain) != 0 &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  return attributes;
+}
+
+// Refuses a handle that is not a plain file of its own: a reparse point (a
+// symbolic link, a junction) opened as itself, a folder, a file with other
+// names (hard links).
+BY_HANDLE_FILE_INFORMATION PlainFileInformation(HANDLE file, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) FailWithLastError("cannot read the state of", path);
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+      info.nNumberOfLinks != 1) {
+    throw PlatformError("not a plain file of its own (a link, a folder or a hard link): " + path);
+  }
+  return info;
+}
+
+void WriteAll(HANDLE file, const char* data, std::size_t size, const std::string& path) {
+  DWORD written = 0;
+  if (!WriteFile(file, data, static_cast<DWORD>(size), &written, /*lpOverlapped=*/nullptr) || written != size) {
+    FailWithLastError("cannot write", path);
+  }
+}
+
+// Opens a file to read, refusing at once what is not a file on a disk (a
+// pipe, a device; CreateFileW refuses a folder). `share`: what others may do
+// with the file meanwhile; never write.
+ScopedHandle OpenForReading(const std::string& path, DWORD share) {
+  ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, share, /*lpSecurityAttributes=*/nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr));
+  if (!file.valid()) FailWithLastError("cannot open", path);
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw PlatformError("not a regular file: " + path);
+  return file;
+}
+
+// The program starts in its own folder, where it expects its files.
+void StartProcess(const std::string& path, WindowState state) {
+  const std::wstring program = Wide(path);
+  std::wstring commandLine = L"\"" + program + L"\"";
+  const auto slash = program.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = state == WindowState::Minimised ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), /*lpProcessAttributes=*/nullptr,
+                      /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
+                      /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    FailWithLastError("cannot start", path);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
 // Writes a download in large pieces, in order.
 class HandleOutput : public OutputFile {
  public:
@@ -113,13 +183,7 @@ class HandleOutput : public OutputFile {
     }
   }
   // Pieces of a few MiB at most: one call writes each whole.
-  void Write(const char* data, std::size_t size) override {
-    DWORD written = 0;
-    if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, /*lpOverlapped=*/nullptr) ||
-        written != size) {
-      FailWithLastError("cannot write", path_);
-    }
-  }
+  void Write(const char* data, std::size_t size) override { WriteAll(file_.get(), data, size, path_); }
   void Flush() override {
     if (!FlushFileBuffers(file_.get())) FailWithLastError("cannot flush", path_);
   }
@@ -138,9 +202,11 @@ std::wstring FolderOf(const std::wstring& path) {
 using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
 using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
 
-class HandleInput : public InputFile {
+// A file read through its handle. One class for plain and program files
+// (OpenInput's callers see only an InputFile): one copy of the code.
+class HandleFile : public ProgramFile {
  public:
-  HandleInput(ScopedHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  HandleFile(ScopedHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
   std::size_t Read(char* buffer, std::size_t size) override {
     DWORD read = 0;
     const DWORD want = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
@@ -174,6 +240,12 @@ class HandleInput : public InputFile {
     }
     return done;
   }
+
+  // Held without write or delete sharing (OpenProgram), the file cannot be
+  // changed, renamed or replaced while it is read and while CreateProcessW
+  // opens it by its path (the loader's own open shares reading, so it is
+  // let in).
+  void Start(WindowState state) override { StartProcess(path_, state); }
 
  private:
   ScopedHandle file_;
@@ -225,24 +297,32 @@ class WindowsPlatform : public Platform {
     return Utf8(dot == std::wstring::npos ? name : name.substr(0, dot));
   }
 
-  // A named mutex per executable path: two copies installed in different
-  // folders are different instances. The path is folded to upper case, as
-  // Windows compares paths.
+  // A lock file beside the updater rather than a named mutex, which any
+  // user of the machine could create first: only a user who may write the
+  // folder can create the file, and while a run holds it (no sharing) no one
+  // else can open it. Windows deletes it when the process ends, however it
+  // ends. A reparse point in its place is opened as itself, so that it is
+  // the link that goes at the end, never a file it leads to.
   bool PreviousInstance() override {
     if (instance_.valid()) return false;
-    std::wstring key = exePath_;
-    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    // The Global\ namespace spans every session of the machine: one updater
-    // per folder, even when two Remote Desktop users start it at once.
-    const std::wstring name = Wide(InstanceName("Global\\OsmerinPellarionUpdater-", Utf8(key)));
-    ScopedHandle mutex(CreateMutexW(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name.c_str()));
-    // Another user's updater holds a mutex whose default DACL keeps us out:
-    // that is another instance too.
-    if (!mutex.valid() && GetLastError() == ERROR_ACCESS_DENIED) return true;
-    if (!mutex.valid()) FailWithLastError("cannot create the instance mutex", Utf8(name));
-    const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
-    instance_ = std::move(mutex);  // held until the process ends
-    return another;
+    const std::wstring lock = exePath_.substr(0, exePath_.find_last_of(L"\\/")) + L"\\update.lock";
+    ScopedHandle file(CreateFileW(lock.c_str(), GENERIC_READ | DELETE, /*dwShareMode=*/0,
+                                  /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*hTemplateFile=*/nullptr));
+    if (!file.valid()) {
+      // Held, or there and not this user's to open (another user's run, or
+      // one that is just ending): another run's.
+      const DWORD error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION ||
+          (error == ERROR_ACCESS_DENIED && GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        return true;
+      }
+      SetLastError(error);
+      FailWithLastError("cannot open the instance lock", Utf8(lock));
+    }
+    instance_ = std::move(file);  // held until the process ends
+    return false;
   }
 
   [[noreturn]] void EndRun(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
@@ -298,6 +378,40 @@ class WindowsPlatform : public Platform {
     return Utf8(name);
   }
 
+  std::string RandomBytes(std::size_t count) override {
+    std::string bytes(count, '\0');
+    const NTSTATUS status =
+        Bcrypt().BCryptGenRandom(/*hAlgorithm=*/nullptr, reinterpret_cast<unsigned char*>(bytes.data()),
+                                 static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status != 0) throw PlatformError("no random bytes from the system");
+    return bytes;
+  }
+
+  // The 64-bit view (KEY_WOW64_64KEY): a 32-bit updater on 64-bit Windows
+  // would otherwise read WOW6432Node, where administrators' policies are
+  // not. RegGetValueW ends a text with its zero, and refuses other types and
+  // values longer than the room given; RRF_NOEXPAND makes it refuse a
+  // REG_EXPAND_SZ too, which it would fill in from the environment of
+  // whoever started the updater.
+  std::string PolicyValue(const std::string& name) override {
+    ScopedRegistryKey key;
+    wchar_t data[1024];
+    DWORD type = 0, size = sizeof data;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Osmerin\\Pellarion Updater",
+                                   /*ulOptions=*/0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
+    if (status == ERROR_SUCCESS) {
+      status = RegGetValueW(key.get(), /*lpSubKey=*/nullptr, Wide(name).c_str(),
+                            RRF_RT_REG_SZ | RRF_RT_REG_DWORD | RRF_NOEXPAND, &type, data, &size);
+    }
+    if (status != ERROR_SUCCESS) {
+      SetLastError(static_cast<DWORD>(status));
+      FailWithLastError("cannot read the policy value", name);
+    }
+    DWORD number = 0;
+    std::memcpy(&number, data, sizeof number);
+    return type == REG_DWORD ? std::to_string(number) : Utf8(data);
+  }
+
   bool FileExists(const std::string& path) override {
     const std::wstring wide = Wide(path);
     if (DriveMissing(wide)) throw PlatformError("drive unavailable: " + path);
@@ -309,33 +423,34 @@ class WindowsPlatform : public Platform {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
-  // The copy is made beside the destination under a temporary name and moved
-  // in whole, so a copy cut off half way never stands as the destination.
+  // The bytes are copied by hand rather than by CopyFileW, which would carry
+  // the source's attributes (read-only, hidden, system) over to the copy.
   void CopyFileTo(const std::string& from, const std::string& to) override {
-    const std::wstring target = Wide(to);
-    std::wstring temp = target + Wide(kCopySuffix);
-    std::uint64_t seed = GetTickCount64() * 2654435761u + GetCurrentProcessId();
-    for (int i = 0; i < 6; ++i, seed /= 36) temp.push_back(L"0123456789abcdefghijklmnopqrstuvwxyz"[seed % 36]);
-    if (!CopyFileW(Wide(from).c_str(), temp.c_str(), /*bFailIfExists=*/TRUE)) {
-      FailWithLastError("cannot copy to " + to + " from", from);
-    }
-    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      const DWORD error = GetLastError();
-      DeleteFileW(temp.c_str());
-      SetLastError(error);
-      FailWithLastError("cannot replace", to);
-    }
+    ReplaceThroughNewFile(to, OpenInput(from).get(), "");
   }
 
   void RemoveFile(const std::string& path) override {
-    if (!DeleteFileW(Wide(path).c_str())) FailWithLastError("cannot delete", path);
+    const std::wstring file = Wide(path);
+    const DWORD attributes = MakePlain(file);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      throw PlatformError("cannot delete a folder as a file: " + path);
+    }
+    if (!DeleteFileW(file.c_str())) FailWithLastError("cannot delete", path, /*deniedMeansInUse=*/true);
   }
 
   // MoveFileExW replaces in one step. A running executable cannot be
   // replaced, but it can be renamed: then the old file is moved aside, the
-  // new one moved in, and on failure the old one moved back.
+  // new one moved in, and on failure the old one moved back. What another
+  // process holds open without delete sharing cannot be renamed either:
+  // that is FileInUseError, for the caller to try again.
   void MoveReplacing(const std::string& from, const std::string& to) override {
     const std::wstring source = Wide(from), target = Wide(to);
+    const DWORD attributes = MakePlain(source);
+    if (attributes == INVALID_FILE_ATTRIBUTES) FailWithLastError("cannot move", from);
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      throw PlatformError("not a plain file: " + from);
+    }
+    MakePlain(target);
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (MoveFileExW(source.c_str(), target.c_str(), kFlags)) return;
     const DWORD error = GetLastError();
@@ -344,17 +459,24 @@ class WindowsPlatform : public Platform {
       FailWithLastError("cannot move " + from + " onto", to);
     }
     const std::wstring aside = target + Wide(kAsideSuffix);
-    DeleteFileW(aside.c_str());  // left by an earlier swap; harmless when absent
+    // Left by an earlier swap (made writable, as it may be read-only);
+    // harmless when absent.
+    MakePlain(aside);
+    DeleteFileW(aside.c_str());
     if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      FailWithLastError("cannot move aside", to);
+      FailWithLastError("cannot move aside", to, /*deniedMeansInUse=*/true);
     }
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
       const DWORD moveError = GetLastError();
       MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
       SetLastError(moveError);
-      FailWithLastError("cannot move " + from + " onto", to);
+      FailWithLastError("cannot move " + from + " onto", to, /*deniedMeansInUse=*/true);
     }
     DeleteFileW(aside.c_str());  // fails while the old image still runs
+  }
+
+  void WriteRecord(const std::string& path, const std::string& text) override {
+    ReplaceThroughNewFile(path, /*source=*/nullptr, text);
   }
 
   std::int64_t FileLength(const std::string& path) override {
@@ -372,7 +494,6 @@ class WindowsPlatform : public Platform {
   // refused, never followed; so is a file with other names (hard links).
   void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
     const std::wstring file = Wide(path);
-    constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
     for (bool movedAside = false;;) {
       ScopedHandle handle(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -380,11 +501,7 @@ class WindowsPlatform : public Platform {
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                       /*hTemplateFile=*/nullptr));
       if (!handle.valid()) FailWithLastError("cannot open for appending", path);
-      BY_HANDLE_FILE_INFORMATION info{};
-      if (!GetFileInformationByHandle(handle.get(), &info)) FailWithLastError("cannot read the state of", path);
-      if ((info.dwFileAttributes & kNotPlain) != 0 || info.nNumberOfLinks != 1) {
-        throw PlatformError("not a plain file of its own (a link, a folder or a hard link): " + path);
-      }
+      const BY_HANDLE_FILE_INFORMATION info = PlainFileInformation(handle.get(), path);
       const std::int64_t size = (static_cast<std::int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
       if (moveAsideAt >= 0 && size >= moveAsideAt && !movedAside) {
         // MoveFileExW follows no link on either side (the open handle lets
@@ -393,12 +510,7 @@ class WindowsPlatform : public Platform {
         movedAside = true;
         if (MoveFileExW(file.c_str(), (file + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) continue;
       }
-      DWORD written = 0;
-      if (!WriteFile(handle.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                     /*lpOverlapped=*/nullptr) ||
-          written != text.size()) {
-        FailWithLastError("cannot write", path);
-      }
+      WriteAll(handle.get(), text.data(), text.size(), path);
       return;
     }
   }
@@ -418,12 +530,7 @@ class WindowsPlatform : public Platform {
   }
 
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
-    ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr));
-    if (!file.valid()) FailWithLastError("cannot open", path);
-    return std::make_unique<HandleInput>(std::move(file), path);
+    return std::make_unique<HandleFile>(OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_DELETE), path);
   }
 
   void DeleteFolder(const std::string& path) override {
@@ -447,16 +554,29 @@ class WindowsPlatform : public Platform {
     return VerifyDigestSignature(sha256Digest, derSignature, spkiDer);
   }
 
+  // A new file replaces what bore the name by deleting it (a reparse point
+  // as itself), so nothing that was there is ever written; CREATE_NEW then
+  // makes sure the file written is the one just created. A kept file is
+  // opened as itself and refused when it is a reparse point.
   std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
-    ScopedHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
-                                  keepBytes > 0 ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  /*hTemplateFile=*/nullptr));
+    const std::wstring name = Wide(path);
+    if (keepBytes == 0) {
+      MakePlain(name);
+      if (!DeleteFileW(name.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        FailWithLastError("cannot replace", path, /*deniedMeansInUse=*/true);
+      }
+    }
+    ScopedHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
+                                  keepBytes > 0 ? OPEN_EXISTING : CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr));
     if (!file.valid()) FailWithLastError("cannot create", path);
+    const BY_HANDLE_FILE_INFORMATION info = PlainFileInformation(file.get(), path);
     if (keepBytes > 0) {
-      LARGE_INTEGER size{}, at{};
+      LARGE_INTEGER at{};
       at.QuadPart = keepBytes;
-      if (!GetFileSizeEx(file.get(), &size)) FailWithLastError("cannot read the length of", path);
-      if (size.QuadPart < keepBytes) throw PlatformError("fewer bytes than kept in " + path);
+      if ((static_cast<std::int64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow) < keepBytes) {
+        throw PlatformError("fewer bytes than kept in " + path);
+      }
       if (!SetFilePointerEx(file.get(), at, /*lpNewFilePointer=*/nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
         FailWithLastError("cannot cut", path);
       }
@@ -515,25 +635,10 @@ class WindowsPlatform : public Platform {
     return description;
   }
 
-  // The program starts in its own folder, where it expects its files.
-  void StartProgram(const std::string& path, WindowState state) override {
-    const std::wstring program = Wide(path);
-    std::wstring commandLine = L"\"" + program + L"\"";
-    const auto slash = program.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"" : program.substr(0, slash);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = state == WindowState::Minimised ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), /*lpProcessAttributes=*/nullptr,
-                        /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
-                        /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-      FailWithLastError("cannot start", path);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  void StartProgram(const std::string& path, WindowState state) override { StartProcess(path, state); }
+
+  std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override {
+    return std::make_unique<HandleFile>(OpenForReading(path, FILE_SHARE_READ), path);
   }
 
   // Toolhelp lists every process with its image name; under Wine it is also
@@ -628,6 +733,43 @@ class WindowsPlatform : public Platform {
   void WaitForWindowClose() override { window_.RunUntilClosed(); }
 
  private:
+  // A new file beside `to` under a temporary name of it (kCopySuffix and six
+  // random letters or digits), created new and shared with no one, filled
+  // with the bytes of `source` or else with `text`, put on the disk and
+  // moved over `to` (a read-only `to` made writable first; a reparse point
+  // there is replaced, never followed). The file has plain attributes and
+  // the access the folder passes on. Nothing stays beside `to` when it fails.
+  void ReplaceThroughNewFile(const std::string& to, InputFile* source, const std::string& text) {
+    const std::wstring target = Wide(to);
+    std::wstring temp = target + Wide(kCopySuffix);
+    for (const char byte : RandomBytes(6)) {
+      temp.push_back(L"0123456789abcdefghijklmnopqrstuvwxyz"[static_cast<unsigned char>(byte) % 36]);
+    }
+    ScopedHandle out(CreateFileW(temp.c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+    if (!out.valid()) FailWithLastError("cannot create a file beside", to);
+    try {
+      if (source != nullptr) {
+        std::string buffer(1 << 16, '\0');
+        while (const std::size_t read = source->Read(buffer.data(), buffer.size())) {
+          WriteAll(out.get(), buffer.data(), read, to);
+        }
+      } else {
+        WriteAll(out.get(), text.data(), text.size(), to);
+      }
+      if (!FlushFileBuffers(out.get())) FailWithLastError("cannot flush a file beside", to);
+      out = ScopedHandle();
+      MakePlain(target);
+      if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        FailWithLastError("cannot replace", to, /*deniedMeansInUse=*/true);
+      }
+    } catch (...) {
+      out = ScopedHandle();
+      DeleteFileW(temp.c_str());
+      throw;
+    }
+  }
+
   ScopedCom com_;
   std::wstring exePath_;
   ScopedHandle instance_;

@@ -13,7 +13,8 @@ namespace pellarion::testing {
 
 namespace {
 
-class StringInput : public InputFile {
+template <typename Base = InputFile>
+class StringInput : public Base {
  public:
   explicit StringInput(std::string text) : text_(std::move(text)) {}
   std::size_t Read(char* buffer, std::size_t size) override {
@@ -33,6 +34,19 @@ class StringInput : public InputFile {
  private:
   std::string text_;
   std::size_t pos_ = 0;
+};
+
+class FakeProgram : public StringInput<ProgramFile> {
+ public:
+  FakeProgram(std::string bytes, std::vector<std::string>& log, std::string path)
+      : StringInput(std::move(bytes)), log_(log), path_(std::move(path)) {}
+  void Start(WindowState state) override {
+    log_.push_back("start " + path_ + " " + std::to_string(static_cast<int>(state)));
+  }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string path_;
 };
 
 std::string Line(const char* what, const StatusLine& line) {
@@ -134,6 +148,23 @@ void FakePlatform::MoveReplacing(const std::string& from, const std::string& to)
   log.push_back("replace " + from + " -> " + to);
 }
 
+void FakePlatform::WriteRecord(const std::string& path, const std::string& text) {
+  CheckDrive(path);
+  Put(path, FakeFile{text, ""});
+}
+
+std::string FakePlatform::RandomBytes(std::size_t count) {
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(nextRandom_++);
+  return bytes;
+}
+
+std::string FakePlatform::PolicyValue(const std::string& name) {
+  const auto it = policies.find(name);
+  if (it == policies.end()) throw NotThereError("no policy " + name);
+  return it->second;
+}
+
 std::int64_t FakePlatform::FileLength(const std::string& path) {
   return static_cast<std::int64_t>(Existing(path).Bytes().size());
 }
@@ -168,7 +199,7 @@ std::vector<std::string> FakePlatform::ListFiles(const std::string& folder) {
 }
 
 std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
-  return std::make_unique<StringInput>(Existing(path).Bytes());
+  return std::make_unique<StringInput<>>(Existing(path).Bytes());
 }
 
 void FakePlatform::DeleteFolder(const std::string& path) {
@@ -266,6 +297,10 @@ void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) 
 void FakePlatform::StartProgram(const std::string& path, WindowState state) {
   log.push_back("start " + path + " " + std::to_string(static_cast<int>(state)));
   Existing(path);
+}
+
+std::unique_ptr<ProgramFile> FakePlatform::OpenProgram(const std::string& path) {
+  return std::make_unique<FakeProgram>(Existing(path).Bytes(), log, path);
 }
 
 std::vector<ProcessEntry> FakePlatform::ProcessQuery(const std::string& executablePath) {

@@ -36,6 +36,8 @@ class FakePlatform : public Platform {
   std::string userName = "amina";
   std::set<char> unavailableDrives;  // upper-case letters
   bool firewallAvailable = true;
+  // The machine's policy settings (PolicyValue): name -> value.
+  std::map<std::string, std::string> policies;
   // What the "server" offers: URL -> file, sent whole with its length. A URL
   // it does not know is answered 404; `partialBodies` send part of a body,
   // then the connection breaks. A `transport`, when set, answers every
@@ -86,11 +88,17 @@ class FakePlatform : public Platform {
   std::int64_t MonotonicMs() override { return monotonicMs; }
   std::int64_t UtcSeconds() override { return utcSeconds; }
   std::string UserName() override { return userName; }
+  // 0, 1, 2... from one call to the next, wrapping at 256: the same in
+  // every test run.
+  std::string RandomBytes(std::size_t count) override;
+  std::string PolicyValue(const std::string& name) override;
   std::string LocalTime() override { return "2026-12-08T10:35:13+02:00"; }
   bool FileExists(const std::string& path) override;
   void CopyFileTo(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
   void MoveReplacing(const std::string& from, const std::string& to) override;
+  // Like appends, records leave no entry in `log`.
+  void WriteRecord(const std::string& path, const std::string& text) override;
   std::int64_t FileLength(const std::string& path) override;
   // Appends leave no entry in `log`: what was written is in the file.
   void AppendToFile(const std::string& path, const std::string& text) override;
@@ -117,6 +125,9 @@ class FakePlatform : public Platform {
   void Transfer(const TransferRequest& request, TransferSink& sink) override;
   SystemDescription DescribeSystem() override { return system; }
   void StartProgram(const std::string& path, WindowState state) override;
+  // Reads the file's bytes as they were when it was opened; its Start logs
+  // "start P N" as StartProgram does.
+  std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override;
   std::vector<ProcessEntry> ProcessQuery(const std::string& executablePath) override;
   void RequestClose(std::int64_t id) override;
   void TerminateProcessById(std::int64_t id) override;
@@ -144,6 +155,7 @@ class FakePlatform : public Platform {
   std::map<std::string, FakeFile> files_;
   std::map<std::string, std::string> paths_;  // the name each file was last written under
   std::set<std::string> folders_;
+  unsigned char nextRandom_ = 0;
 };
 
 }  // namespace pellarion::testing

@@ -10,7 +10,8 @@
 namespace pellarion::testing {
 
 enum class Op {
-  FileExists, CopyFile, RemoveFile, MoveReplacing, AppendToLog, OpenInput, Firewall, PreviousInstance, Pump
+  FileExists, CopyFile, RemoveFile, MoveReplacing, WriteRecord, AppendToLog, OpenInput, OpenProgram, Firewall,
+  PreviousInstance, Pump
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -20,6 +21,11 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   // Operation `op` fails whenever one of its paths contains `pathPart`
   // (without regard to case); an empty `pathPart` makes every call fail.
   void Fail(Op op, std::string pathPart = "") { faults_.push_back({op, std::move(pathPart)}); }
+  // The same, with FileInUseError, for the first `times` such calls only (as
+  // a scanner holds a new file for a moment), or for all when `times` < 0.
+  void FailInUse(Op op, std::string pathPart = "", int times = -1) {
+    faults_.push_back({op, std::move(pathPart), true, times});
+  }
 
   bool PreviousInstance() override {
     Check(Op::PreviousInstance, "");
@@ -41,6 +47,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
     Check(Op::MoveReplacing, from + "|" + to);
     target_.MoveReplacing(from, to);
   }
+  void WriteRecord(const std::string& path, const std::string& text) override {
+    Check(Op::WriteRecord, path);
+    target_.WriteRecord(path, text);
+  }
   void AppendToLog(const std::string& path, const std::string& text, std::int64_t moveAsideAt) override {
     Check(Op::AppendToLog, path);
     target_.AppendToLog(path, text, moveAsideAt);
@@ -48,6 +58,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
     Check(Op::OpenInput, path);
     return target_.OpenInput(path);
+  }
+  std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override {
+    Check(Op::OpenProgram, path);
+    return target_.OpenProgram(path);
   }
   void FirewallAddApplication(FirewallProfile profile, const FirewallRule& rule) override {
     Check(Op::Firewall, profile == FirewallProfile::Current ? "current" : "standard");
@@ -62,6 +76,8 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   struct Fault {
     Op op;
     std::string pathPart;
+    bool inUse = false;
+    int times = -1;  // calls left to fail; < 0: every call
   };
 
   static std::string Upper(std::string s) {
@@ -71,11 +87,12 @@ class FaultInjectingPlatform : public ForwardingPlatform {
     return s;
   }
 
-  void Check(Op op, const std::string& paths) const {
-    for (const Fault& f : faults_) {
-      if (f.op == op && Upper(paths).find(Upper(f.pathPart)) != std::string::npos) {
-        throw PlatformError("injected failure");
-      }
+  void Check(Op op, const std::string& paths) {
+    for (Fault& f : faults_) {
+      if (f.op != op || f.times == 0 || Upper(paths).find(Upper(f.pathPart)) == std::string::npos) continue;
+      if (f.times > 0) --f.times;
+      if (f.inUse) throw FileInUseError("injected failure: in use");
+      throw PlatformError("injected failure");
     }
   }
 

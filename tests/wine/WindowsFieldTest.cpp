@@ -1,5 +1,5 @@
 // What the Windows program must keep in the field: the cache deletion that
-// never follows a junction, the machine-wide instance mutex, the C runtime's
+// never follows a junction, the folder's instance lock, the C runtime's
 // reading of numbers and the messages of the library's exceptions.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -78,12 +78,16 @@ TEST_F(WindowsFieldTest, DeleteFolderRemovesTheCacheButNotWhatAJunctionPointsAt)
   EXPECT_TRUE(Exists(dir + L"\\a-file"));
 }
 
-// Two updaters from one path: the second sees the first, and the mutex is
-// machine-wide, so it must be creatable by a plain user.
-TEST_F(WindowsFieldTest, SecondInstanceFromTheSamePathSeesTheFirst) {
-  const auto second = CreateSystemPlatform();
+// Two updaters from one folder: the second sees the first until it ends,
+// and the lock file goes with its holder.
+TEST_F(WindowsFieldTest, SecondInstanceFromTheSameFolderSeesTheFirst) {
+  auto second = CreateSystemPlatform();
   EXPECT_FALSE(platform->PreviousInstance());
+  EXPECT_FALSE(platform->PreviousInstance());  // still this run's
   EXPECT_TRUE(second->PreviousInstance());
+  platform.reset();
+  EXPECT_FALSE(Exists(dir.substr(0, dir.find_last_of(L'\\')) + L"\\update.lock"));
+  EXPECT_FALSE(second->PreviousInstance());
 }
 
 // The C runtime of the Windows program reads the extremes as glibc does.

@@ -145,12 +145,12 @@ TEST_F(WindowsPlatformTest, TheLogTouchesNoFileOutsideItsFolder) {
   EXPECT_EQ(ReadAll(outside), "someone else's");
 }
 
-PROCESS_INFORMATION Start(const std::string& path) {
+PROCESS_INFORMATION Start(const std::string& path, std::string commandLine = "") {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  EXPECT_TRUE(CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process))
+  EXPECT_TRUE(CreateProcessA(path.c_str(), commandLine.empty() ? nullptr : commandLine.data(), nullptr, nullptr,
+                             FALSE, 0, nullptr, nullptr, &startup, &process))
       << path;
   CloseHandle(process.hThread);
   return process;
@@ -189,6 +189,159 @@ TEST_F(WindowsPlatformTest, StartProgramRunsInTheProgramsFolder) {
   ASSERT_EQ(running.size(), 1u);
   platform->TerminateProcessById(running[0].id);
   EXPECT_TRUE(platform->WaitForProcessesToEnd({running[0].id}, 5000));
+}
+
+constexpr DWORD kNotPlain = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+DWORD NotPlain(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()) & kNotPlain; }
+
+// Read-only, hidden and system on the share's file never reach the copy,
+// and on the files the run replaces or deletes they stop nothing.
+TEST_F(WindowsPlatformTest, TheSharesAttributesNeverComeAlongAndStopNothing) {
+  for (const DWORD marked : {DWORD{FILE_ATTRIBUTE_READONLY}, DWORD{FILE_ATTRIBUTE_HIDDEN}, kNotPlain}) {
+    SCOPED_TRACE("attributes " + std::to_string(marked));
+    const std::string share = dir + "\\share.exe", staged = dir + "\\NewVersion.exe",
+                      installed = dir + "\\Pellarion.exe", record = dir + "\\update.release";
+    for (const std::string& file : {share, staged, installed, record}) {
+      Write(file, "old");
+      SetFileAttributesW(Wide(file).c_str(), marked);
+    }
+    platform->CopyFileTo(share, staged);
+    EXPECT_EQ(NotPlain(staged), 0u);
+    platform->MoveReplacing(staged, installed);
+    EXPECT_EQ(NotPlain(installed), 0u);
+    platform->WriteRecord(record, "7\r\n");
+    EXPECT_EQ(NotPlain(record), 0u);
+    platform->OpenOutput(staged, 0)->Write("refused", 7);
+    SetFileAttributesW(Wide(staged).c_str(), marked);
+    platform->RemoveFile(staged);  // a refused package
+    for (const std::string& file : {share, installed, record}) platform->RemoveFile(file);
+    EXPECT_TRUE(fs::is_empty(dir)) << "a file stayed";
+  }
+}
+
+// A running application is replaced by moving it aside, also past a
+// read-only .old that an earlier swap left.
+TEST_F(WindowsPlatformTest, ARunningProgramIsReplacedPastAReadOnlyOldOne) {
+  const std::string installed = dir + "\\Pellarion.exe", aside = installed + ".old";
+  fs::copy_file(bin + "\\windows_sleeper.exe", installed);
+  const HANDLE running = Start(installed).hProcess;
+  Write(aside, "left by an earlier swap");
+  SetFileAttributesW(Wide(aside).c_str(), FILE_ATTRIBUTE_READONLY);
+  Write(dir + "\\NewVersion.exe", "new application");
+  platform->MoveReplacing(dir + "\\NewVersion.exe", installed);
+  EXPECT_EQ(ReadAll(installed), "new application");
+  EXPECT_EQ(ReadAll(aside), ReadAll(bin + "\\windows_sleeper.exe"));  // still running, not yet deleted
+  TerminateProcess(running, 0);
+  WaitForSingleObject(running, 5000);
+  CloseHandle(running);
+}
+
+// A file another process holds open (windows_holder, as a scanner does) is
+// "in use", a failure of its own kind that changes nothing; once the file is
+// let go the same move succeeds.
+TEST_F(WindowsPlatformTest, AFileHeldOpenByAnotherProcessIsInUseUntilLetGo) {
+  const std::string installed = dir + "\\Pellarion.exe", staged = dir + "\\NewVersion.exe";
+  Write(installed, "old application");
+  Write(staged, "new application");
+  const HANDLE holder = Start(bin + "\\windows_holder.exe", "windows_holder " + installed + " 3000").hProcess;
+  const auto held = [&] {  // once an open for deleting meets the holder's sharing
+    const HANDLE probe = CreateFileW(Wide(installed).c_str(), DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    return probe == INVALID_HANDLE_VALUE;
+  };
+  for (int i = 0; i < 100 && !held(); ++i) Sleep(50);
+  ASSERT_TRUE(held());
+  EXPECT_THROW(platform->MoveReplacing(staged, installed), FileInUseError);
+  EXPECT_THROW(platform->RemoveFile(installed), FileInUseError);
+  EXPECT_EQ(ReadAll(installed), "old application");
+  EXPECT_FALSE(fs::exists(installed + ".old"));
+  EXPECT_THROW(platform->MoveReplacing(dir + "\\missing.exe", installed), NotThereError);
+  ASSERT_EQ(WaitForSingleObject(holder, 20000), WAIT_OBJECT_0);
+  CloseHandle(holder);
+  platform->MoveReplacing(staged, installed);
+  EXPECT_EQ(ReadAll(installed), "new application");
+}
+
+// Swaps the files named `placed` and `spare` by three renames, again and
+// again, until `done`.
+struct Swapper {
+  std::wstring placed, spare, between;
+  std::atomic<bool> done{false};
+
+  static DWORD WINAPI Run(void* self) {
+    auto& s = *static_cast<Swapper*>(self);
+    while (!s.done) {
+      if (MoveFileExW(s.placed.c_str(), s.between.c_str(), 0)) {
+        MoveFileExW(s.spare.c_str(), s.placed.c_str(), 0);
+        MoveFileExW(s.between.c_str(), s.spare.c_str(), 0);
+      }
+    }
+    return 0;
+  }
+};
+
+// What is hashed is what starts: the placed copy is held from its hashing
+// to its start, so a thread that keeps swapping another program under its
+// name never gets that one started (it would leave other-ran.txt), nor the
+// held file renamed away.
+TEST_F(WindowsPlatformTest, AProgramStartsAsItWasReadWhateverBearsItsNameMeanwhile) {
+  const std::string placed = dir + "\\update.exe", spare = dir + "\\spare.exe";
+  fs::copy_file(bin + "\\fixture-1.0.0.1.exe", placed);
+  fs::copy_file(bin + "\\windows_holder.exe", spare);
+  const std::string good = FileSha256(*platform, placed);
+  Swapper swapper{Wide(placed), Wide(spare), Wide(dir + "\\between.exe")};
+  const HANDLE thread = CreateThread(nullptr, 0, &Swapper::Run, &swapper, 0, nullptr);
+  int started = 0, refused = 0, lost = 0;
+  for (const ULONGLONG end = GetTickCount64() + 30000; GetTickCount64() < end && (started < 20 || refused < 5);
+       Sleep(1)) {  // the swapper's turn
+    std::unique_ptr<ProgramFile> file;
+    try {
+      file = platform->OpenProgram(placed);
+    } catch (const PlatformError&) {
+      continue;  // between two renames
+    }
+    const std::unique_ptr<Sha256> hash = platform->StartSha256();
+    char buffer[1 << 16];
+    for (std::size_t n; (n = file->Read(buffer, sizeof buffer)) > 0;) hash->Add(buffer, n);
+    if (hash->Finish() != good) {
+      ++refused;
+    } else if (started < 20) {
+      Sleep(5);  // as the run compares and logs in between
+      try {
+        file->Start(WindowState::Minimised);
+        ++started;
+      } catch (const PlatformError&) {
+        ++lost;
+      }
+    }
+  }
+  swapper.done = true;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_GE(started, 20);
+  EXPECT_GE(refused, 5) << "the swapper never swapped";
+  EXPECT_EQ(lost, 0) << "the held file was renamed away";
+  Sleep(2000);  // for a wrongly started program to leave its mark
+  EXPECT_FALSE(fs::exists(dir + "\\other-ran.txt")) << "the other program was started";
+}
+
+// Values test_windows_platform.sh wrote with "reg add" in the 64-bit
+// registry: Server (REG_SZ), Hours (REG_DWORD 30), Expanded (REG_EXPAND_SZ).
+TEST_F(WindowsPlatformTest, PolicyValuesAndRandomBytesComeFromTheSystem) {
+  EXPECT_EQ(platform->PolicyValue("Server"), "https://updates.example/Pellarion");
+  EXPECT_EQ(platform->PolicyValue("Hours"), "30");
+  EXPECT_THROW(platform->PolicyValue("Missing"), NotThereError);
+  try {
+    platform->PolicyValue("Expanded");
+    ADD_FAILURE() << "a REG_EXPAND_SZ was read";
+  } catch (const NotThereError&) {
+    ADD_FAILURE() << "a value of another type called missing";
+  } catch (const PlatformError&) {
+  }
+  EXPECT_NE(platform->RandomBytes(32), platform->RandomBytes(32));
 }
 
 }  // namespace

@@ -5,7 +5,8 @@ WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
 source "$(dirname "$0")/wine_common.sh"
 bin="$(c_drive)/platform-tests"
 rm -rf "$bin" && mkdir -p "$bin"
-cp "$WINDOWS_BIN"/{windows_platform_tests,update,windows_sleeper,fixture-1.0.0.1,fixture-3.1.0.12}.exe "$bin/"
+cp "$WINDOWS_BIN"/{windows_platform_tests,update,windows_sleeper,windows_holder,fixture-1.0.0.1,fixture-3.1.0.12}.exe \
+  "$bin/"
 
 # A cache folder with a link out of it: Wine cannot make a junction, but it
 # reports a Unix symbolic link to a folder as one.
@@ -13,6 +14,12 @@ mkdir -p "$bin/linked/cache/sub" "$bin/linked/outside"
 echo "not the cache's" >"$bin/linked/outside/keep.txt"
 ln -s "$bin/linked/outside" "$bin/linked/cache/sub/link"
 export PELLARION_TEST_LINKED_CACHE='C:\platform-tests\linked\cache'
+
+# Policy values as administrators set them, in the 64-bit registry.
+policies='HKLM\SOFTWARE\Policies\Osmerin\Pellarion Updater'
+"$WINE" reg add "$policies" /v Server /t REG_SZ /d 'https://updates.example/Pellarion' /f >/dev/null
+"$WINE" reg add "$policies" /v Hours /t REG_DWORD /d 30 /f >/dev/null
+"$WINE" reg add "$policies" /v Expanded /t REG_EXPAND_SZ /d '%SystemRoot%' /f >/dev/null
 
 # A publisher key and signatures made the way a publisher makes them.
 openssl ecparam -name prime256v1 -genkey -noout -out "$WINE_WORK/publisher.pem"
