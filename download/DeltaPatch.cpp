@@ -43,8 +43,8 @@ constexpr std::int64_t kDecoderBytes = 4 << 20;
 
 // Memory for the base, the delta, the result and the decoder, counted
 // against a budget, so that a delta can never make the updater take more
-// than its package needs. Each
-// block carries its size in front of it, as zstd frees without saying.
+// than its package needs. Each block carries its size in front of it, as
+// zstd frees without saying.
 class Budget {
  public:
   explicit Budget(std::int64_t bytes) : left_(bytes) {}

@@ -32,10 +32,9 @@ struct StageRequest {
 // against the previous manifest, and the delta bases, writes the tree beside
 // `out` (with a key, the signed release description in update.txt, and each
 // delta beside its package), verifies it there as the updater will meet it,
-// and only then moves it into place. Prints what it
-// found and did. Fails (PublishError) when anything is refused or found
-// wrong, before `out` is touched, or when the tree cannot be written or
-// moved.
+// and only then moves it into place. Prints what it found and did. Fails
+// (PublishError) when anything is refused or found wrong, before `out` is
+// touched, or when the tree cannot be written or moved.
 void Stage(Platform& platform, const StageRequest& request, std::ostream& out);
 
 }  // namespace pellarion::publish
