@@ -251,20 +251,6 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesTheSignedDeltaFromItsInstalledFileEls
   changed[changed.size() / 2] ^= 1;
   anotherBuild[anotherBuild.size() / 2] ^= 1;
   const std::string ofAnotherBuild = DeltaOf(installed.Bytes(), anotherBuild), notAPatch = "<html>signed</html>";
-  // The fake's server, except that the transfer of `cut` breaks halfway each
-  // time, once the server named its version: what came is kept to resume.
-  const auto breaking = [this](const std::string& cut) {
-    return [this, cut](const TransferRequest& request, TransferSink& sink) {
-      const auto file = fake.server.find(request.url);
-      if (file == fake.server.end()) return sink.Head(testing::Answer(404));
-      const std::string bytes = file->second.Bytes();
-      ResponseHead head = testing::Answer(200, std::to_string(bytes.size()));
-      head.etag = "\"v1\"";
-      sink.Head(head);
-      sink.Body(bytes.data(), request.url == cut ? bytes.size() / 2 : bytes.size());
-      if (request.url == cut) throw PlatformError("connection closed early");
-    };
-  };
   const struct Case {
     const char* name;
     testing::FakeFile installed;
@@ -299,8 +285,7 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesTheSignedDeltaFromItsInstalledFileEls
     serve(fake.File(kDir + "update.exe"), {c.listed}, {});
     const std::string deltaUrl = "http://u/update/" + DeltaFileName("Pellarion.bin", c.listed.baseSha256);
     if (c.served) fake.server[deltaUrl] = {*c.served, ""};
-    fake.transport = nullptr;
-    if (c.cut) fake.transport = breaking(deltaUrl);
+    fake.cutHalfway = {c.cut ? deltaUrl : ""};
     fake.AddFile(kApp, c.installed.contents, c.installed.version);
     fake.requests.clear();
     Run();
@@ -319,7 +304,6 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesTheSignedDeltaFromItsInstalledFileEls
 
   // The updater's delta from the running update.exe, the same way; an
   // updater without a key never asks for one.
-  fake.transport = nullptr;
   const auto updaters = testing::MakeTwoBuilds(32 * 1024, 0.01, 4);
   const testing::FakeFile running{updaters.base, "2.0.0.55"}, next{updaters.next, "2.0.0.56"};
   const std::string updaterDelta = DeltaOf(running.Bytes(), next.Bytes());

@@ -14,7 +14,8 @@ winpath() { local p="Z:$1"; echo "${p//\//\\}"; }
 "$WINE" "$WINDOWS_BIN/pellarion-publish.exe" stage --app "$(winpath "$WINDOWS_BIN/fixture-3.1.0.12.exe")" \
   --updater "$(winpath "$WINDOWS_BIN/signed/update.exe")" \
   --key "$(winpath "$WINDOWS_BIN/../signing/publisher-private.pem")" \
-  --delta-from "$(winpath "$WINDOWS_BIN/fixture-3.1.0.11.exe")" "$(winpath "$root")" >"$WINE_WORK/delta-stage.txt" 2>&1 ||
+  --delta-from "$(winpath "$WINDOWS_BIN/fixture-3.1.0.11.exe")" "$(winpath "$root")" \
+  >"$WINE_WORK/delta-stage.txt" 2>&1 ||
   { cat "$WINE_WORK/delta-stage.txt"; echo "FAIL: the Windows tool did not stage the tree with its delta"; exit 1; }
 grep "^delta: " "$WINE_WORK/delta-stage.txt" | sed 's/^/  stage: /'
 
