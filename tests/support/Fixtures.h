@@ -8,6 +8,8 @@ namespace pellarion {
 
 inline const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
 inline const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+// The build before kApp3: a delta's base.
+inline const std::string kApp3Before = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.11";
 
 // The first two lines the Linux update.exe prints in an application folder.
 inline const std::string kShown = "status #0000FF الرجاء الانتظار قليلا .. جاري التحديث\n";

@@ -48,3 +48,18 @@ start_http_server() {
   for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
   server_address="127.0.0.1:$(cat "$WINE_WORK/port")"
 }
+
+# Runs the updater at the Windows path $1 under Wine until its log $2 (a
+# Linux path) shows the run's end; a run whose window stays open for the user
+# is stopped there. Then waits for every Wine process to end.
+run_updater() {
+  "$WINE" "$1" &
+  local updater=$!
+  for _ in $(seq 1 240); do
+    grep -q "the window stays open\|end (exit code" "$2" 2>/dev/null && break
+    sleep 0.25
+  done
+  if grep -q "the window stays open" "$2" 2>/dev/null; then kill "$updater" 2>/dev/null || true; fi
+  wait "$updater" 2>/dev/null || true
+  "$WINESERVER" -w
+}
