@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "app/RunLog.h"
 #include "download/ResumeRecord.h"
+#include "gate/SignedRelease.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
@@ -161,8 +162,14 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
       {"a package of another release", release, {"app 3.1.0.12 rebuilt", "3.1.0.12"}, nullptr,
        messages::kUpdateFailed},
       {"an older release after a newer one", release, app, "6\r\n", messages::kCheckFailed},
-      {"an expired release", testing::FakeSignedRelease(5, app, updater, key, "2026-12-08T11:59:59Z"), app, nullptr,
-       messages::kCheckFailed},
+      {"an expired release", testing::FakeSignedRelease(5, app, updater, key, {.expires = "2026-12-08T11:59:59Z"}),
+       app, nullptr, messages::kCheckFailed},
+      {"a release for the share only", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"share"}}), app,
+       nullptr, messages::kCheckFailed},
+      {"a release for another server", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"v"}}), app,
+       nullptr, messages::kCheckFailed},
+      {"a release for this server by its name", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"u"}}),
+       app, nullptr, messages::kUpdated},
       {"a line changed after signing", ReplaceText(release, "release 5", "release 9"), app, nullptr,
        messages::kCheckFailed},
       {"signed with another key", testing::FakeSignedRelease(5, app, updater, "another key"), app, nullptr,
@@ -191,7 +198,7 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
     EXPECT_FALSE(fake.HasFile(kPackage));
     // Any valid release is recorded, and a record never goes down.
     EXPECT_EQ(fake.HasFile(record) ? fake.File(record).contents : "",
-              c.seen ? c.seen : c.status == messages::kCheckFailed ? "" : "5\r\n");
+              c.seen ? c.seen : c.status == messages::kCheckFailed ? "" : "server 5\r\n");
   }
   // The signed length is the download's cap: a longer body is never written
   // beyond it.
@@ -203,6 +210,53 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
   EXPECT_NE(fake.File(kDir + "update.log")
                 .contents.find("more than the " + std::to_string(testing::FakeEntry(app).length) + " bytes allowed"),
             std::string::npos);
+}
+
+// A staged rollout: the workstation takes the release, application and
+// updater alike, only when its draw is below the release's share; otherwise
+// it is up to date and fetches nothing, and the release still counts as
+// seen. Its identity is made once and kept, so its answer stays the same.
+TEST_F(InternetModeTest, ARolledOutReleaseIsTakenOnlyWhenTheWorkstationsDrawIsBelowItsShare) {
+  key = "publisher key";
+  const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 2.0.0.56", "2.0.0.56"};
+  const std::string identity = kDir + "update.identity", record = kDir + "update.release";
+  // The draw of the fake's first identity (its random bytes 0 to 15).
+  FakePlatform other;
+  const int draw = RolloutDraw(other, other.RandomBytes(16),
+                               *ReadReleaseDescription(testing::FakeSignedRelease(5, app, updater, key)).description);
+  const struct {
+    int rollout;
+    bool taken;
+  } cases[] = {{100, true}, {0, false}, {draw, false}, {draw + 1, true}, {draw, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rollout);
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    for (const std::string& file : {kDir + "update.bin", record}) {
+      if (fake.HasFile(file)) fake.RemoveFile(file);
+    }
+    fake.processes = {{10, kApp}};
+    fake.log.clear();
+    fake.server = {{kManifestUrl, {testing::FakeSignedRelease(5, app, updater, key, {.rollout = c.rollout}), ""}},
+                   {kPackageUrl, app},
+                   {kUpdaterUrl, updater}};
+    Run();
+    EXPECT_EQ(end.outcome, c.taken ? Outcome::Updated : Outcome::UpToDate);
+    EXPECT_EQ(fake.File(kApp).contents, c.taken ? app.contents : "app 1.0.0.1");
+    EXPECT_EQ(fake.HasFile(kDir + "update.bin"), c.taken);
+    EXPECT_EQ(fake.Logged("download").size(), c.taken ? 3u : 1u);
+    EXPECT_EQ(fake.File(record).contents, "server 5\r\n");
+    EXPECT_EQ(fake.HasFile(identity), c.rollout != 100 || &c != &cases[0]);
+    if (c.taken) continue;
+    EXPECT_EQ(status.text, messages::kUpToDate);
+    EXPECT_EQ(fake.processes.size(), 1u);
+    EXPECT_EQ(testing::LogLines(fake, "rollout").back(), "not in this release's rollout (draw " +
+                                                             std::to_string(draw) + ", rollout " +
+                                                             std::to_string(c.rollout) + ")");
+  }
+  EXPECT_EQ(fake.File(identity).contents, "000102030405060708090a0b0c0d0e0f\r\n");
+  EXPECT_EQ(testing::LogLines(fake, "workstation identity"),
+            std::vector<std::string>{"a new workstation identity in update.identity (it was missing, unreadable or "
+                                     "malformed)"});
 }
 
 TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {

@@ -72,7 +72,7 @@ TEST_F(SignedUpdateEndToEndTest, InstallsTheStagedReleaseOverHttpsAndRecordsIt) 
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
   EXPECT_TRUE(ReadFile(dir / "app/update.bin") == ReadFile(kUpdater56));
   EXPECT_FALSE(StillRuns());
-  EXPECT_EQ(ReadFile(dir / "app/update.release"), "5\r\n");
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 5\r\n");
   EXPECT_NE(Log().find("accepted: a whole ELF 64-bit executable of the offered version 3.1.0.12, the signed "
                        "release's package"),
             std::string::npos);
@@ -138,7 +138,7 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
        [&] {
          Stage(kApp1, SIGNED_UPDATE_EXE, "7", dir / "server");
          EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::UpToDate));
-         EXPECT_EQ(ReadFile(dir / "app/update.release"), "7\r\n");
+         EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 7\r\n");
          publish();
          fs::remove(dir / "app/update.log");
        },
