@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -19,14 +20,20 @@ struct StageRequest {
   // With a key only (the command line refuses them without one):
   std::optional<std::uint64_t> release;  // the release number the publisher gives
   std::string expires;      // YYYY-MM-DD, the last day the release is valid; empty: none
+  int rollout = 100;        // the percentage of the workstations that take it
+  // Where the release may be read (server, share, a server's host name);
+  // empty: the server, or with `share` the share.
+  std::vector<std::string> channels;
+  std::string certificate;  // the key certificate's file when `privateKey` is a release key
   bool share = false;       // the share's tree instead of the server's
   std::string out;          // the server's or share's root
 };
 
-// Checks the expiry, the key, both executables with the updater's gate and
-// against the previous manifest, writes the tree beside `out` (with a key,
-// the signed release description in update.txt), verifies it there as the
-// updater will meet it, and only then moves it into place. Prints what it
+// Checks the expiry, the key (and the certificate that names it), both
+// executables with the updater's gate and against the previous manifest,
+// writes the tree beside `out` (with a key, the signed release description
+// in update.txt), verifies it there as the updater will meet it, and only
+// then moves it into place. Prints what it
 // found and did. Fails (PublishError) when anything is refused or found
 // wrong, before `out` is touched, or when the tree cannot be written or
 // moved.
