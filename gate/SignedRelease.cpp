@@ -68,10 +68,12 @@ ReadFrom ReadFromServer(const std::string& manifestUrl) {
 
 std::string CheckChannel(const ReleaseDescription& d, const ReadFrom& where) {
   if (d.Names(where.channel) || (!where.host.empty() && d.Names(where.host))) return "";
-  std::string named;
-  for (const std::string& channel : d.channels) named += (named.empty() ? "" : ", ") + channel;
-  return "meant for " + named + ", not for the " + std::string(where.channel) +
-         (where.host.empty() ? "" : " " + where.host) + " it was read from";
+  std::string why = "meant for";
+  for (const std::string& channel : d.channels) why += " " + channel;
+  why += ", not for the ";
+  why += where.channel;
+  if (!where.host.empty()) why += " " + where.host;
+  return why + " it was read from";
 }
 
 TrustedRelease TrustRelease(Platform& platform, const std::string& text, const std::string& rootKeySpki,
