@@ -109,7 +109,9 @@ bool UpdateRun::InRollout() {
   if (!release_ || release_->rollout >= 100) return true;
   bool made = false;
   int draw = 100;  // none could be made: not taken until one can
-  Try([&] { draw = RolloutDraw(platform_, WorkstationIdentity(platform_, InAppDir("\\update.identity"), made), *release_); });
+  Try([&] {
+    draw = RolloutDraw(platform_, WorkstationIdentity(platform_, InAppDir("\\update.identity"), made), *release_);
+  });
   if (made) Log("a new workstation identity in update.identity (it was missing, unreadable or malformed)");
   const bool drawn = draw < release_->rollout;
   std::string line = drawn ? "in" : "not in";

@@ -64,7 +64,8 @@ PY
   if [ "$case" != swapped ]; then
     cmp -s "$app/Pellarion.exe" "$WINDOWS_BIN/fixture-3.1.0.12.exe" &&
       grep -q "accepted: .*the signed release's package" "$app/update.log" &&
-      { [ "$case" = signed ] || grep -q "signed by a release key the publisher certified (sequence 1)" "$app/update.log"; } &&
+      { [ "$case" = signed ] ||
+        grep -q "signed by a release key the publisher certified (sequence 1)" "$app/update.log"; } &&
       echo "ok: the $case release is installed" || { echo "FAIL: the $case release was not installed"; status=1; }
   else
     cmp -s "$app/Pellarion.exe" "$WINDOWS_BIN/fixture-1.0.0.1.exe" &&

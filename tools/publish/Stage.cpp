@@ -191,7 +191,10 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   std::unique_ptr<PrivateKey> key;
   if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
   std::string certificate;
-  if (!request.certificate.empty()) certificate = ReadCertificate(platform, request.certificate, *key, out);
+  if (!request.certificate.empty()) {
+    if (!key) throw PublishError("a certificate describes the key that signs: it needs the release key's private half");
+    certificate = ReadCertificate(platform, request.certificate, *key, out);
+  }
   const Executable application = CheckExecutable(platform, "application", request.application, out);
   const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
   std::optional<ReleaseDescription> live;

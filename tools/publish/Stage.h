@@ -33,10 +33,9 @@ struct StageRequest {
 // executables with the updater's gate and against the previous manifest,
 // writes the tree beside `out` (with a key, the signed release description
 // in update.txt), verifies it there as the updater will meet it, and only
-// then moves it into place. Prints what it
-// found and did. Fails (PublishError) when anything is refused or found
-// wrong, before `out` is touched, or when the tree cannot be written or
-// moved.
+// then moves it into place. Prints what it found and did. Fails
+// (PublishError) when anything is refused or found wrong, before `out` is
+// touched, or when the tree cannot be written or moved.
 void Stage(Platform& platform, const StageRequest& request, std::ostream& out);
 
 }  // namespace pellarion::publish
