@@ -25,13 +25,17 @@ RunEnd UpdateRun::InternetMode(Offer& offer) {
   // No manifest, or one that offers no version (an error page served as a
   // success, garbage): the check failed; it must not read as up to date. A
   // keyed updater trusts the offer only through the signed release.
-  if (!FetchManifest(offer) || (Keyed() && !AcceptRelease(InAppDir("\\update.txt")))) {
+  if (!FetchManifest(offer) ||
+      (Keyed() && !AcceptRelease(InAppDir("\\update.txt"), ReadFromServer(offer.server->UL)))) {
     Show(kRed, messages::kCheckFailed);
     Wait(3000);
     return {Outcome::CheckFailed};
   }
-  if (OfferIsNewer(offer)) return UpdateApplicationOnline(offer);
-  const Outcome updater = CheckUpdaterOnline(offer);
+  // A release this workstation does not take yet offers it nothing: neither
+  // the application nor the updater.
+  const bool drawn = InRollout();
+  if (drawn && OfferIsNewer(offer)) return UpdateApplicationOnline(offer);
+  const Outcome updater = drawn ? CheckUpdaterOnline(offer) : Outcome::UpToDate;
   if (updater == Outcome::OutOfTime) return {updater};
   // The application is current; an updater that could not be staged leaves
   // its failure text as the last word.
