@@ -304,11 +304,13 @@ TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
   fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "", {50, "\"b\"", 100}}));
   fake.AddFile(kDir + "update.bin.part.copy-Ab12Cd", "a share copy cut off");
   fake.AddFile(kDir + "update.txt.resume", "not a package's");
+  fake.AddFile(kDir + "Pellarion.stopped.copy-Zz9Yx8", "a record cut off");
   Offer("1001", "20055");
   EXPECT_TRUE(Run());
   EXPECT_TRUE(fake.HasFile(kPackage + ".part"));
   EXPECT_TRUE(fake.HasFile(kPackage + ".resume"));
-  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume"}) {
+  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume",
+                           "Pellarion.stopped.copy-Zz9Yx8"}) {
     EXPECT_FALSE(fake.HasFile(kDir + gone)) << gone;
   }
 }
@@ -319,8 +321,8 @@ TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
   EXPECT_FALSE(Run());
   const std::vector<std::string> tail(after.end() - 6, after.end());
-  EXPECT_THAT(tail, ElementsAre("stop", Status("#FF0000", messages::kUpdateFailed), "delete " + kPackage,
-                                "start " + kApp + " 2", kRecordCleared, "pause 2500"));
+  EXPECT_THAT(tail, ElementsAre("stop", Status("#FF0000", messages::kUpdateFailed), "start " + kApp + " 2",
+                                kRecordCleared, "delete " + kPackage, "pause 2500"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kPackage));
 }
