@@ -170,9 +170,11 @@ TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   }
   const HANDLE ours = Start(dir + "\\a\\Pellarion.exe").hProcess;
   const HANDLE theirs = Start(dir + "\\b\\Pellarion.exe").hProcess;
-  // Its window must exist before it can be asked to close.
+  // Its window must exist before it can be asked to close: once its message
+  // loop waits for input, it does (a fixed pause was too short on a busy
+  // machine).
   for (int i = 0; i < 100 && platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").empty(); ++i) Sleep(50);
-  Sleep(500);
+  WaitForInputIdle(ours, 20000);
   EXPECT_EQ(platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").size(), 1u);
 
   EXPECT_EQ(KillRunningApp(*platform, dir + "\\a\\Pellarion.exe"), 1);
