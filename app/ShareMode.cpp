@@ -1,9 +1,11 @@
 // The update from the host computer's share: the application is compared with
 // the share's copy and replaced when the share's is newer, then the updater is
 // compared and, when newer, staged beside itself as update.bin.
+#include <algorithm>
+
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
-#include "download/DiskReserve.h"
+#include "download/FileSink.h"
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
 #include "platform/TemporaryFiles.h"
@@ -44,7 +46,7 @@ Outcome UpdateRun::ShareApplication(Offer& offer, const std::string& source) {
     return Outcome::CheckFailed;
   }
   Show(messages::kNewVersion);
-  Try([&] { platform_.RemoveFile(staged); });
+  TryWhileInUse(staged);
   // The running application is stopped only once the new copy is here and
   // accepted, and only a copy this run made is installed (never one left by
   // an earlier, interrupted run).
@@ -63,11 +65,11 @@ Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& source) {
     return Outcome::UpToDate;
   }
   Show(messages::kLoadingUpdater);
-  Try([&] { platform_.RemoveFile(staged); });
+  TryWhileInUse(staged);
   // Staged only once the gate has accepted the copy.
   const std::string arriving = staged + kDownloadSuffix;
   const Outcome copied = CopyFromShare(offer, source, arriving, PackageRole::Updater, InAppDir("\\update.exe"));
-  if (copied != Outcome::Updated || Try([&] { platform_.MoveReplacing(arriving, staged); })) return copied;
+  if (copied != Outcome::Updated || PutInPlace(arriving, staged)) return copied;
   Try([&] { platform_.RemoveFile(arriving); });
   ShowFailure();
   return Outcome::UpdateFailed;
@@ -76,19 +78,12 @@ Outcome UpdateRun::ShareUpdater(Offer& offer, const std::string& source) {
 Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy,
                                  PackageRole role, const std::string& installed) {
   // Once the run's time is over nothing more is copied, stopped or changed.
-  std::int64_t now = 0;
-  if (runDeadlineMs_ >= 0 && Try([&] { now = platform_.MonotonicMs(); }) && now >= runDeadlineMs_) {
-    Log("the run's time is over");
-    ShowFailure();
-    return Outcome::OutOfTime;
-  }
-  std::int64_t length = 0;
-  if (!Try([&] { length = platform_.FileLength(source); }) ||
-      !Try([&] { EnsureRoom(platform_, copy, length); }) ||  // the log says why not
-      !Try([&] { platform_.CopyFileTo(source, copy); })) {
+  DownloadLimits limits = Limits(kMaxPackageBytes);
+  if (release_) limits.maxBytes = std::min<std::uint64_t>(release_->Entry(role).length, limits.maxBytes);
+  if (!Try([&] { CopyUnderRules(platform_, source, copy, RulesOf(limits)); })) {  // the log says why not
     Log("could not copy " + Shown(source));
     ShowFailure();
-    return Outcome::UpdateFailed;
+    return TimeIsOver() ? Outcome::OutOfTime : Outcome::UpdateFailed;
   }
   if (Accepted(Shown(source), Gate(offer, copy, role, installed))) return Outcome::Updated;
   Try([&] { platform_.RemoveFile(copy); });

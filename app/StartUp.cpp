@@ -27,7 +27,8 @@ constexpr struct {
   bool package;
 } kRunFiles[] = {{"update.txt", false},     {"Pellarion.bin", true}, {"update.bin", true},
                  {"NewVersion.exe", false}, {"Pellarion.exe", false}, {"update.exe", false},
-                 {"update.release", false}, {"update.identity", false}};
+                 {"update.release", false}, {"update.identity", false},
+                 {"Pellarion.stopped", false}};
 
 }  // namespace
 
@@ -97,12 +98,23 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
 }
 
 void UpdateRun::StartPlaced(const std::string& placed) {
-  std::string mine = "self", theirs;
+  // What starts is the file that was read: hashed and started through one
+  // open file, whatever bears its name in between. A start whose file is
+  // missing fails silently.
+  std::unique_ptr<ProgramFile> program;
+  if (!Try([&] { program = platform_.OpenProgram(placed); })) return;
   if (Keyed()) {
-    Try([&] { mine = FileSha256(platform_, RunningExecutable()); });
-    Try([&] { theirs = FileSha256(platform_, placed); });
+    std::string mine, theirs;
+    Try([&] {
+      mine = FileSha256(platform_, RunningExecutable());
+      theirs = FileSha256(platform_, *program);
+    });
+    if (mine.empty() || theirs != mine) {
+      Log("did not start " + Shown(placed) + ": not this updater");
+      return;
+    }
   }
-  if (!Keyed() || mine == theirs) Start(placed, WindowState::Minimised);
+  if (Try([&] { program->Start(WindowState::Minimised); })) Log("started " + Shown(placed));
 }
 
 void UpdateRun::RemoveLeftovers() {

@@ -19,6 +19,9 @@ namespace {
 #endif
 constexpr std::int64_t kRunDeadlineMs = PELLARION_RUN_DEADLINE_SECONDS * 1000LL;
 
+// How long a file another program holds is waited for, in all.
+constexpr std::int64_t kMostInUseWaitMs = 30000;
+
 }  // namespace
 
 UpdateRun::UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey)
@@ -44,6 +47,7 @@ RunEnd UpdateRun::Execute() {
 }
 
 RunEnd UpdateRun::Finish(RunEnd end) {
+  if (restarted_) RemoveStoppedRecord();  // once more, when its removal failed
   const std::string& shown = form_.Status().text;
   if (IsFailure(end.outcome) && shown != messages::kUpdateFailed && shown != messages::kCheckFailed) ShowFailure();
   std::string line = "end (exit code ";
@@ -126,8 +130,9 @@ bool UpdateRun::InRollout() {
 
 GateVerdict UpdateRun::Gate(const Offer& offer, const std::string& package, PackageRole role,
                             const std::string& installed) {
+  accepted_.reset();
   return CheckPackage(platform_, package,
-                      {offer.NU, installed, Keyed(), release_ ? &release_->Entry(role) : nullptr});
+                      {offer.NU, installed, Keyed(), release_ ? &release_->Entry(role) : nullptr}, &accepted_);
 }
 
 bool UpdateRun::Accepted(const std::string& origin, const GateVerdict& verdict) {
@@ -156,15 +161,40 @@ DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
   return limits;
 }
 
+bool UpdateRun::TimeIsOver() {
+  std::int64_t now = 0;
+  if (runDeadlineMs_ < 0 || !Try([&] { now = platform_.MonotonicMs(); }) || now < runDeadlineMs_) return false;
+  Log("the run's time is over");
+  return true;
+}
+
+bool UpdateRun::TryWhileInUse(const std::string& from, const std::string& to) {
+  for (std::int64_t waited = 0, pause = 500;; waited += pause, pause *= 2) {
+    bool inUse = false;
+    if (Try([&] {
+          try {
+            to.empty() ? platform_.RemoveFile(from) : platform_.MoveReplacing(from, to);
+          } catch (const FileInUseError&) {
+            inUse = true;
+            throw;
+          }
+        })) {
+      return true;
+    }
+    pause = std::min(pause, kMostInUseWaitMs - waited);
+    std::int64_t now = 0;
+    Try([&] { now = platform_.MonotonicMs(); });
+    if (!inUse || pause <= 0 || (runDeadlineMs_ >= 0 && now + pause >= runDeadlineMs_)) return false;
+    Log("in use by another program: trying again in " + std::to_string(pause) + " ms");
+    Wait(static_cast<int>(pause));
+  }
+}
+
 // --- One-line steps ---
 
 bool UpdateRun::TestExists(const std::string& path) {
   Try([&] { lastExists_ = platform_.FileExists(path); });
   return lastExists_;
-}
-
-void UpdateRun::Start(const std::string& path, WindowState state) {
-  if (Try([&] { platform_.StartProgram(path, state); })) Log("started " + Shown(path));
 }
 
 void UpdateRun::Show(Colour colour, const char* text) {

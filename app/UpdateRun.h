@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -55,7 +56,8 @@ class UpdateRun {
   // its version is lower than the running updater's (never a downgrade).
   bool MayPlaceOver(const std::string& placed);
   // Starts a placed copy. A keyed updater starts only itself: a copy that is
-  // not this updater byte for byte is not started.
+  // not this updater byte for byte is not started, and the copy compared is
+  // the one started (read and started through one ProgramFile).
   void StartPlaced(const std::string& placed);
   // Removes the temporary files that runs cut off earlier left in AppDir,
   // except the cut transfers a package download can still resume.
@@ -75,10 +77,11 @@ class UpdateRun {
   // The updater from the share's `source`: compared, copied, gated and only
   // staged, as update.bin.
   Outcome ShareUpdater(Offer& offer, const std::string& source);
-  // A copy of the share's `source` as `copy`, made while the run's time
-  // lasts and once the volume has room for it, for `role` over `installed`:
-  // Updated when the gate accepted it; otherwise the copy is gone and the
-  // failure shows.
+  // A copy of the share's `source` as `copy`, for `role` over `installed`,
+  // made as a download is stored (CopyUnderRules: the volume's room, the
+  // run's time, in a keyed build no more than the signed length): Updated
+  // when the gate accepted it (and holds it, see accepted_); otherwise the
+  // copy is gone and the failure shows.
   Outcome CopyFromShare(const Offer& offer, const std::string& source, const std::string& copy, PackageRole role,
                         const std::string& installed);
 
@@ -111,16 +114,26 @@ class UpdateRun {
                                           const std::string& installed);
 
   // --- Putting the application in place (Installation.cpp) ---
-  // Puts the staged application in place of Pellarion.exe after stopping the
-  // running copies; on failure removes the staged copy, restarts what was
-  // stopped (in `restartState`) and shows the failure. True when the new
-  // executable is in place; the caller then starts it with
-  // StartApplication. The stop is recorded first (StoppedRecord), so that a
-  // run cut off before the start leaves a trace the next run acts on.
+  // Puts the staged application (the package the gate accepted last) in
+  // place of Pellarion.exe after stopping the running copies; on failure
+  // restarts what was stopped (in `restartState`), removes the staged copy
+  // and shows the failure. True when the new executable is in place; the
+  // caller then starts it with StartApplication. The stop is recorded first
+  // (StoppedRecord), so that a run cut off before the start leaves a trace
+  // the next run acts on; when the record cannot be written nothing is
+  // stopped.
   bool InstallApplication(const std::string& staged, WindowState restartState);
-  // Starts Pellarion.exe and, once it started, removes the record of its stop.
+  // Starts Pellarion.exe and, once it started, removes the record of its
+  // stop (a removal that fails is tried again when the run ends).
   void StartApplication(WindowState state);
+  void RemoveStoppedRecord();
   std::string StoppedRecord() const;
+  // Moves the package the gate accepted last from `staged` to `target`,
+  // trying again while another program holds either (TryWhileInUse). Only
+  // that very file moves: it has been held open since the verdict (on
+  // Windows no one can write it meanwhile; on Linux it was created for this
+  // user alone) and must still be the file at `staged`. True when moved.
+  bool PutInPlace(const std::string& staged, const std::string& target);
 
   // --- Steps every part uses (UpdateRun.cpp) ---
   // The last status, the log's end line and the exit code: a run that ends
@@ -156,12 +169,20 @@ class UpdateRun {
   // The limits of every download of this run: `maxBytes`, the run's
   // User-Agent and its deadline.
   DownloadLimits Limits(std::int64_t maxBytes) const;
+  // True, and logged, once the run's time is over.
+  bool TimeIsOver();
+  // MoveReplacing(`from`, `to`), or RemoveFile(`from`) when `to` is empty,
+  // under the continue-on-error rule, tried again while it fails because
+  // another program holds a file (FileInUseError: an antivirus scanner
+  // looking at a new executable), after pauses of 0.5, 1, 2, 4 and 8 s and a
+  // last one that makes 30 s in all, each logged, never past the run's
+  // deadline. True when it completed.
+  bool TryWhileInUse(const std::string& from, const std::string& to = "");
 
   // --- One-line steps ---
   // Tests for a file. The answer is kept as the last existence answer; a test
   // that fails (an unavailable drive) leaves the previous answer in place.
   bool TestExists(const std::string& path);
-  void Start(const std::string& path, WindowState state);
   // The status line, then the window repaints. Without a colour, the last
   // one stays.
   void Show(Colour colour, const char* text);
@@ -186,6 +207,11 @@ class UpdateRun {
   std::string publisherKey_;
   // The signed release this run trusts (a keyed build, once accepted).
   std::optional<ReleaseDescription> release_;
+  // The package the gate accepted last, held open from its verdict until
+  // PutInPlace moves it: what is installed or staged is what was checked.
+  std::unique_ptr<InputFile> accepted_;
+  // The run started the application again (its stop record is to go).
+  bool restarted_ = false;
   std::string appDir_;
   std::string exeName_;
   bool lastExists_ = false;

@@ -1,6 +1,7 @@
 #include "download/FileSink.h"
 
 #include <cstring>
+#include <exception>
 
 #include "download/DiskReserve.h"
 
@@ -105,6 +106,28 @@ std::int64_t FileSink::Keep() noexcept {
   } catch (...) {
     file_.reset();
     return 0;
+  }
+}
+
+void CopyUnderRules(Platform& platform, const std::string& from, const std::string& to, const TransferRules& rules) {
+  try {
+    // Closed before the copy is removed (Windows deletes no file held open
+    // without delete sharing): the sink goes first.
+    FileSink sink(platform, to, rules, /*asked=*/nullptr, /*expectedSha256=*/nullptr);
+    const std::unique_ptr<InputFile> source = platform.OpenInput(from);
+    ResponseHead head;
+    head.status = 200;
+    head.contentLength = std::to_string(source->Size());
+    sink.Head(head);
+    const auto buffer = std::make_unique<char[]>(kPiece);
+    for (std::size_t n; (n = source->Read(buffer.get(), kPiece)) > 0;) sink.Body(buffer.get(), n);
+    sink.End();
+  } catch (...) {
+    try {
+      platform.RemoveFile(to);
+    } catch (const std::exception&) {
+    }
+    throw;
   }
 }
 

@@ -58,4 +58,13 @@ class FileSink : public TransferSink {
   bool resumed_ = false;
 };
 
+// Copies the file `from` (a share's, say) to `to` as a download of it is
+// stored: through a FileSink under `rules`, its length as read when it was
+// opened announced as the body's, so that the room on the volume is checked
+// before a byte is written and the transfer's rules (the cap, the run's
+// deadline, the pace) hold for every piece; a file that grows or shrinks
+// meanwhile is refused. Fails (TransferFailure, or PlatformError when a file
+// cannot be opened, read or written); `to` is then gone.
+void CopyUnderRules(Platform& platform, const std::string& from, const std::string& to, const TransferRules& rules);
+
 }  // namespace pellarion

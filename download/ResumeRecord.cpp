@@ -23,10 +23,7 @@ std::string ResumeRecordText(const ResumeRecord& record) {
 }
 
 void WriteResumeRecord(Platform& platform, const std::string& target, const ResumeRecord& record) {
-  const std::string text = ResumeRecordText(record);
-  const auto file = platform.OpenOutput(target + kResumeSuffix, 0);
-  file->Write(text.data(), text.size());
-  file->Flush();
+  platform.WriteRecord(target + kResumeSuffix, ResumeRecordText(record));
 }
 
 bool ReadResumeRecord(Platform& platform, const std::string& target, ResumeRecord& record) {

@@ -24,8 +24,9 @@ struct ResumeRecord {
 // line.
 std::string ResumeRecordText(const ResumeRecord& record);
 
-// Writes `record` as the record of `target`'s .part, on the disk when it
-// returns; fails (PlatformError) when it cannot.
+// Writes `record` as the record of `target`'s .part, in one step and on the
+// disk when it returns (Platform::WriteRecord); fails (PlatformError) when
+// it cannot.
 void WriteResumeRecord(Platform& platform, const std::string& target, const ResumeRecord& record);
 
 // Reads the record of `target`'s .part into `record`: true when both are

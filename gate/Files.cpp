@@ -27,10 +27,14 @@ std::string VersionDigitsOf(Platform& platform, const std::string& path) {
 }
 
 std::string FileSha256(Platform& platform, const std::string& path) {
-  const std::unique_ptr<InputFile> file = platform.OpenInput(path);
+  return FileSha256(platform, *platform.OpenInput(path));
+}
+
+std::string FileSha256(Platform& platform, InputFile& file) {
   const std::unique_ptr<Sha256> hash = platform.StartSha256();
   const auto buffer = std::make_unique<char[]>(kHashPiece);
-  for (std::size_t got; (got = file->Read(buffer.get(), kHashPiece)) > 0;) hash->Add(buffer.get(), got);
+  std::uint64_t at = 0;
+  for (std::size_t got; (got = file.ReadAt(at, buffer.get(), kHashPiece)) > 0; at += got) hash->Add(buffer.get(), got);
   return hash->Finish();
 }
 

@@ -20,6 +20,8 @@ std::string VersionDigitsOf(Platform& platform, const std::string& path);
 // platform and hashed by the system's cryptography; fails when the file
 // cannot be read.
 std::string FileSha256(Platform& platform, const std::string& path);
+// The same of a file opened already, read at offsets from its first byte.
+std::string FileSha256(Platform& platform, InputFile& file);
 
 // The whole of a small file; fails when it cannot be read or is longer than
 // `maxBytes`.

@@ -35,9 +35,11 @@ std::optional<FileVersionNumbers> InstalledVersion(Platform& platform, const std
   }
 }
 
-GateVerdict Check(Platform& platform, const std::string& path, const PackageExpectation& expected) {
+GateVerdict Check(Platform& platform, const std::string& path, const PackageExpectation& expected,
+                  std::unique_ptr<InputFile>* held) {
   if (expected.signatureRequired && expected.signedEntry == nullptr) return Refuse("no signed release describes it");
-  const FileBytes bytes(platform, path);
+  std::unique_ptr<InputFile> file = platform.OpenInput(path);
+  const FileBytes bytes(*file);
   const ImageVerdict image = CheckWholeExecutable(bytes);
   if (!image.accepted) return Refuse(image.reason);
   const auto version = ReadVersionRecord(bytes);
@@ -55,18 +57,22 @@ GateVerdict Check(Platform& platform, const std::string& path, const PackageExpe
     return Refuse("version " + version->Dotted() + " is not higher than the installed " + installed->Dotted());
   }
   std::string reason = image.reason + " of the offered version " + version->Dotted();
-  if (expected.signedEntry == nullptr) return {true, reason};
-  const std::string mismatch =
-      CheckPackageEntry(*expected.signedEntry, bytes.Size(), FileSha256(platform, path), version);
-  if (!mismatch.empty()) return Refuse("not the signed release's package: " + mismatch);
-  return {true, reason + ", the signed release's package"};
+  if (expected.signedEntry != nullptr) {
+    const std::string mismatch =
+        CheckPackageEntry(*expected.signedEntry, bytes.Size(), FileSha256(platform, *file), version);
+    if (!mismatch.empty()) return Refuse("not the signed release's package: " + mismatch);
+    reason += ", the signed release's package";
+  }
+  if (held != nullptr) *held = std::move(file);
+  return {true, reason};
 }
 
 }  // namespace
 
-GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected) {
+GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected,
+                         std::unique_ptr<InputFile>* held) {
   try {
-    return Check(platform, packagePath, expected);
+    return Check(platform, packagePath, expected, held);
   } catch (const std::exception& e) {
     return Refuse(std::string("cannot check the package: ") + e.what());
   } catch (...) {

@@ -6,6 +6,7 @@
 // the signed release describes for its role.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -34,7 +35,12 @@ struct PackageExpectation {
 };
 
 // Every failure, including one of the platform, is a refusal with a reason;
-// nothing throws.
-GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected);
+// nothing throws. The package is opened once and every check reads it
+// through that one open file; when `held` is given, an accepted package's
+// file is handed over in it, so that the caller can keep what was checked
+// open until it is put in place (see Platform::OpenInput and
+// InputFile::IsFileAt).
+GateVerdict CheckPackage(Platform& platform, const std::string& packagePath, const PackageExpectation& expected,
+                         std::unique_ptr<InputFile>* held = nullptr);
 
 }  // namespace pellarion

@@ -135,6 +135,11 @@ class InputFile {
   // only at the end of the file. Throws PlatformError on a read error. Not
   // to be mixed with Read on the same file: it may move the read position.
   virtual std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
+  // True when `path`, a name in the folder this file was made in or moved
+  // to, names the very file read here (Linux: the same device and inode;
+  // Windows: the same file index), never through a link; false when it
+  // names another file or none. Never fails.
+  virtual bool IsFileAt(const std::string& path) = 0;
 };
 
 // A program file held open from the moment it is opened until the object

@@ -2,6 +2,7 @@
 // steps on the in-memory platform.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "download/FileSink.h"
 #include "download/ResumeRecord.h"
 #include "download/clsDownload.h"
+#include "platform/ForwardingPlatform.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
@@ -272,6 +274,70 @@ TEST_F(DownloadTest, StepsOnTheFakePlatformAndTheirLine) {
   EXPECT_THAT(failed.Description(), HasSubstr("download http://u/q failed after 0.00 s: connection closed early"));
   EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\Pellarion.bin.part"));
   EXPECT_EQ(fake.File("C:\\Pellarion\\Pellarion.bin").contents, "package");
+}
+
+// A share copy follows a download's rules (CopyUnderRules) on real files: a
+// copy of this user alone, whatever the share's mode; the cap; the length as
+// read at the start, past which a file that grows meanwhile is refused; the
+// run's deadline. (The volume's reserve: ShareModeTest; a FIFO:
+// ShareModeEndToEndTest.)
+TEST_F(DownloadTest, AShareCopyFollowsTheRulesOfADownload) {
+  // The source as a file that grows by `grownBy` bytes once its length is read.
+  struct Growing : ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
+    std::uint64_t grownBy = 0;
+    std::unique_ptr<InputFile> OpenInput(const std::string& path) override {
+      struct Grown : InputFile {
+        std::unique_ptr<InputFile> file;
+        std::uint64_t by = 0;
+        std::size_t Read(char* b, std::size_t n) override { return file->Read(b, n); }
+        std::uint64_t Size() override { return file->Size() - by; }
+        std::size_t ReadAt(std::uint64_t at, char* b, std::size_t n) override { return file->ReadAt(at, b, n); }
+        bool IsFileAt(const std::string& p) override { return file->IsFileAt(p); }
+      };
+      auto grown = std::make_unique<Grown>();
+      grown->file = target_.OpenInput(path);
+      grown->by = grownBy;
+      return grown;
+    }
+  };
+  const std::string source = dir / "share/pellarion.exe";
+  std::string bytes(3 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+  WriteFile(source, bytes, 0777);
+  const struct Case {
+    const char* name;
+    std::int64_t maxBytes, runDeadlineMs;  // -1: none
+    std::uint64_t grownBy;
+    const char* failure;  // part of its text; empty: copied
+  } cases[] = {
+      {"whole", 1 << 30, -1, 0, ""},
+      {"over the cap", 1 << 20, -1, 0, "more than the 1048576 bytes allowed"},
+      {"grown after its length was read", 1 << 30, -1, 10, "bytes announced"},
+      {"the run's time over", 1 << 30, 1, 0, "the run's time is over"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Growing share(*platform);
+    share.grownBy = c.grownBy;
+    WriteFile(target, "an earlier copy", 0666);
+    std::string failure;
+    try {
+      CopyUnderRules(share, source, target, {.maxBytes = c.maxBytes, .runDeadlineMs = c.runDeadlineMs});
+    } catch (const PlatformError& e) {
+      failure = e.what();
+    }
+    EXPECT_EQ(failure.empty(), *c.failure == '\0') << failure;
+    EXPECT_THAT(failure, HasSubstr(c.failure));
+    if (!failure.empty()) {
+      EXPECT_FALSE(Exists(target));
+      continue;
+    }
+    EXPECT_TRUE(ReadFile(target) == bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+  }
 }
 
 }  // namespace

@@ -473,6 +473,7 @@ TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
   fake.AddFile(kDir + "update.bin.delta.resume", ResumeRecordText({kUpdaterUrl + ".zst", "ab", {30, "\"c\"", 90}}));
   fake.AddFile(kPackage + ".delta", "a delta never applied");
   fake.AddFile(kPackage + ".patched", "made by a delta, not yet accepted");
+  fake.AddFile(kDir + "Pellarion.stopped.copy-Zz9Yx8", "a record cut off");
   Offer("1001", "20055");
   EXPECT_TRUE(Run());
   for (const char* kept : {"Pellarion.bin.part", "Pellarion.bin.resume", "update.bin.delta.part",
@@ -480,7 +481,7 @@ TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
     EXPECT_TRUE(fake.HasFile(kDir + kept)) << kept;
   }
   for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume",
-                           "Pellarion.bin.delta", "Pellarion.bin.patched"}) {
+                           "Pellarion.bin.delta", "Pellarion.bin.patched", "Pellarion.stopped.copy-Zz9Yx8"}) {
     EXPECT_FALSE(fake.HasFile(kDir + gone)) << gone;
   }
 }
@@ -491,8 +492,8 @@ TEST_F(InternetModeTest, AFailedSwapKeepsTheOldApplicationAndStartsItAgain) {
   faults.Fail(Op::MoveReplacing, "Pellarion.bin|");
   EXPECT_FALSE(Run());
   const std::vector<std::string> tail(after.end() - 6, after.end());
-  EXPECT_THAT(tail, ElementsAre("stop", Status("#FF0000", messages::kUpdateFailed), "delete " + kPackage,
-                                "start " + kApp + " 2", kRecordCleared, "pause 2500"));
+  EXPECT_THAT(tail, ElementsAre("stop", Status("#FF0000", messages::kUpdateFailed), "start " + kApp + " 2",
+                                kRecordCleared, "delete " + kPackage, "pause 2500"));
   EXPECT_EQ(fake.File(kApp).contents, "app 1.0.0.1");
   EXPECT_FALSE(fake.HasFile(kPackage));
 }

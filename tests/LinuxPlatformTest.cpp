@@ -128,6 +128,13 @@ TEST_F(LinuxPlatformTest, ReadsFilesVersionsAndStartsPrograms) {
   EXPECT_EQ(std::string(buffer, n), "line one\r\nline two");
   EXPECT_EQ(input->Read(buffer, sizeof buffer), 0u);
   EXPECT_THROW(platform->OpenInput("D:\\missing.dll"), PlatformError);
+  // The file held is the file at its new name only, never one a link leads to.
+  std::filesystem::rename(dir / "d/host.dll", dir / "d/moved.dll");
+  WriteFile(dir / "d/host.dll", "line one\r\nline two");
+  std::filesystem::create_symlink(dir / "d/moved.dll", dir / "d/link.dll");
+  EXPECT_TRUE(input->IsFileAt("D:\\MOVED.DLL"));
+  EXPECT_FALSE(input->IsFileAt("D:\\host.dll"));
+  EXPECT_FALSE(input->IsFileAt("D:\\link.dll"));
 
   std::filesystem::copy_file(std::string(FIXTURE_DIR) + "/pe-3.1.0.12.exe", dir / "d/Pellarion.exe");
   EXPECT_EQ(FileVersionOf(*platform, "D:\\pellarion.exe"), "3.1.0.12");

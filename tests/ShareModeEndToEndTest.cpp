@@ -1,10 +1,16 @@
 // The Linux update.exe updating from a share folder: real files, a real
 // running application.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -65,6 +71,64 @@ TEST_F(ShareModeEndToEndTest, LeavesAnUpToDateApplicationRunning) {
   int status = 0;
   EXPECT_FALSE(processes.Ended(running, status)) << "an up-to-date application was stopped";
   EXPECT_FALSE(fs::exists(dir / "app/update.bin"));
+}
+
+// A FIFO in the place of the share's application is refused at once, never
+// waited on: the run ends on the failure within moments, and so does the
+// next one (it is not held up as "another run").
+TEST_F(ShareModeEndToEndTest, AFifoOnTheShareEndsTheRunAtOnce) {
+  ASSERT_EQ(::mkfifo((dir / "share/Pellarion/pellarion.exe").c_str(), 0666), 0);
+  for (int run = 0; run < 2; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunProgram({dir / "app/update.exe"}, {}, 10000).exitCode, ExitCodeOf(Outcome::CheckFailed)) << run;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << run;
+  }
+}
+
+// The share's file may be anyone's to write (0777). A local user who cannot
+// write the application folder waits for the gate's verdict in update.log,
+// then tries to write the accepted copy while the updater waits for the
+// application to close (it ignores the request, so that takes 3 s): the copy
+// is the updater's alone, and what is installed is what was checked.
+TEST_F(ShareModeEndToEndTest, NoOneElseCanWriteTheCheckedCopyBeforeItIsInstalled) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run a process as nobody";
+  fs::copy_file(kApp3, dir / "share/Pellarion/pellarion.exe");
+  fs::permissions(dir / "share/Pellarion/pellarion.exe", fs::perms::all);
+  for (const std::string& folder : {dir.path(), dir / "app", dir / "share", dir / "share/Pellarion"}) {
+    ::chmod(folder.c_str(), 0755);
+  }
+  processes.Start({"/bin/sh", "-c", "trap '' TERM; exec \"$0\"", dir / "app/Pellarion.exe"});
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::string log = dir / "app/update.log", copy = dir / "app/NewVersion.exe";
+  // Ends 0 when the copy was there and could not be opened for writing, 1
+  // when it wrote into it, 2 when it met no copy, 3 when it saw no verdict.
+  const int writer = processes.Fork([&] {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) return 9;
+    static char text[1 << 16];
+    for (int tries = 0;; ++tries) {
+      if (tries == 20000) return 3;
+      const int fd = ::open(log.c_str(), O_RDONLY);
+      const ssize_t n = fd < 0 ? 0 : ::read(fd, text, sizeof text - 1);
+      if (fd >= 0) ::close(fd);
+      text[n > 0 ? n : 0] = '\0';
+      if (std::strstr(text, " accepted: ") != nullptr) break;
+      ::usleep(1000);
+    }
+    const int fd = ::open(copy.c_str(), O_WRONLY);
+    if (fd >= 0) {
+      [[maybe_unused]] const ssize_t written = ::write(fd, "MZ", 2);
+      return 1;
+    }
+    return errno == EACCES ? 0 : 2;
+  });
+  const auto run = RunProgram({dir / "app/update.exe"});
+  EXPECT_EQ(processes.Wait(writer, 5000), 0);
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated));
+  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "app/Pellarion.exe").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
 }
 
 }  // namespace

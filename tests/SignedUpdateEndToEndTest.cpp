@@ -3,7 +3,9 @@
 // test authority, and a share. Only what the current signed release names
 // for each role is installed or staged.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -207,6 +209,23 @@ TEST_F(SignedUpdateEndToEndTest, AShareDescriptionServedOverHttpIsRefusedAndPins
   EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated)) << Log();
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
   EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 3\r\n");
+}
+
+// A FIFO in the place of the share's signed release is refused at once: the
+// check fails within moments, nothing is stopped, and the next run is not
+// held up as "another run".
+TEST_F(SignedUpdateEndToEndTest, AFifoAsTheSharesReleaseEndsTheRunAtOnce) {
+  fs::remove(dir / "app/format.dll");
+  WriteFile(dir / "app/host.dll", dir / "share\r\n");
+  Stage(kApp3, kUpdater56, {"--release", "5", "--share"}, dir / "share");
+  fs::remove(dir / "share/Pellarion/update.txt");
+  ASSERT_EQ(::mkfifo((dir / "share/Pellarion/update.txt").c_str(), 0666), 0);
+  for (int run = 0; run < 2; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::CheckFailed)) << run;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << run;
+  }
+  EXPECT_TRUE(StillRuns());
 }
 
 }  // namespace

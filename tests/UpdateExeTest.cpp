@@ -81,6 +81,51 @@ TEST(UpdateExeTest, FromElsewhereItPlantsCopiesOnTheDrivesAndShowsNothing) {
   EXPECT_EQ(none.output, "");
 }
 
+// A keyed updater started outside an application folder starts a placed copy
+// only through the file it hashed. Another process keeps putting an exact
+// copy and another program (a stand-in application, which runs until
+// stopped) in turn under D:\Pellarion\update.exe: over 20 starts the other
+// program never runs.
+TEST(UpdateExeTest, AKeyedUpdaterNeverStartsAnotherProgramSwappedInForItsCopy) {
+  TempDir dir;
+  const std::string exe = dir / "downloads/update.exe", placed = dir / "d/Pellarion/update.exe";
+  const std::string exact = dir / "d/exact.exe", other = dir / "d/other.exe", swap = dir / "d/swap.exe";
+  std::filesystem::create_directories(dir / "downloads");
+  WriteFile(dir / "d/Pellarion/pellarion.exe", "app", 0755);
+  std::filesystem::copy_file(SIGNED_UPDATE_EXE, exe);
+  std::filesystem::copy_file(SIGNED_UPDATE_EXE, exact);
+  std::filesystem::copy_file(kApp3, other);
+  std::filesystem::copy_file(exact, placed);
+  testing::Spawned swapper;
+  swapper.Fork([&] {
+    for (int turn = 0;; ++turn) {
+      ::unlink(swap.c_str());
+      if (::link(turn % 2 == 0 ? exact.c_str() : other.c_str(), swap.c_str()) == 0) ::rename(swap.c_str(), placed.c_str());
+      ::usleep(300);
+    }
+    return 0;
+  });
+  const auto count = [&](const std::string& event) {
+    const std::string log = testing::ReadFile(dir / "downloads/update.log");
+    int n = 0;
+    for (std::size_t at = 0; (at = log.find(event, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  for (int run = 0; run < 300 && (count("started ") < 20 || count("did not start") < 3); ++run) {
+    RunProgram({exe}, {{"PELLARION_DRIVE_D", dir / "d"}, {"PELLARION_DRIVE_E", dir / "none"}});
+  }
+  EXPECT_GE(count("started "), 20);
+  EXPECT_GE(count("did not start"), 3) << "the other program was never in place when the updater looked";
+  struct stat otherFile {};
+  ASSERT_EQ(::stat(other.c_str(), &otherFile), 0);
+  for (const int pid : testing::ProcessesIn(dir.path())) {
+    struct stat running {};
+    EXPECT_FALSE(::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &running) == 0 &&
+                 running.st_ino == otherFile.st_ino && running.st_dev == otherFile.st_dev)
+        << "the other program runs as process " << pid;
+  }
+}
+
 // The lock is the folder's: a second run from the same folder ends at once,
 // whichever of its executables started it, and only a user who may write
 // the folder can take or hold it.

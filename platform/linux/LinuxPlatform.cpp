@@ -160,6 +160,11 @@ class FdReader : public Base {
     }
     return done;
   }
+  bool IsFileAt(const std::string& path) override {
+    struct stat mine, named;
+    return ::fstat(fd_.get(), &mine) == 0 && ::lstat(MapWindowsPath(path).path.c_str(), &named) == 0 &&
+           mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+  }
 
  protected:
   Fd fd_;

@@ -241,6 +241,23 @@ class HandleFile : public ProgramFile {
     return done;
   }
 
+  // The name is opened as itself (a reparse point is not followed) and the
+  // two compared by the file index, which names a file on its volume. The
+  // volumes are not compared: what opens under a name of the folder the
+  // held file was made in (never a folder, so never a mount point) lies on
+  // that folder's volume, and Wine reports the volume of a file renamed
+  // since it was opened as 0.
+  bool IsFileAt(const std::string& path) override {
+    ScopedHandle named(CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                   /*hTemplateFile=*/nullptr));
+    BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
+    return named.valid() && GetFileInformationByHandle(file_.get(), &mine) &&
+           GetFileInformationByHandle(named.get(), &theirs) && mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+           mine.nFileIndexLow == theirs.nFileIndexLow;
+  }
+
   // Held without write or delete sharing (OpenProgram), the file cannot be
   // changed, renamed or replaced while it is read and while CreateProcessW
   // opens it by its path (the loader's own open shares reading, so it is

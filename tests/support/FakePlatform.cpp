@@ -13,10 +13,12 @@ namespace pellarion::testing {
 
 namespace {
 
+// A file's bytes as they were when it was opened, and which file it was.
 template <typename Base = InputFile>
 class StringInput : public Base {
  public:
-  explicit StringInput(std::string text) : text_(std::move(text)) {}
+  StringInput(std::string text, const FakePlatform& platform, const std::string& path)
+      : text_(std::move(text)), platform_(platform), identity_(platform.IdentityOf(path)) {}
   std::size_t Read(char* buffer, std::size_t size) override {
     const std::size_t n = std::min(size, text_.size() - pos_);
     std::memcpy(buffer, text_.data() + pos_, n);
@@ -30,16 +32,19 @@ class StringInput : public Base {
     std::memcpy(buffer, text_.data() + offset, n);
     return n;
   }
+  bool IsFileAt(const std::string& path) override { return platform_.IdentityOf(path) == identity_; }
 
  private:
   std::string text_;
   std::size_t pos_ = 0;
+  const FakePlatform& platform_;
+  std::uint64_t identity_;
 };
 
 class FakeProgram : public StringInput<ProgramFile> {
  public:
-  FakeProgram(std::string bytes, std::vector<std::string>& log, std::string path)
-      : StringInput(std::move(bytes)), log_(log), path_(std::move(path)) {}
+  FakeProgram(std::string bytes, const FakePlatform& platform, std::vector<std::string>& log, std::string path)
+      : StringInput(std::move(bytes), platform, path), log_(log), path_(std::move(path)) {}
   void Start(WindowState state) override {
     log_.push_back("start " + path_ + " " + std::to_string(static_cast<int>(state)));
   }
@@ -82,9 +87,15 @@ void FakePlatform::CheckDrive(const std::string& path) const {
   }
 }
 
-void FakePlatform::Put(const std::string& path, FakeFile file) {
+void FakePlatform::Put(const std::string& path, FakeFile file, std::uint64_t identity) {
   files_[Key(path)] = std::move(file);
   paths_[Key(path)] = path;
+  identities_[Key(path)] = identity != 0 ? identity : ++lastIdentity_;
+}
+
+std::uint64_t FakePlatform::IdentityOf(const std::string& path) const {
+  const auto it = files_.find(Key(path));
+  return it == files_.end() ? 0 : identities_.at(Key(path));
 }
 
 const FakeFile& FakePlatform::Existing(const std::string& path) const {
@@ -143,8 +154,9 @@ void FakePlatform::RemoveFile(const std::string& path) {
 void FakePlatform::MoveReplacing(const std::string& from, const std::string& to) {
   const FakeFile moved = Existing(from);
   CheckDrive(to);
+  const std::uint64_t identity = IdentityOf(from);
   files_.erase(Key(from));
-  Put(to, moved);
+  Put(to, moved, identity);
   log.push_back("replace " + from + " -> " + to);
 }
 
@@ -182,7 +194,7 @@ void FakePlatform::AppendToLog(const std::string& path, const std::string& text,
 void FakePlatform::AppendToFile(const std::string& path, const std::string& text) {
   CheckDrive(path);
   const auto it = files_.find(Key(path));
-  Put(path, FakeFile{(it == files_.end() ? "" : it->second.contents) + text, ""});
+  Put(path, FakeFile{(it == files_.end() ? "" : it->second.contents) + text, ""}, IdentityOf(path));
 }
 
 std::vector<std::string> FakePlatform::ListFiles(const std::string& folder) {
@@ -199,7 +211,7 @@ std::vector<std::string> FakePlatform::ListFiles(const std::string& folder) {
 }
 
 std::unique_ptr<InputFile> FakePlatform::OpenInput(const std::string& path) {
-  return std::make_unique<StringInput<>>(Existing(path).Bytes());
+  return std::make_unique<StringInput<>>(Existing(path).Bytes(), *this, path);
 }
 
 void FakePlatform::DeleteFolder(const std::string& path) {
@@ -233,23 +245,28 @@ class FakeOutput : public OutputFile {
   FakeOutput(FakePlatform& platform, std::string path, std::string kept)
       : platform_(platform), path_(std::move(path)), bytes_(std::move(kept)) {
     platform_.Put(path_, platform_.Written(bytes_));
+    identity_ = platform_.IdentityOf(path_);
   }
   void Reserve(std::int64_t) override {}
   void Write(const char* data, std::size_t size) override {
     platform_.CheckDrive(path_);
     bytes_.append(data, size);
-    platform_.Put(path_, platform_.Written(bytes_));
+    platform_.Put(path_, platform_.Written(bytes_), identity_);
   }
   void Flush() override { platform_.CheckDrive(path_); }
 
  private:
   FakePlatform& platform_;
   std::string path_, bytes_;
+  std::uint64_t identity_ = 0;
 };
 
 FakeFile FakePlatform::Written(const std::string& bytes) const {
   for (const auto& offered : server) {
     if (offered.second.Bytes() == bytes) return offered.second;
+  }
+  for (const auto& file : files_) {
+    if (!file.second.version.empty() && file.second.Bytes() == bytes) return file.second;
   }
   return FakeFile{bytes, ""};
 }
@@ -304,7 +321,7 @@ void FakePlatform::StartProgram(const std::string& path, WindowState state) {
 }
 
 std::unique_ptr<ProgramFile> FakePlatform::OpenProgram(const std::string& path) {
-  return std::make_unique<FakeProgram>(Existing(path).Bytes(), log, path);
+  return std::make_unique<FakeProgram>(Existing(path).Bytes(), *this, log, path);
 }
 
 std::vector<ProcessEntry> FakePlatform::ProcessQuery(const std::string& executablePath) {

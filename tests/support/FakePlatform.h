@@ -70,6 +70,9 @@ class FakePlatform : public Platform {
   // --- What the run left and did ---
   bool HasFile(const std::string& path) const;
   const FakeFile& File(const std::string& path) const;
+  // Which file `path` names (a move keeps it, anything written anew gets a
+  // new one); 0: none. What InputFile::IsFileAt compares.
+  std::uint64_t IdentityOf(const std::string& path) const;
   bool HasFolder(const std::string& path) const;
   // Ordered log: "copy A -> B", "delete P", "replace A -> B", "start P 2",
   // "firewall current|standard NAME IMAGE", "close ID", "terminate ID", "wait ID... MS", "show #RRGGBB TEXT",
@@ -119,8 +122,9 @@ class FakePlatform : public Platform {
   static std::string FakeSignature(const std::string& bytes, const std::string& spkiDer);
   bool VerifySignature(const std::string& sha256Digest, const std::string& derSignature,
                        const std::string& spkiDer) override;
-  // A file written is kept as the server's file of the same bytes, when
-  // there is one, so that tests can name it by its contents.
+  // A file written is kept as the server's file (or another file with a
+  // version) of the same bytes, when there is one, so that tests can name it
+  // by its contents.
   std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override;
   VolumeSpace SpaceOf(const std::string& path) override;
   // Logs "download URL -> PATH" (the file the download writes); a body that
@@ -150,13 +154,16 @@ class FakePlatform : public Platform {
   void CheckDrive(const std::string& path) const;
   const FakeFile& Existing(const std::string& path) const;
 
-  void Put(const std::string& path, FakeFile file);
-  // The file written with `bytes`: the server's of the same bytes, or new.
+  // A new file, or (`identity` given) the same file under a name.
+  void Put(const std::string& path, FakeFile file, std::uint64_t identity = 0);
+  // The file written with `bytes`: the server's (or a versioned file's) of the same bytes, or new.
   FakeFile Written(const std::string& bytes) const;
   friend class FakeOutput;
 
   std::map<std::string, FakeFile> files_;
   std::map<std::string, std::string> paths_;  // the name each file was last written under
+  std::map<std::string, std::uint64_t> identities_;  // which file each name names
+  std::uint64_t lastIdentity_ = 0;
   std::set<std::string> folders_;
   unsigned char nextRandom_ = 0;
 };

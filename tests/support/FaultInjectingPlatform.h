@@ -2,6 +2,7 @@
 // missing share or a refused permission makes them fail on a real machine.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,8 @@
 namespace pellarion::testing {
 
 enum class Op {
-  FileExists, CopyFile, RemoveFile, MoveReplacing, WriteRecord, AppendToLog, OpenInput, OpenProgram, Firewall,
-  PreviousInstance, Pump
+  FileExists, CopyFile, RemoveFile, MoveReplacing, WriteRecord, AppendToLog, OpenInput, OpenOutput, OpenProgram,
+  Firewall, PreviousInstance, Pump
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -26,6 +27,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   void FailInUse(Op op, std::string pathPart = "", int times = -1) {
     faults_.push_back({op, std::move(pathPart), true, times});
   }
+  // Called before each operation above with its paths ("from|to" for two),
+  // before any failure: a test's way to act at that moment, as another
+  // process or the passing time would.
+  std::function<void(Op op, const std::string& paths)> before;
 
   bool PreviousInstance() override {
     Check(Op::PreviousInstance, "");
@@ -59,6 +64,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
     Check(Op::OpenInput, path);
     return target_.OpenInput(path);
   }
+  std::unique_ptr<OutputFile> OpenOutput(const std::string& path, std::int64_t keepBytes) override {
+    Check(Op::OpenOutput, path);
+    return target_.OpenOutput(path, keepBytes);
+  }
   std::unique_ptr<ProgramFile> OpenProgram(const std::string& path) override {
     Check(Op::OpenProgram, path);
     return target_.OpenProgram(path);
@@ -88,6 +97,7 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   }
 
   void Check(Op op, const std::string& paths) {
+    if (before) before(op, paths);
     for (Fault& f : faults_) {
       if (f.op != op || f.times == 0 || Upper(paths).find(Upper(f.pathPart)) == std::string::npos) continue;
       if (f.times > 0) --f.times;

@@ -142,6 +142,14 @@ int Spawned::Start(const std::vector<std::string>& argv, const std::map<std::str
   return pid;
 }
 
+int Spawned::Fork(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("cannot fork");
+  if (pid == 0) ::_exit(body());
+  pids_.push_back(pid);
+  return pid;
+}
+
 bool Spawned::Ended(int pid, int& status) {
   if (::waitpid(pid, &status, WNOHANG) != pid) return false;
   pids_.erase(std::find(pids_.begin(), pids_.end(), pid));

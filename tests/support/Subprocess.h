@@ -1,6 +1,7 @@
 // Runs a program for a test and collects what it printed (Linux).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ class Spawned {
   // standard output discarded when `quiet`; the process id, or 0.
   int Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
             bool quiet = false);
+  // Runs `body` in a child process, which ends with the code `body`
+  // returns; the process id. The child is a copy of a process with threads:
+  // `body` makes system calls only, nothing that allocates or locks.
+  int Fork(const std::function<int()>& body);
   // Reaps `pid` if it has ended; true then, with its wait status.
   bool Ended(int pid, int& status);
   // Waits at most `timeoutMs` for `pid` to end (stopping it then); its exit

@@ -105,6 +105,12 @@ TEST_F(WindowsPlatformTest, FileOperationsFailAsTheRunExpects) {
   auto input = platform->OpenInput(dir + "\\b.txt");
   char buffer[16];
   EXPECT_EQ(std::string(buffer, input->Read(buffer, sizeof buffer)), "12345");
+  // Held open, the file can be moved; it is the file at its new name only.
+  platform->MoveReplacing(dir + "\\b.txt", dir + "\\d.txt");
+  Write(dir + "\\b.txt", "12345");
+  EXPECT_TRUE(input->IsFileAt(dir + "\\d.txt"));
+  EXPECT_FALSE(input->IsFileAt(dir + "\\b.txt"));
+  EXPECT_FALSE(input->IsFileAt(dir + "\\missing.txt"));
 
   fs::create_directories(dir + "\\cache\\IE\\sub");
   Write(dir + "\\cache\\IE\\sub\\x", "x");
