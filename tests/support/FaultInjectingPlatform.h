@@ -11,7 +11,7 @@ namespace pellarion::testing {
 
 enum class Op {
   FileExists, CopyFile, RemoveFile, MoveReplacing, WriteRecord, AppendToLog, OpenInput, OpenProgram, Firewall,
-  PreviousInstance, Pump
+  PreviousInstance, Pump, PolicyValue
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -70,6 +70,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   void Pump() override {
     Check(Op::Pump, "");
     target_.Pump();
+  }
+  std::string PolicyValue(const std::string& name) override {
+    Check(Op::PolicyValue, name);
+    return target_.PolicyValue(name);
   }
 
  private:
