@@ -27,14 +27,6 @@ namespace fs = std::filesystem;
 
 const int kUpdated = ExitCodeOf(Outcome::Updated);
 
-// The application 3.1.0.12 made `bytes` longer (past its own headers, which
-// the gate allows), with a pattern `seed` picks: packages of a realistic size.
-std::string LargeApplication(std::size_t bytes, unsigned seed) {
-  std::string image = ReadFile(kApp3);
-  for (std::size_t i = 0; i < bytes; ++i) image += static_cast<char>((i * 131 + seed * 7) % 251);
-  return image;
-}
-
 // How many lines of the access log hold all of `parts`.
 int Lines(const std::string& log, std::initializer_list<const char*> parts) {
   int n = 0;
