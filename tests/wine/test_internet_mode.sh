@@ -5,12 +5,7 @@ WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
 source "$(dirname "$0")/wine_common.sh"
 app="$(c_drive)/internet-test"
 root="$WINE_WORK/update-server"
-rm -rf "$app" "$root" && mkdir -p "$app" "$root/update"
-cp "$WINDOWS_BIN/update.exe" "$app/"
-cp "$WINDOWS_BIN/fixture-1.0.0.1.exe" "$app/Pellarion.exe"
-: >"$app/format.dll"
-cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$root/update/Pellarion.bin"
-printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$root/update/update.txt"
+internet_folders "$app" "$root"
 
 start_http_server "$root" 120
 export PELLARION_UPDATE_SERVER="$server_address"

@@ -48,3 +48,15 @@ start_http_server() {
   for _ in $(seq 1 100); do [ -s "$WINE_WORK/port" ] && break; sleep 0.05; done
   server_address="127.0.0.1:$(cat "$WINE_WORK/port")"
 }
+
+# An application folder for the update server ($1, under drive C:) with
+# update.exe and the application 1.0.0.1, and the server's tree ($2) offering
+# the application 3.1.0.12 and no newer updater.
+internet_folders() {
+  rm -rf "$1" "$2" && mkdir -p "$1" "$2/update"
+  cp "$WINDOWS_BIN/update.exe" "$1/"
+  cp "$WINDOWS_BIN/fixture-1.0.0.1.exe" "$1/Pellarion.exe"
+  : >"$1/format.dll"
+  cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$2/update/Pellarion.bin"
+  printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$2/update/update.txt"
+}
