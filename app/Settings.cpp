@@ -32,8 +32,9 @@ void UpdateRun::ReadSettings() {
   std::string line = "the policy RunDeadlineSeconds ";
   line += deadline;
   if (seconds && *seconds >= kFewestSeconds && *seconds <= kMostSeconds) {
-    // Counted from the run's start, as the build's.
-    if (runDeadlineMs_ >= 0) runDeadlineMs_ += (static_cast<std::int64_t>(*seconds) - PELLARION_RUN_DEADLINE_SECONDS) * 1000;
+    // Counted from the run's start, as the build's was.
+    const std::int64_t longer = static_cast<std::int64_t>(*seconds) - PELLARION_RUN_DEADLINE_SECONDS;
+    if (runDeadlineMs_ >= 0) runDeadlineMs_ += longer * 1000;
     line += " s: the run's deadline";
   } else {
     line += " is not 60 to 86400 s: the build's deadline stands";

@@ -21,8 +21,8 @@ namespace pellarion {
 namespace {
 
 using ::testing::HasSubstr, ::testing::MatchesRegex;
-using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::TestHttpServer,
-    testing::WriteFile;
+using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir;
+using testing::TestHttpServer, testing::WriteFile;
 namespace fs = std::filesystem;
 
 const int kUpdated = ExitCodeOf(Outcome::Updated);

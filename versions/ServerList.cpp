@@ -14,7 +14,9 @@ bool IsHostCharacter(char c) {
   return IsIn(c, 'a', 'z') || IsIn(c, 'A', 'Z') || IsIn(c, '0', '9') || c == '-' || c == '.' || c == '_';
 }
 
-bool IsAddressCharacter(char c) { return IsIn(c, 'a', 'f') || IsIn(c, 'A', 'F') || IsIn(c, '0', '9') || c == ':' || c == '.'; }
+bool IsAddressCharacter(char c) {
+  return IsIn(c, 'a', 'f') || IsIn(c, 'A', 'F') || IsIn(c, '0', '9') || c == ':' || c == '.';
+}
 
 // "host", "host:port", "[address]" or "[address]:port".
 bool IsHostAndPort(std::string_view text) {

@@ -136,7 +136,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const int one = Rounds("One server", dir / "www", app, fleet, most, 1);
   const int two = Rounds("Two servers", dir / "www", app, fleet, most, 2);
-  const auto said = [](int rounds) { return rounds > 0 ? std::to_string(rounds) : std::string("more than the ceiling"); };
+  const auto said = [](int rounds) {
+    return rounds > 0 ? std::to_string(rounds) : std::string("more than the ceiling");
+  };
   std::printf("\nRounds until all %d were updated: one server %s, two servers %s\n", fleet, said(one).c_str(),
               said(two).c_str());
   return 0;
