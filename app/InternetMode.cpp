@@ -5,8 +5,10 @@
 
 #include "app/Messages.h"
 #include "app/UpdateRun.h"
+#include "download/DeltaPatch.h"
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
+#include "platform/TemporaryFiles.h"
 #include "versions/Manifest.h"
 #include "versions/Versions.h"
 
@@ -136,6 +138,7 @@ void UpdateRun::ReadOffer(Offer& offer, const std::string& installed, int key) {
 
 Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const std::string& path,
                                    const std::string& installed) {
+  if (const auto fromDelta = PackageFromDelta(offer, role, path, installed)) return *fromDelta;
   DownloadLimits limits = Limits(kMaxPackageBytes);
   // A cut transfer resumes, in this run and the next, while the same offer
   // stands: the same version, and in a keyed build the same signed digest.
@@ -166,10 +169,85 @@ Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const s
   });
   // After the download's line: the verdict on the file it brought.
   if (gated && !Accepted(url, verdict)) return Outcome::Refused;
-  if (fetched) return Outcome::Updated;
+  if (fetched) {
+    // What a delta's transfer cut short kept for a later run is of no more use.
+    for (const char* kept : {kDownloadSuffix, kResumeSuffix}) {
+      Try([&] { platform_.RemoveFile(path + kDeltaSuffix + kept); });
+    }
+    return Outcome::Updated;
+  }
   if (!download.Outcome().runOver) return Outcome::UpdateFailed;
   Log("the run's time is over");
   return Outcome::OutOfTime;
+}
+
+std::optional<Outcome> UpdateRun::PackageFromDelta(const Offer& offer, PackageRole role, const std::string& path,
+                                                   const std::string& installed) {
+  if (!release_ || release_->Deltas(role).empty()) return std::nullopt;
+  const PackageEntry& entry = release_->Entry(role);
+  std::string base, line = "delta from the installed ", version = "file";
+  Try([&] { base = FileSha256(platform_, installed); });  // a file that cannot be read is no base
+  Try([&] { version = FileVersionOf(platform_, installed); });
+  line += version;
+  const DeltaEntry* delta = nullptr;
+  for (const DeltaEntry& listed : release_->Deltas(role)) {
+    // One no shorter than its package would save nothing.
+    if (listed.baseSha256 == base && listed.length < entry.length) delta = &listed;
+  }
+  if (delta == nullptr) {
+    Log("no " + line + " is listed: the whole package");
+    return std::nullopt;
+  }
+  // Served beside its package, named after its base.
+  std::string url = offer.server->PackageUrl(role);
+  const std::size_t name = url.rfind('/') + 1;
+  url.replace(name, std::string::npos, DeltaFileName(std::string_view(url).substr(name), base));
+  const std::string deltaPath = path + kDeltaSuffix, made = path + kPatchedSuffix;
+  DownloadLimits limits = Limits(static_cast<std::int64_t>(delta->length));
+  limits.resumable = true;
+  limits.waitsOutBusy = true;  // the package's queue, as the package's
+  limits.expectedSha256 = &delta->sha256;
+  const std::string offered = HexDigest(delta->sha256);
+  limits.offer = offered.c_str();
+  clsDownload download(platform_, url, deltaPath, limits);
+  // Only the delta the publisher signed is ever decoded. Not the run's Fetch:
+  // a delta that does not come shows no failure, the whole package follows.
+  const bool fetched = download.Get_File([&](const std::string& arrived) {
+    return FileSha256(platform_, arrived) == delta->sha256 ? std::string() : std::string("not the signed delta");
+  });
+  Log(download.Description());
+  std::string failure = download.Outcome().error;
+  if (fetched) {
+    try {
+      const DeltaResult result =
+          ApplyDeltaFiles(platform_, installed, deltaPath, made, {static_cast<std::int64_t>(entry.length)});
+      if (result.length != static_cast<std::int64_t>(entry.length) || result.sha256 != entry.sha256) {
+        failure = "what it makes is not the signed package";
+      }
+    } catch (const std::exception& error) {  // the decoder's faults, the files', memory
+      failure = error.what();
+    }
+    Try([&] { platform_.RemoveFile(deltaPath); });
+  }
+  std::optional<Outcome> outcome;
+  if (failure.empty()) {
+    // The signed package, made here: the gate judges it as it judges a
+    // downloaded one, and its refusal is the run's, as for the whole package.
+    if (!Accepted(url, Gate(offer, made, role, installed))) {
+      outcome = Outcome::Refused;
+    } else if (Try([&] { platform_.MoveReplacing(made, path); })) {
+      const std::uint64_t tenths = (entry.length - delta->length) * 1000 / entry.length;
+      line += ": " + std::to_string(delta->length) + " bytes instead of " + std::to_string(entry.length) + " (";
+      line += std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "% saved)";
+      Log(line);
+      return Outcome::Updated;
+    } else {
+      failure = "it could not take the package's place";
+    }
+  }
+  Try([&] { platform_.RemoveFile(made); });
+  if (!outcome) Log(line + " failed: " + failure + "; the whole package instead");
+  return outcome;
 }
 
 }  // namespace pellarion

@@ -121,6 +121,14 @@ class UpdateRun {
   // resume. Returns Updated, UpdateFailed, Refused or OutOfTime.
   Outcome DownloadPackage(const Offer& offer, PackageRole role, const std::string& path,
                           const std::string& installed);
+  // In a keyed build whose release lists a delta for `role` from the
+  // installed file: the delta downloaded (as a package is: capped, resumable),
+  // and only once it is the signed one, applied; a result that is the signed
+  // package goes through the gate and takes `path`'s place. Updated, or
+  // Refused by the gate; nothing when there is no such delta or it failed,
+  // and the whole package is to be downloaded instead.
+  std::optional<Outcome> PackageFromDelta(const Offer& offer, PackageRole role, const std::string& path,
+                                          const std::string& installed);
 
   // --- Putting the application in place (Installation.cpp) ---
   // Puts the staged application in place of Pellarion.exe after stopping the

@@ -17,11 +17,10 @@ namespace pellarion {
 
 namespace {
 
-// The delta is read and the result written in pieces of these sizes.
-constexpr std::size_t kInputPiece = 128 * 1024;
+// The result is written in pieces of this size, as a download's body is.
 constexpr std::size_t kOutputPiece = 1 << 20;
-// The decoder's own needs beside its copy of the result: its state, an
-// input block and slack.
+// The decoder's own needs beside the base, the delta and the result: its
+// state (about 100 KB) and slack.
 constexpr std::int64_t kDecoderBytes = 4 << 20;
 
 [[noreturn]] void Fail(DeltaFault fault, const char* why) { throw DeltaFailure(fault, why); }
@@ -29,20 +28,23 @@ constexpr std::int64_t kDecoderBytes = 4 << 20;
 // The failure behind one of zstd's error codes.
 [[noreturn]] void FailDecoding(std::size_t code) {
   switch (ZSTD_getErrorCode(code)) {
+    case ZSTD_error_srcSize_wrong:
+      Fail(DeltaFault::Cut, "the delta is cut short");
     case ZSTD_error_memory_allocation:
       Fail(DeltaFault::NoMemory, "not enough memory to apply the delta");
     case ZSTD_error_checksum_wrong:
       Fail(DeltaFault::WrongBase, "the delta's result fails its checksum: another base, or a damaged delta");
     case ZSTD_error_frameParameter_windowTooLarge:
-      Fail(DeltaFault::Corrupt, "the delta asks for a window larger than its package");
+      Fail(DeltaFault::Corrupt, "the delta asks for a window larger than any package");
     default:
       Fail(DeltaFault::Corrupt, "the delta is damaged: it cannot be decoded");
   }
 }
 
-// Memory for the base and the decoder, counted against a budget, so that a
-// delta can never make the updater take more than its package needs. Each
-// block carries its size in front of it, as zstd frees without saying.
+// Memory for the base, the delta, the result and the decoder, counted
+// against a budget, so that a delta can never make the updater take more
+// than its package needs. Each block carries its size in front of it, as
+// zstd frees without saying.
 class Budget {
  public:
   explicit Budget(std::int64_t bytes) : left_(bytes) {}
@@ -94,6 +96,20 @@ void Check(std::size_t zstdResult) {
   if (ZSTD_isError(zstdResult)) FailDecoding(zstdResult);
 }
 
+// The result's length that the frame header at the start of `bytes` states.
+std::uint64_t StatedLength(const void* bytes, std::size_t size) {
+  ZSTD_frameHeader header{};
+  const std::size_t headerNeeds = ZSTD_getFrameHeader(&header, bytes, size);
+  if (ZSTD_isError(headerNeeds) || (headerNeeds == 0 && header.frameType != ZSTD_frame)) {
+    Fail(DeltaFault::Corrupt, "the delta is not a zstd patch");
+  }
+  if (headerNeeds > 0) Fail(DeltaFault::Cut, "the delta is cut short");
+  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN) {
+    Fail(DeltaFault::Corrupt, "the delta does not say how long its result is");
+  }
+  return header.frameContentSize;
+}
+
 }  // namespace
 
 int DeltaWindowLog(std::int64_t packageBytes) {
@@ -104,74 +120,67 @@ int DeltaWindowLog(std::int64_t packageBytes) {
 
 DeltaResult ApplyDelta(Platform& platform, InputFile& base, InputFile& delta, OutputFile& result,
                        const DeltaLimits& limits) {
+  // Decoded in one step, the result in memory is its own window: the base,
+  // the delta and the result whole in memory, from one budget.
+  const std::uint64_t baseBytes = base.Size(), deltaBytes = delta.Size();
+  if (baseBytes > static_cast<std::uint64_t>(kMaxPackageBytes) ||
+      deltaBytes > static_cast<std::uint64_t>(kMaxPackageBytes)) {
+    Fail(DeltaFault::NoMemory, "the base or the delta is larger than any package");
+  }
+  Budget budget(limits.memoryBytes >= 0 ? limits.memoryBytes
+                                        : static_cast<std::int64_t>(baseBytes + deltaBytes) + limits.resultBytes +
+                                              kDecoderBytes);
+  const auto release = [&budget](void* block) { budget.Free(block); };
+  using Block = std::unique_ptr<void, decltype(release)>;
+  // `bytes` of memory, filled from `file` when given (a file shorter than it
+  // said is `fault`).
+  const auto take = [&](std::uint64_t bytes, InputFile* file, DeltaFault fault) {
+    Block block(budget.Allocate(static_cast<std::size_t>(bytes)), release);
+    if (!block) Fail(DeltaFault::NoMemory, "not enough memory to apply the delta");
+    if (file != nullptr && Fill(*file, static_cast<char*>(block.get()), static_cast<std::size_t>(bytes)) != bytes) {
+      Fail(fault, "a file changed while it was read");
+    }
+    return block;
+  };
   // The frame's header first: a delta that does not say how long its result
   // is, or says it is longer than the package, is refused before the base
-  // is read.
-  const auto input = std::make_unique<char[]>(kInputPiece);
-  ZSTD_inBuffer in{input.get(), Fill(delta, input.get(), kInputPiece), 0};
-  ZSTD_frameHeader header{};
-  const std::size_t headerNeeds = ZSTD_getFrameHeader(&header, in.src, in.size);
-  if (ZSTD_isError(headerNeeds) || (headerNeeds == 0 && header.frameType != ZSTD_frame)) {
-    Fail(DeltaFault::Corrupt, "the delta is not a zstd patch");
-  }
-  if (headerNeeds > 0) Fail(DeltaFault::Cut, "the delta is cut short");
-  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN) {
-    Fail(DeltaFault::Corrupt, "the delta does not say how long its result is");
-  }
-  if (header.frameContentSize > static_cast<std::uint64_t>(limits.resultBytes)) {
+  // is read. One frame and nothing after it: what follows would be decoded
+  // without the base.
+  const Block patch = take(deltaBytes, &delta, DeltaFault::Cut);
+  const std::uint64_t stated = StatedLength(patch.get(), static_cast<std::size_t>(deltaBytes));
+  if (stated > static_cast<std::uint64_t>(limits.resultBytes)) {
     Fail(DeltaFault::TooLong, "the delta's result is longer than the package");
   }
-
-  // The base whole in memory, as the decoder refers back into all of it.
-  const std::uint64_t baseBytes = base.Size();
-  if (baseBytes > static_cast<std::uint64_t>(kMaxPackageBytes)) {
-    Fail(DeltaFault::NoMemory, "the base is larger than any package");
-  }
-  Budget budget(limits.memoryBytes >= 0
-                    ? limits.memoryBytes
-                    : static_cast<std::int64_t>(baseBytes) + limits.resultBytes + kDecoderBytes);
-  const auto release = [&budget](void* block) { budget.Free(block); };
-  const std::unique_ptr<void, decltype(release)> prefix(budget.Allocate(static_cast<std::size_t>(baseBytes)),
-                                                        release);
-  if (!prefix) Fail(DeltaFault::NoMemory, "not enough memory for the base");
-  if (Fill(base, static_cast<char*>(prefix.get()), static_cast<std::size_t>(baseBytes)) != baseBytes) {
-    Fail(DeltaFault::WrongBase, "the base changed while it was read");
-  }
+  const std::size_t frame = ZSTD_findFrameCompressedSize(patch.get(), static_cast<std::size_t>(deltaBytes));
+  Check(frame);
+  if (frame != deltaBytes) Fail(DeltaFault::Corrupt, "the delta goes on after its end");
+  const Block prefix = take(baseBytes, &base, DeltaFault::WrongBase);
+  const Block output = take(stated, nullptr, DeltaFault::NoMemory);
 
   const std::unique_ptr<ZSTD_DCtx, FreeDecoder> decoder(ZSTD_createDCtx_advanced(budget.ForZstd()));
   if (!decoder) Fail(DeltaFault::NoMemory, "not enough memory to apply the delta");
-  Check(ZSTD_DCtx_setParameter(decoder.get(), ZSTD_d_windowLogMax, DeltaWindowLog(limits.resultBytes)));
-  Check(ZSTD_DCtx_refPrefix(decoder.get(), prefix.get(), static_cast<std::size_t>(baseBytes)));
-
-  result.Reserve(static_cast<std::int64_t>(header.frameContentSize));
+  // The base is the patch's prefix: raw content, as the tool refers to it
+  // (an executable never starts with the magic number of zstd's dictionaries).
+  const std::size_t made = ZSTD_decompress_usingDict(decoder.get(), output.get(), static_cast<std::size_t>(stated),
+                                                     patch.get(), static_cast<std::size_t>(deltaBytes), prefix.get(),
+                                                     static_cast<std::size_t>(baseBytes));
+  Check(made);
+  if (made != stated) Fail(DeltaFault::Corrupt, "the delta makes less than it says");
   const auto sha = platform.StartSha256();
-  const auto output = std::make_unique<char[]>(kOutputPiece);
-  std::int64_t written = 0;
-  for (;;) {
-    ZSTD_outBuffer out{output.get(), kOutputPiece, 0};
-    const std::size_t left = ZSTD_decompressStream(decoder.get(), &out, &in);
-    Check(left);
-    if (out.pos > 0) {
-      if (static_cast<std::int64_t>(out.pos) > limits.resultBytes - written) {
-        Fail(DeltaFault::TooLong, "the delta's result is longer than the package");
-      }
-      sha->Add(output.get(), out.pos);
-      result.Write(output.get(), out.pos);
-      written += static_cast<std::int64_t>(out.pos);
-    }
-    if (left == 0) break;  // the frame has ended and every byte of it is out
-    // With room left for output, the decoder wants more of the delta.
-    if (in.pos == in.size && out.pos < out.size) {
-      in = {input.get(), Fill(delta, input.get(), kInputPiece), 0};
-      if (in.size == 0) Fail(DeltaFault::Cut, "the delta is cut short");
-    }
+  result.Reserve(static_cast<std::int64_t>(made));
+  for (std::size_t at = 0; at < made; at += kOutputPiece) {
+    const char* const piece = static_cast<const char*>(output.get()) + at;
+    const std::size_t size = made - at < kOutputPiece ? made - at : kOutputPiece;
+    sha->Add(piece, size);
+    result.Write(piece, size);
   }
-  // One frame and nothing after it: what follows would be decoded without
-  // the base.
-  char more = 0;
-  if (in.pos < in.size || delta.Read(&more, 1) > 0) Fail(DeltaFault::Corrupt, "the delta goes on after its end");
   result.Flush();
-  return {written, sha->Finish()};
+  return {static_cast<std::int64_t>(made), sha->Finish()};
+}
+
+std::uint64_t DeltaResultLength(InputFile& delta) {
+  char header[ZSTD_FRAMEHEADERSIZE_MAX];
+  return StatedLength(header, Fill(delta, header, sizeof header));
 }
 
 DeltaResult ApplyDeltaFiles(Platform& platform, const std::string& basePath, const std::string& deltaPath,

@@ -38,9 +38,9 @@ class DeltaFailure : public PlatformError {
 struct DeltaLimits {
   // The package's signed length: the result is at most this long.
   std::int64_t resultBytes = 0;
-  // The most the base (held whole in memory) and the decoder may take
-  // together; -1: the base's length, `resultBytes` and a few MiB, which is
-  // what a patch for a package of that length needs.
+  // The most the base, the delta, the result (each held whole in memory)
+  // and the decoder may take together; -1: their lengths and a few MiB,
+  // which is what a patch for a package of that length needs.
   std::int64_t memoryBytes = -1;
 };
 
@@ -53,19 +53,24 @@ struct DeltaResult {
 // The window, as a power of two, of a patch for a package of `packageBytes`:
 // the smallest one longer than the package (zstd's own choice for
 // --patch-from), within zstd's limits. The publisher's tool makes patches
-// with it; the updater takes no patch that asks for more.
+// with it; the updater decodes into the whole result, whatever the window.
 int DeltaWindowLog(std::int64_t packageBytes);
 
-// Applies `delta` to `base`: reads the base whole into memory, decodes the
-// delta against it and writes the result to `result` in order, computing
-// its SHA-256 as it goes; then flushes `result`. Throws DeltaFailure, or
-// PlatformError when a file cannot be read or written; what `result` holds
-// then is to be thrown away.
+// Applies `delta` to `base`: reads both whole into memory, decodes the
+// delta, one frame, against the base into the whole result in memory, and
+// writes that to `result`, computing its SHA-256; then flushes `result`.
+// Throws DeltaFailure, or PlatformError when a file cannot be read or
+// written; what `result` holds then is to be thrown away.
 DeltaResult ApplyDelta(Platform& platform, InputFile& base, InputFile& delta, OutputFile& result,
                        const DeltaLimits& limits);
 // The same with files named through the platform: `resultPath` is created
 // (replacing what is there).
 DeltaResult ApplyDeltaFiles(Platform& platform, const std::string& basePath, const std::string& deltaPath,
                             const std::string& resultPath, const DeltaLimits& limits);
+
+// The length of the result that the delta's frame header states, read
+// without decoding anything; throws DeltaFailure, as ApplyDelta does, for a
+// header that is not a patch's, is cut short or states no length.
+std::uint64_t DeltaResultLength(InputFile& delta);
 
 }  // namespace pellarion

@@ -77,16 +77,19 @@ clsDownload::clsDownload(Platform& platform, const std::string& sURLFileName, co
       limits_(std::move(limits)) {}
 
 bool clsDownload::KeepsToResume(Platform& platform, const std::string& target, const std::string& fileName) {
-  // The target's own name, then .part or .resume: nothing composed.
-  const std::string name = target.substr(target.find_last_of("\\/") + 1);
-  if (!IsTemporaryOf(fileName, name)) return false;
-  const std::string suffix = fileName.substr(name.size());
-  if (suffix.size() != std::char_traits<char>::length(kDownloadSuffix) &&
-      suffix.size() != std::char_traits<char>::length(kResumeSuffix)) {
-    return false;  // the other patterns' suffixes are longer, shorter or composed
+  // The name of the target, or of the delta downloaded for it, then .part or
+  // .resume: nothing else composed.
+  for (const std::string& kept : {target, target + kDeltaSuffix}) {
+    const std::string name = kept.substr(kept.find_last_of("\\/") + 1);
+    const std::size_t suffix = fileName.size() - name.size();
+    // The other patterns' suffixes, alone or composed, are of other lengths.
+    if (IsTemporaryOf(fileName, name) && (suffix == std::char_traits<char>::length(kDownloadSuffix) ||
+                                          suffix == std::char_traits<char>::length(kResumeSuffix))) {
+      ResumeRecord record;
+      return ReadResumeRecord(platform, kept, record);
+    }
   }
-  ResumeRecord record;
-  return ReadResumeRecord(platform, target, record);
+  return false;
 }
 
 bool clsDownload::Get_File(const Acceptance& accept) {

@@ -75,9 +75,9 @@ class clsDownload {
   std::string Description() const;
 
   // Whether `fileName`, a file beside `target`, is what a cut transfer into
-  // `target` keeps to be resumed (its body so far, or the record that still
-  // matches it). Every other temporary file of a download is its caller's
-  // to remove.
+  // `target`, or into the delta that makes it (<target>.delta), keeps to be
+  // resumed (its body so far, or the record that still matches it). Every
+  // other temporary file of a download is its caller's to remove.
   static bool KeepsToResume(Platform& platform, const std::string& target, const std::string& fileName);
 
  private:

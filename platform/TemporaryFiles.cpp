@@ -19,7 +19,7 @@ bool SameIgnoringCase(const std::string& text, std::size_t at, const char* part,
 
 // The length of `name` without its last temporary suffix; 0 when it has none.
 std::size_t WithoutLastSuffix(const std::string& name, std::size_t length) {
-  for (const char* suffix : {kDownloadSuffix, kResumeSuffix, kAsideSuffix}) {
+  for (const char* suffix : {kDownloadSuffix, kResumeSuffix, kAsideSuffix, kDeltaSuffix, kPatchedSuffix}) {
     const std::size_t n = std::strlen(suffix);
     if (length > n && SameIgnoringCase(name, length - n, suffix, n)) return length - n;
   }

@@ -69,7 +69,7 @@ TEST(DeltaTest, GivesTheNextBuildOnlyFromTheWholeDeltaAndItsBase) {
       {"a result longer than signed", builds.base, delta, {length - 1}, DeltaFault::TooLong},
       {"memory for less than the base", builds.base, delta,
        {length, static_cast<std::int64_t>(builds.base.size()) - 1}, DeltaFault::NoMemory},
-      {"memory for the base and the decoder but not its window", builds.base, delta,
+      {"memory for the base and the decoder but not the result", builds.base, delta,
        {length, static_cast<std::int64_t>(builds.base.size()) + decoderOnly}, DeltaFault::NoMemory},
   };
   for (const Case& c : cases) {

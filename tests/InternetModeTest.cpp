@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "app/ExitCodes.h"
 #include "app/Form1.h"
 #include "app/Messages.h"
@@ -11,6 +13,8 @@
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
 #include "tests/support/FakeRun.h"
+#include "tests/support/TwoBuilds.h"
+#include "tools/publish/DeltaMaker.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -30,6 +34,20 @@ std::string Fetch(const std::string& url, const std::string& name) {
 }
 std::string Place(const std::string& name) {
   return "replace " + kDir + name + ".part -> " + kDir + name;
+}
+
+// The delta the publisher's tool makes from `base` to `next`.
+std::string DeltaOf(const std::string& base, const std::string& next) {
+  FakePlatform scratch;
+  scratch.AddFile("C:\\base", base);
+  scratch.AddFile("C:\\next", next);
+  publish::MakeDelta(scratch, "C:\\base", "C:\\next", "C:\\delta");
+  return scratch.File("C:\\delta").contents;
+}
+
+// The line of a release description that binds `delta` to `base`.
+DeltaEntry DeltaLine(const std::string& base, const std::string& delta) {
+  return {FakePlatform::Sha256Of(base), delta.size(), FakePlatform::Sha256Of(delta)};
 }
 
 class InternetModeTest : public ::testing::Test {
@@ -205,6 +223,108 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
             std::string::npos);
 }
 
+// A keyed updater takes the signed delta from its installed file; anything
+// else about the delta (none listed for that file, not there, cut, not the
+// signed bytes, not a patch, not making the package) costs it nothing but
+// the whole package, fetched in the same run. What a delta made passes the
+// gate as a download does, and a refusal there is final.
+TEST_F(InternetModeTest, AKeyedUpdaterTakesTheSignedDeltaFromItsInstalledFileElseTheWholePackage) {
+  key = "publisher key";
+  const auto builds = testing::MakeTwoBuilds(64 * 1024, 0.01, 3);
+  const testing::FakeFile installed{builds.base, "1.0.0.1"}, app{builds.next, "3.1.0.12"};
+  const testing::FakeFile higher{builds.base, "3.1.1.0"};  // digits 3110: offered 31012, and lower part by part
+  // The signed release of `app` and of `updater`, with these deltas.
+  const auto serve = [&](const testing::FakeFile& updater, std::vector<DeltaEntry> appDeltas,
+                         std::vector<DeltaEntry> updaterDeltas) {
+    ReleaseDescription release;
+    release.release = 5;
+    release.channels = {"server"};
+    release.application = testing::FakeEntry(app);
+    release.updater = testing::FakeEntry(updater);
+    release.applicationDeltas = std::move(appDeltas);
+    release.updaterDeltas = std::move(updaterDeltas);
+    fake.server = {{kManifestUrl, {testing::FakeSigned(release, key), ""}}, {kPackageUrl, app}, {kUpdaterUrl, updater}};
+  };
+  const std::string delta = DeltaOf(installed.Bytes(), app.Bytes()), fromHigher = DeltaOf(higher.Bytes(), app.Bytes());
+  // One byte changed: a delta of the same length, and a build of the same length.
+  std::string changed = delta, anotherBuild = app.Bytes();
+  changed[changed.size() / 2] ^= 1;
+  anotherBuild[anotherBuild.size() / 2] ^= 1;
+  const std::string ofAnotherBuild = DeltaOf(installed.Bytes(), anotherBuild), notAPatch = "<html>signed</html>";
+  const struct Case {
+    const char* name;
+    testing::FakeFile installed;
+    DeltaEntry listed;
+    std::optional<std::string> served;  // at the delta's URL; nothing: 404
+    bool cut;                           // its transfer breaks halfway, every time
+    std::string logged;
+    Outcome outcome;
+    bool byDelta;
+  } cases[] = {
+      {"the listed base", installed, DeltaLine(installed.Bytes(), delta), delta, false,
+       "delta from the installed 1.0.0.1: " + std::to_string(delta.size()) + " bytes instead of " +
+           std::to_string(app.Bytes().size()) + " (",
+       Outcome::Updated, true},
+      {"another base", installed, DeltaLine(app.Bytes(), delta), delta, false,
+       "no delta from the installed 1.0.0.1 is listed: the whole package", Outcome::Updated, false},
+      {"not on the server", installed, DeltaLine(installed.Bytes(), delta), std::nullopt, false,
+       "failed: HTTP status 404", Outcome::Updated, false},
+      {"cut", installed, DeltaLine(installed.Bytes(), delta), delta, true, "failed: connection closed early",
+       Outcome::Updated, false},
+      {"another delta under its name", installed, DeltaLine(installed.Bytes(), delta), changed, false,
+       "failed: refused: not the signed delta", Outcome::Updated, false},
+      {"a signed delta that is not a patch", installed, DeltaLine(installed.Bytes(), notAPatch), notAPatch, false,
+       "failed: the delta is not a zstd patch", Outcome::Updated, false},
+      {"a signed delta of another build", installed, DeltaLine(installed.Bytes(), ofAnotherBuild), ofAnotherBuild,
+       false, "failed: what it makes is not the signed package", Outcome::Updated, false},
+      {"a signed package the gate refuses", higher, DeltaLine(higher.Bytes(), fromHigher), fromHigher, false,
+       "refused: version 3.1.0.12 is not higher than the installed 3.1.1.0", Outcome::Refused, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    serve(fake.File(kDir + "update.exe"), {c.listed}, {});
+    const std::string deltaUrl = "http://u/update/" + DeltaFileName("Pellarion.bin", c.listed.baseSha256);
+    if (c.served) fake.server[deltaUrl] = {*c.served, ""};
+    fake.cutHalfway = {c.cut ? deltaUrl : ""};
+    fake.AddFile(kApp, c.installed.contents, c.installed.version);
+    fake.requests.clear();
+    Run();
+    EXPECT_EQ(end.outcome, c.outcome);
+    EXPECT_EQ(fake.File(kApp).Bytes(), c.outcome == Outcome::Updated ? app.Bytes() : c.installed.Bytes());
+    std::vector<std::string> asked;
+    for (const auto& request : fake.requests) asked.push_back(request.url);
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), deltaUrl), c.logged.rfind("no ", 0) == 0 ? 0 : c.cut ? 4 : 1);
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), kPackageUrl), c.byDelta ? 0 : 1);
+    EXPECT_THAT(testing::LogLines(fake, ""), Contains(::testing::HasSubstr(c.logged)));
+    // Nothing of the delta, the package or what it made stays beside them.
+    for (const std::string& name : fake.ListFiles(fake.appDir)) {
+      EXPECT_EQ(name.rfind("Pellarion.bin", 0), std::string::npos) << name;
+    }
+  }
+
+  // The updater's delta from the running update.exe, the same way; an
+  // updater without a key never asks for one.
+  const auto updaters = testing::MakeTwoBuilds(32 * 1024, 0.01, 4);
+  const testing::FakeFile running{updaters.base, "2.0.0.55"}, next{updaters.next, "2.0.0.56"};
+  const std::string updaterDelta = DeltaOf(running.Bytes(), next.Bytes());
+  serve(next, {}, {DeltaLine(running.Bytes(), updaterDelta)});
+  const std::string deltaUrl =
+      "http://u/update/" + DeltaFileName("update.bin", FakePlatform::Sha256Of(running.Bytes()));
+  fake.server[deltaUrl] = {updaterDelta, ""};
+  fake.AddFile(kDir + "update.exe", running.contents, running.version);
+  fake.AddFile(kApp, app.contents, app.version);
+  for (const char* publisherKey : {"publisher key", ""}) {
+    key = publisherKey;
+    if (fake.HasFile(kDir + "update.bin")) fake.RemoveFile(kDir + "update.bin");
+    Run();
+    EXPECT_EQ(end.outcome, Outcome::Updated);
+    EXPECT_EQ(fake.File(kDir + "update.bin").Bytes(), next.Bytes());
+    EXPECT_EQ(fake.requests.back().url, key.empty() ? kUpdaterUrl : deltaUrl);
+  }
+  EXPECT_THAT(testing::LogLines(fake, "delta from the installed 2.0.0.55: "),
+              ElementsAre(::testing::MatchesRegex(".*: [0-9]+ bytes instead of [0-9]+ \\([0-9]+\\.[0-9]% saved\\)")));
+}
+
 TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {
   // A log just short of its bound: the run's first line still goes in, then
   // it moves aside and the run goes on in a new one.
@@ -304,11 +424,20 @@ TEST_F(InternetModeTest, LeftoversGoExceptAPackageTransferThatCanResume) {
   fake.AddFile(kDir + "update.bin.resume", ResumeRecordText({kUpdaterUrl, "", {50, "\"b\"", 100}}));
   fake.AddFile(kDir + "update.bin.part.copy-Ab12Cd", "a share copy cut off");
   fake.AddFile(kDir + "update.txt.resume", "not a package's");
+  // A delta's cut transfer is kept as a package's is; a delta downloaded
+  // whole or a package made from one is not.
+  fake.AddFile(kDir + "update.bin.delta.part", std::string(30, 'd'));
+  fake.AddFile(kDir + "update.bin.delta.resume", ResumeRecordText({kUpdaterUrl + ".zst", "ab", {30, "\"c\"", 90}}));
+  fake.AddFile(kPackage + ".delta", "a delta never applied");
+  fake.AddFile(kPackage + ".patched", "made by a delta, not yet accepted");
   Offer("1001", "20055");
   EXPECT_TRUE(Run());
-  EXPECT_TRUE(fake.HasFile(kPackage + ".part"));
-  EXPECT_TRUE(fake.HasFile(kPackage + ".resume"));
-  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume"}) {
+  for (const char* kept : {"Pellarion.bin.part", "Pellarion.bin.resume", "update.bin.delta.part",
+                           "update.bin.delta.resume"}) {
+    EXPECT_TRUE(fake.HasFile(kDir + kept)) << kept;
+  }
+  for (const char* gone : {"update.bin.part", "update.bin.resume", "update.bin.part.copy-Ab12Cd", "update.txt.resume",
+                           "Pellarion.bin.delta", "Pellarion.bin.patched"}) {
     EXPECT_FALSE(fake.HasFile(kDir + gone)) << gone;
   }
 }

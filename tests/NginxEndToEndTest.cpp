@@ -1,8 +1,8 @@
 // The Linux update.exe against Debian's nginx serving a tree that
 // `pellarion-publish stage` made, as a publisher runs it: a plain update, a
 // package resumed after its connection was cut, a package replaced between
-// two runs, a list of servers of which only the last serves, and a fleet of
-// updaters behind a connection limit.
+// two runs, an update by delta, a list of servers of which only the last
+// serves, and a fleet of updaters behind a connection limit.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "tests/support/Nginx.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TwoBuilds.h"
 
 namespace pellarion {
 namespace {
@@ -45,11 +46,13 @@ class NginxEndToEndTest : public ::testing::Test {
  protected:
   // Stages the release (with `app` as the application) into the server's
   // tree as a publisher does, signed unless `keyed` is false.
-  void Stage(const std::string& app, bool keyed = true) {
+  // `options` go to stage as they are.
+  void Stage(const std::string& app, bool keyed = true, const std::vector<std::string>& options = {}) {
     WriteFile(dir / "release/Pellarion.exe", app, 0755);
     std::vector<std::string> command = {PUBLISH_EXE, "stage", "--app", dir / "release/Pellarion.exe", "--updater",
                                         keyed ? SIGNED_UPDATE_EXE : UPDATE_EXE, dir / "www"};
     if (keyed) command.insert(command.end() - 1, {"--key", SIGNING_KEY});
+    command.insert(command.end() - 1, options.begin(), options.end());
     const auto staged = RunProgram(command, {}, 60000);
     ASSERT_EQ(staged.exitCode, 0) << staged.output;
   }
@@ -132,6 +135,28 @@ TEST_F(NginxEndToEndTest, APackageReplacedBetweenTwoRunsIsNeverJoinedToTheOldOne
   const std::string log = nginx.AccessLog();
   EXPECT_EQ(Lines(log, {"200 ", "GET /update/Pellarion.bin", "\"bytes="}), 1) << log;
   EXPECT_EQ(Lines(log, {"206 "}), 0) << log;
+}
+
+// A workstation at 3.1.0.11 fetches the delta the tool made from that
+// build, not the package, and installs what it makes.
+TEST_F(NginxEndToEndTest, AnUpdateByDeltaFetchesTheDeltaInsteadOfThePackage) {
+  // Two builds of about a megabyte that differ in 1% of their bytes.
+  const auto builds = testing::MakeTwoBuilds(1 << 20, 0.01, 6);
+  const std::string before = ReadFile(kApp3Before) + builds.base, app = ReadFile(kApp3) + builds.next;
+  WriteFile(dir / "before/Pellarion.exe", before, 0755);
+  Stage(app, /*keyed=*/true, {"--delta-from", dir / "before/Pellarion.exe"});
+  Nginx nginx(dir / "www", dir / "nginx");
+  const std::string station = Workstation("station");
+  WriteFile(station + "/Pellarion.exe", before, 0755);
+  const auto run = Run(station, nginx.port());
+  const std::string log = ReadFile(station + "/update.log");
+  EXPECT_EQ(run.exitCode, kUpdated) << log;
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app);
+  EXPECT_THAT(log, MatchesRegex("(.|\r|\n)*delta from the installed 3\\.1\\.0\\.11: [0-9]+ bytes instead of " +
+                                std::to_string(app.size()) + " \\(9[0-9]\\.[0-9]% saved\\)(.|\r|\n)*"));
+  const std::string access = nginx.AccessLog();
+  EXPECT_EQ(Lines(access, {"200 ", "GET /update/Pellarion.bin.from-"}), 1) << access;
+  EXPECT_EQ(Lines(access, {"GET /update/Pellarion.bin HTTP"}), 0) << access;
 }
 
 // Three servers: nothing listens on the first, the second is busy whenever

@@ -122,6 +122,9 @@ TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
       {"stage", "--app", "a", "--updater", "u", "--key", "k", "--release", "0", "out"},
       {"stage", "--app", "a", "--updater", "u", "--key", "k", "--expires", "2027-02-30", "out"},
       {"stage", "--app", "a", "--updater", "u", "--release", "5", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--delta-from", "b", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--delta-from", "b", "--share", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "out", "--delta-from"},
       {"fleet", "--days", "x", "access.log"}};
   for (const auto& args : wrong) {
     const auto run = Publish(args);
@@ -203,6 +206,15 @@ TEST(PublishTest, StageRefusesBeforeWritingAnything) {
        {"publisher-public.pem: this is a public key; stage signs with the private key"}},
       {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", dir / "mixed.pem"},
        {"PROBLEM  update/update.txt: ", "the staged tree has 1 problem (above)"}},
+      // Deltas: from an earlier build of either package, each once.
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--delta-from", kApp1},
+       {"linux-app-1.0.0.1, version 1.0.0.1, is not told apart as an earlier build of the application (version "
+        "3.x) or of the updater (version 2.x)"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--delta-from", kApp3},
+       {"linux-app-3.1.0.12, version 3.1.0.12, is not older than the application 3.1.0.12 it would make"}},
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--delta-from", kApp3Before, "--delta-from",
+        kApp3Before},
+       {"linux-app-3.1.0.11, version 3.1.0.11, is the same file as "}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"stage", "--previous", live, out};
@@ -272,6 +284,7 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
   for (const std::string tree : {"server", "share"}) {
     std::vector<std::string> args = {"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key, dir / tree};
     if (tree == "share") args.push_back("--share");
+    if (tree == "server") args.insert(args.end() - 1, {"--delta-from", kApp3Before});
     const auto run = Publish(args);
     if (run.output.find("no signature check in this build yet") != std::string::npos) {
       GTEST_SKIP() << "this build's platform cannot check signatures yet";
@@ -301,6 +314,11 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
     };
   };
   const std::string appSize = std::to_string(fs::file_size(kApp3));
+  std::string delta;  // the delta from kApp3Before
+  for (const auto& entry : fs::directory_iterator(dir / "server/update")) {
+    if (entry.path().extension() == ".zst") delta = "update/" + entry.path().filename().string();
+  }
+  ASSERT_NE(delta, "");
   const std::string notSigned = " bytes, refused: not the signed release's package: ";
   const Damage damages[] = {
       {"server", "update/Pellarion.bin", flipLastByte,
@@ -317,6 +335,8 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
       {"share", "Pellarion/update.exe", swapWith(dir / "damaged/Pellarion/pellarion.exe"),
        "Pellarion/update.exe: " + appSize + notSigned + "its length"},
       {"share", "Pellarion/update.txt", [](const std::string& p) { fs::remove(p); }, "Pellarion/update.txt: missing"},
+      {"server", delta, flipLastByte, delta + ": its SHA-256 is not the signed one"},
+      {"server", delta, [](const std::string& p) { fs::remove(p); }, delta + ": missing"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.file + ": " + d.found);

@@ -15,8 +15,6 @@ namespace {
 constexpr std::string_view kFormatLine = "pellarion-release 2";
 constexpr std::string_view kCertificateFormatLine = "pellarion-key-certificate 1";
 constexpr std::string_view kLineEnd = "\r\n";
-// More deltas than this per role is no release a publisher makes.
-constexpr std::size_t kMaxDeltas = 16;
 constexpr std::size_t kMaxChannels = 8;
 // Three manifest lines, the format, the release, the channel, the expiry,
 // the rollout, the certificate, two packages with their deltas and the

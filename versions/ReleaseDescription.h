@@ -60,7 +60,9 @@ struct PackageEntry {
   std::string sha256;  // the 32 bytes of the digest
 };
 
-// A patch that makes a role's package out of an earlier file.
+// A patch that makes a role's package out of an earlier file; at most
+// kMaxDeltas of them per role.
+inline constexpr std::size_t kMaxDeltas = 16;
 struct DeltaEntry {
   std::string baseSha256;  // the earlier file's digest (32 bytes)
   std::uint64_t length = 0;  // the patch's own length

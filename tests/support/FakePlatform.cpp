@@ -290,8 +290,12 @@ void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) 
     return sink.End();
   }
   const std::string bytes = offered->second.Bytes();
-  sink.Head(Answer(200, std::to_string(bytes.size())));
-  sink.Body(bytes.data(), bytes.size());
+  ResponseHead head = Answer(200, std::to_string(bytes.size()));
+  const bool cut = cutHalfway.count(request.url) != 0;
+  if (cut) head.etag = "\"v1\"";
+  sink.Head(head);
+  sink.Body(bytes.data(), cut ? bytes.size() / 2 : bytes.size());
+  if (cut) throw PlatformError("connection closed early: " + request.url);
   sink.End();
 }
 

@@ -16,6 +16,11 @@ PackageEntry FakeEntry(const FakeFile& package) {
   return entry;
 }
 
+std::string FakeSigned(const ReleaseDescription& release, const std::string& key) {
+  const std::string text = SignedReleaseText(release);
+  return text + SignatureLine(FakePlatform::FakeSignature(text, key));
+}
+
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
                               const std::string& key, const std::string& expires,
                               std::vector<std::string> channels) {
@@ -25,8 +30,7 @@ std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application,
   release.expires = expires;
   release.application = FakeEntry(application);
   release.updater = FakeEntry(updater);
-  const std::string text = SignedReleaseText(release);
-  return text + SignatureLine(FakePlatform::FakeSignature(text, key));
+  return FakeSigned(release, key);
 }
 
 }  // namespace pellarion::testing

@@ -13,6 +13,9 @@ namespace pellarion::testing {
 // record, the length and the SHA-256 of FakeFile::Bytes.
 PackageEntry FakeEntry(const FakeFile& package);
 
+// `release` as update.txt holds it, signed by `key`.
+std::string FakeSigned(const ReleaseDescription& release, const std::string& key);
+
 // Release `number` of `application` and `updater`, expiring at `expires`
 // (none when empty), for `channels`, as update.txt holds it, signed by `key`.
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,

@@ -10,6 +10,8 @@ namespace pellarion {
 
 inline const std::string kApp1 = std::string(FIXTURE_DIR) + "/linux-app-1.0.0.1";
 inline const std::string kApp3 = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.12";
+// The build before kApp3: a delta's base.
+inline const std::string kApp3Before = std::string(FIXTURE_DIR) + "/linux-app-3.1.0.11";
 
 // The application 3.1.0.12 made `bytes` longer (past its own headers, which
 // the gate allows), with a pattern `seed` picks: packages of a realistic size.

@@ -164,9 +164,25 @@ TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   }
   const HANDLE ours = Start(dir + "\\a\\Pellarion.exe").hProcess;
   const HANDLE theirs = Start(dir + "\\b\\Pellarion.exe").hProcess;
-  // Its window must exist before it can be asked to close.
-  for (int i = 0; i < 100 && platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").empty(); ++i) Sleep(50);
-  Sleep(500);
+  // Its window must exist before it can be asked to close: wait until the
+  // process has a top-level window, however loaded the machine is.
+  const auto hasWindow = [](HANDLE process) {
+    struct Search {
+      DWORD id;
+      bool found;
+    } search{GetProcessId(process), false};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(data);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          if (owner == s->id) s->found = true;
+          return !s->found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  };
+  for (int i = 0; i < 400 && !(hasWindow(ours) && hasWindow(theirs)); ++i) Sleep(50);
   EXPECT_EQ(platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").size(), 1u);
 
   EXPECT_EQ(KillRunningApp(*platform, dir + "\\a\\Pellarion.exe"), 1);

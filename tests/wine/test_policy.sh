@@ -24,14 +24,7 @@ trap 'remove_policy; kill $server 2>/dev/null || true' EXIT
 environment="127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 export PELLARION_UPDATE_SERVER="$environment"
 
-"$WINE" 'C:\policy-test\update.exe' &
-updater=$!
-for _ in $(seq 1 240); do
-  grep -q "end (exit code" "$app/update.log" 2>/dev/null && break
-  sleep 0.25
-done
-wait "$updater" 2>/dev/null || true
-"$WINESERVER" -w
+run_updater 'C:\policy-test\update.exe' "$app/update.log"
 grep "policy\|download\|end (" "$app/update.log" | sed 's/^/  /'
 
 status=0

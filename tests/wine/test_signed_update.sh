@@ -39,16 +39,8 @@ PY
 
   start_http_server "$root" 120
   export PELLARION_UPDATE_SERVER="$server_address"
-  "$WINE" 'C:\signed-test\update.exe' &
-  updater=$!
-  for _ in $(seq 1 240); do
-    grep -q "the window stays open\|end (exit code" "$app/update.log" 2>/dev/null && break
-    sleep 0.25
-  done
-  if grep -q "the window stays open" "$app/update.log" 2>/dev/null; then kill "$updater" 2>/dev/null || true; fi
-  wait "$updater" 2>/dev/null || true
+  run_updater 'C:\signed-test\update.exe' "$app/update.log"
   kill "$server" 2>/dev/null || true
-  "$WINESERVER" -w
 
   grep "gate:\|release" "$app/update.log" | sed "s/^/  $case: /"
   if [ "$case" = signed ]; then

@@ -49,6 +49,21 @@ start_http_server() {
   server_address="127.0.0.1:$(cat "$WINE_WORK/port")"
 }
 
+# Runs the updater at the Windows path $1 under Wine until its log $2 (a
+# Linux path) shows the run's end; a run whose window stays open for the user
+# is stopped there. Then waits for every Wine process to end.
+run_updater() {
+  "$WINE" "$1" &
+  local updater=$!
+  for _ in $(seq 1 240); do
+    grep -q "the window stays open\|end (exit code" "$2" 2>/dev/null && break
+    sleep 0.25
+  done
+  if grep -q "the window stays open" "$2" 2>/dev/null; then kill "$updater" 2>/dev/null || true; fi
+  wait "$updater" 2>/dev/null || true
+  "$WINESERVER" -w
+}
+
 # An application folder for the update server ($1, under drive C:) with
 # update.exe and the application 1.0.0.1, and the server's tree ($2) offering
 # the application 3.1.0.12 and no newer updater.

@@ -8,6 +8,7 @@
 #include "gate/Files.h"
 #include "gate/PackageGate.h"
 #include "gate/ContinueOnError.h"
+#include "tools/publish/DeltaMaker.h"
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
@@ -144,6 +145,76 @@ std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::
   return release.description->release;
 }
 
+// An earlier build to make a delta from, and the role of its package.
+struct Base {
+  Executable file;
+  PackageRole role;
+  std::string sha256;
+};
+
+// The builds of --delta-from, each checked as the packages are and told
+// apart by its major version: an earlier application carries the new
+// application's, an earlier updater the new updater's. A build of neither,
+// or of both (when they share it), one not older than its new package, one
+// given twice and too many for a role are refused.
+std::vector<Base> CheckBases(Platform& platform, const std::vector<std::string>& paths,
+                             const Executable& application, const Executable& updater, std::ostream& out) {
+  std::vector<Base> bases;
+  std::size_t counts[2] = {};
+  for (const std::string& path : paths) {
+    Base base{CheckExecutable(platform, "delta base", path, out), PackageRole::Application, ""};
+    const std::uint16_t major = base.file.version.major;
+    const std::string refused =
+        "refused, nothing was staged: the delta base " + path + ", version " + base.file.version.Dotted() + ", ";
+    if ((major == application.version.major) == (major == updater.version.major)) {
+      throw PublishError(refused + "is not told apart as an earlier build of the application (version " +
+                         std::to_string(application.version.major) + ".x) or of the updater (version " +
+                         std::to_string(updater.version.major) + ".x)");
+    }
+    if (major == updater.version.major) base.role = PackageRole::Updater;
+    const bool ofApplication = base.role == PackageRole::Application;
+    const Executable& next = ofApplication ? application : updater;
+    if (!(base.file.version < next.version)) {
+      throw PublishError(refused + "is not older than the " + (ofApplication ? "application " : "updater ") +
+                         next.version.Dotted() + " it would make");
+    }
+    base.sha256 = FileSha256(platform, base.file.path);
+    for (const Base& other : bases) {
+      if (other.sha256 == base.sha256) throw PublishError(refused + "is the same file as " + other.file.path);
+    }
+    if (++counts[ofApplication ? 0 : 1] > kMaxDeltas) {
+      throw PublishError(refused + "is one more than the " + std::to_string(kMaxDeltas) + " a role may have");
+    }
+    bases.push_back(std::move(base));
+  }
+  return bases;
+}
+
+// Writes the delta from each base beside its package in `tree` and lists it
+// in `release`, unless it is no smaller than the package; adds each file
+// written to `order`.
+void MakeDeltas(Platform& platform, const std::vector<Base>& bases, const Executable& application,
+                const Executable& updater, StagingTree& tree, ReleaseDescription& release,
+                std::vector<std::string>& order, std::ostream& out) {
+  for (const Base& base : bases) {
+    const bool ofApplication = base.role == PackageRole::Application;
+    const std::string relative = DeltaPath(base.role, base.sha256);
+    const Executable& next = ofApplication ? application : updater;
+    const DeltaFile made = MakeDelta(platform, base.file.path, next.path, tree.PathOf(relative));
+    const auto whole = static_cast<std::int64_t>(release.Entry(base.role).length);
+    out << (made.length < whole ? "delta: " : "note: not listed, no smaller than its package: ") << relative
+        << " from " << base.file.version.Dotted() << " to " << next.version.Dotted() << ", " << made.length
+        << " bytes instead of " << whole << "\n";
+    if (made.length >= whole) {
+      RemoveIfThere(tree.PathOf(relative));
+      continue;
+    }
+    (ofApplication ? release.applicationDeltas : release.updaterDeltas)
+        .push_back({base.sha256, static_cast<std::uint64_t>(made.length), made.sha256});
+    order.push_back(relative);
+  }
+}
+
 // Refuses an expiry that has passed: every updater would refuse the release
 // at once and stop updating.
 void CheckExpiry(Platform& platform, const std::string& expires) {
@@ -165,25 +236,28 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
   const Executable application = CheckExecutable(platform, "application", request.application, out);
   const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
+  const std::vector<Base> bases = CheckBases(platform, request.deltaFrom, application, updater, out);
   std::optional<std::uint64_t> live;
   if (!request.previous.empty()) {
     live = CompareWithPrevious(platform, request.previous, application, updater, key != nullptr, out);
   }
 
-  // The manifest, followed with a key by the signed release description.
-  std::string manifest = ManifestText(application.digits, updater.digits);
+  // The manifest, followed with a key by the signed release description
+  // (signed once the deltas it lists are made).
+  ReleaseDescription release;
   std::string signedAs = "unsigned";
   if (key) {
-    ReleaseDescription release;
     release.release = ChooseRelease(request.release, live, platform.UtcSeconds());
     release.channels = {std::string(request.share ? kShareChannel : kServerChannel)};
     if (!request.expires.empty()) release.expires = *EndOfDayUtc(request.expires);
     release.application = EntryOf(platform, application.path);
     release.updater = EntryOf(platform, updater.path);
-    manifest = SignRelease(release, *key);
     signedAs = "signed release " + std::to_string(release.release) +
                (release.expires.empty() ? "" : ", valid until " + release.expires);
   }
+  const auto manifest = [&] {
+    return key ? SignRelease(release, *key) : ManifestText(application.digits, updater.digits);
+  };
 
   // What goes where, in the order the files appear. On the server the
   // manifest comes last, so that it never offers a package that is not there
@@ -194,7 +268,7 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   std::vector<std::string> order, stale;
   if (request.share) {
     if (key) {
-      tree.WriteIn("Pellarion/update.txt", manifest);
+      tree.WriteIn("Pellarion/update.txt", manifest());
       order.push_back("Pellarion/update.txt");
     } else {
       stale.push_back("Pellarion/update.txt");  // it describes the files replaced
@@ -205,8 +279,10 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   } else {
     tree.CopyIn(application.path, "update/Pellarion.bin");
     tree.CopyIn(updater.path, "update/update.bin");
-    tree.WriteIn("update/update.txt", manifest);
-    order = {"update/Pellarion.bin", "update/update.bin", "update/update.txt"};
+    order = {"update/Pellarion.bin", "update/update.bin"};
+    MakeDeltas(platform, bases, application, updater, tree, release, order, out);
+    tree.WriteIn("update/update.txt", manifest());
+    order.push_back("update/update.txt");
   }
   // The tree is checked where it was written, so that one the updater would
   // refuse never replaces a live one.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -20,16 +21,20 @@ struct StageRequest {
   std::optional<std::uint64_t> release;  // the release number the publisher gives
   std::string expires;      // YYYY-MM-DD, the last day the release is valid; empty: none
   bool share = false;       // the share's tree instead of the server's
+  // Earlier builds of the application or of the updater to make deltas
+  // from (a server's tree with a key only; the command line refuses them
+  // otherwise).
+  std::vector<std::string> deltaFrom;
   std::string out;          // the server's or share's root
 };
 
 // Checks the expiry, the key, both executables with the updater's gate and
-// against the previous manifest, writes the tree beside `out` (with a key,
-// the signed release description in update.txt), verifies it there as the
-// updater will meet it, and only then moves it into place. Prints what it
-// found and did. Fails (PublishError) when anything is refused or found
-// wrong, before `out` is touched, or when the tree cannot be written or
-// moved.
+// against the previous manifest, and the delta bases, writes the tree beside
+// `out` (with a key, the signed release description in update.txt, and each
+// delta beside its package), verifies it there as the updater will meet it,
+// and only then moves it into place. Prints what it found and did. Fails
+// (PublishError) when anything is refused or found wrong, before `out` is
+// touched, or when the tree cannot be written or moved.
 void Stage(Platform& platform, const StageRequest& request, std::ostream& out);
 
 }  // namespace pellarion::publish

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "download/DeltaPatch.h"
 #include "gate/Files.h"
 #include "gate/PackageGate.h"
 #include "gate/ContinueOnError.h"
@@ -154,6 +155,36 @@ const PackageEntry* EntryOf(const std::optional<ReleaseDescription>& d, PackageR
   return d ? &d->Entry(role) : nullptr;
 }
 
+// A delta the description lists for `role`: its file beside the package, of
+// the signed length and SHA-256, and one zstd frame that states the
+// package's length. What it makes needs its base, which only workstations
+// have; they check the result against the package's entry.
+void CheckDelta(Platform& platform, TreeFiles& files, PackageRole role, const DeltaEntry& delta,
+                const PackageEntry& package, Report& report) {
+  const std::string relative = DeltaPath(role, delta.baseSha256);
+  std::string why;
+  const auto path = files.Get(relative, static_cast<std::int64_t>(delta.length), why);
+  if (!path) return report.Problem(relative + ": " + why);
+  std::string problem;
+  try {
+    const auto file = platform.OpenInput(*path);
+    const std::uint64_t length = file->Size(), stated = DeltaResultLength(*file);
+    if (length != delta.length) {
+      problem = "its length " + std::to_string(length) + " is not the signed " + std::to_string(delta.length);
+    } else if (FileSha256(platform, *path) != delta.sha256) {
+      problem = "its SHA-256 is not the signed one";
+    } else if (stated != package.length) {
+      problem = "it makes " + std::to_string(stated) + " bytes, not the package's " + std::to_string(package.length);
+    }
+  } catch (const std::exception& error) {
+    problem = error.what();
+  }
+  if (!problem.empty()) return report.Problem(relative + ": " + problem);
+  report.Ok(relative + ": " + std::to_string(delta.length) + " bytes, the signed delta to the " +
+            (role == PackageRole::Application ? "application " : "updater ") + package.version.Dotted() +
+            " from the file with SHA-256 " + HexDigest(delta.baseSha256));
+}
+
 void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& key, Report& report) {
   ManifestReading manifest;
   std::optional<ReleaseDescription> release;
@@ -170,6 +201,12 @@ void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& k
                   EntryOf(release, PackageRole::Application), report);
   CheckOnePackage(platform, files, "update/update.bin", manifest.updater, EntryOf(release, PackageRole::Updater),
                   report);
+  if (!release) return;
+  for (const auto role : {PackageRole::Application, PackageRole::Updater}) {
+    for (const DeltaEntry& delta : release->Deltas(role)) {
+      CheckDelta(platform, files, role, delta, release->Entry(role), report);
+    }
+  }
 }
 
 // A share offers each file at its own version: the gate checks that it is a
@@ -193,6 +230,10 @@ void VerifyShareTree(Platform& platform, TreeFiles& files, const std::string& ke
 
 bool IsUrl(const std::string& target) {
   return target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0;
+}
+
+std::string DeltaPath(PackageRole role, const std::string& baseSha256) {
+  return "update/" + DeltaFileName(role == PackageRole::Application ? "Pellarion.bin" : "update.bin", baseSha256);
 }
 
 int VerifyTree(Platform& platform, const std::string& target, const std::string& publisherKeySpki,

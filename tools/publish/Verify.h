@@ -7,11 +7,16 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "versions/ReleaseDescription.h"
 
 namespace pellarion::publish {
 
 // True when `target` names a server by URL (http:// or https://).
 bool IsUrl(const std::string& target);
+
+// Where a server's tree holds the delta for `role` from the file whose
+// SHA-256 is `baseSha256`: beside its package, "update/Pellarion.bin.from-....zst".
+std::string DeltaPath(PackageRole role, const std::string& baseSha256);
 
 // Checks the tree at `target`: a server's base URL (its files fetched with
 // the updater's download service and limits), a server's tree (a folder

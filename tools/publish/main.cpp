@@ -36,7 +36,8 @@ using namespace pellarion::publish;
 constexpr const char* kUsageText = R"(Usage:
   pellarion-publish keygen DIR
   pellarion-publish stage --app Pellarion.exe --updater update.exe [--key private.pem]
-                          [--release N] [--expires YYYY-MM-DD] [--previous URL-or-FILE] [--share] OUT
+                          [--release N] [--expires YYYY-MM-DD] [--previous URL-or-FILE]
+                          [--delta-from EARLIER.exe]... [--share] OUT
   pellarion-publish verify URL-or-DIR [--key public.pem]
   pellarion-publish fleet [--days N] [--svg FILE] LOG...
 
@@ -59,6 +60,11 @@ stage    Checks both executables as the updater will (whole programs, no DLL,
          number, and its version be higher part by part). The tree is written
          beside OUT and verified there; only then is it moved into place, the
          packages before the manifest. A refusal leaves OUT as it was.
+         --delta-from (repeatable; with --key, not with --share) names an
+         earlier build of the application or of the updater, told apart by its
+         major version: a delta from it to the new package is written beside the
+         package and bound in the signed description, and updaters whose
+         installed file is that build download it instead of the whole package.
 verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, the release description, and each package
@@ -89,16 +95,18 @@ struct UsageError {
   std::string text;
 };
 
-// The arguments after the command: options that take a value, flags, and
-// the remaining positional arguments.
+// The arguments after the command: options that take a value, options
+// that may be given several times, flags, and the remaining positional
+// arguments.
 struct Arguments {
   std::map<std::string, std::string> values;
+  std::map<std::string, std::vector<std::string>> lists;
   std::map<std::string, bool> flags;
   std::vector<std::string> positional;
 };
 
 Arguments Parse(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions,
-                const std::vector<std::string>& flagOptions) {
+                const std::vector<std::string>& flagOptions, const std::vector<std::string>& listOptions = {}) {
   Arguments parsed;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -108,6 +116,9 @@ Arguments Parse(const std::vector<std::string>& args, const std::vector<std::str
       if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
       if (parsed.values.count(arg) != 0) throw UsageError{arg + " given twice"};
       parsed.values[arg] = args[++i];
+    } else if (std::find(listOptions.begin(), listOptions.end(), arg) != listOptions.end()) {
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      parsed.lists[arg].push_back(args[++i]);
     } else if (std::find(flagOptions.begin(), flagOptions.end(), arg) != flagOptions.end()) {
       parsed.flags[arg] = true;
     } else {
@@ -135,7 +146,8 @@ int Keygen(const std::vector<std::string>& argv) {
 
 int StageCommand(const std::vector<std::string>& argv) {
   const Arguments args =
-      Parse(argv, {"--app", "--updater", "--key", "--previous", "--release", "--expires"}, {"--share"});
+      Parse(argv, {"--app", "--updater", "--key", "--previous", "--release", "--expires"}, {"--share"},
+            {"--delta-from"});
   StageRequest request;
   request.out = OneTarget(args, "output folder OUT");
   for (const char* required : {"--app", "--updater"}) {
@@ -161,6 +173,13 @@ int StageCommand(const std::vector<std::string>& argv) {
     throw UsageError{"--release and --expires describe a signed release: they need --key"};
   }
   request.share = args.flags.count("--share") != 0;
+  if (args.lists.count("--delta-from")) {
+    request.deltaFrom = args.lists.at("--delta-from");
+    if (request.privateKey.empty()) {
+      throw UsageError{"--delta-from makes deltas that the signed release description binds: it needs --key"};
+    }
+    if (request.share) throw UsageError{"--delta-from is for a server: a share's updaters copy whole files"};
+  }
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
   Stage(*platform, request, std::cout);
   return 0;
