@@ -29,8 +29,11 @@ RunEnd UpdateRun::InternetMode(Offer& offer) {
     Wait(3000);
     return {Outcome::CheckFailed};
   }
-  if (OfferIsNewer(offer)) return UpdateApplicationOnline(offer);
-  const Outcome updater = CheckUpdaterOnline(offer);
+  // A release this workstation does not take yet offers it nothing: neither
+  // the application nor the updater.
+  const bool drawn = InRollout();
+  if (drawn && OfferIsNewer(offer)) return UpdateApplicationOnline(offer);
+  const Outcome updater = drawn ? CheckUpdaterOnline(offer) : Outcome::UpToDate;
   if (updater == Outcome::OutOfTime) return {updater};
   // The application is current; an updater that could not be staged leaves
   // its failure text as the last word.
@@ -48,7 +51,8 @@ bool UpdateRun::ChooseServer(Offer& offer) {
     // success, garbage), passes the server over. A keyed updater trusts the
     // offer only through the signed release. Packages come from the server
     // whose manifest was taken.
-    if (FetchManifest(offer, last) && (!Keyed() || AcceptRelease(InAppDir("\\update.txt")))) {
+    if (FetchManifest(offer, last) &&
+        (!Keyed() || AcceptRelease(InAppDir("\\update.txt"), ReadFromServer(server_.UL)))) {
       if (servers_.size() > 1) Log("update server " + servers_[i] + " taken");
       return true;
     }

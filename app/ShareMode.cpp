@@ -17,8 +17,14 @@ RunEnd UpdateRun::ShareMode(Offer& offer) {
   Try([&] { share = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
   const auto file = [&](const char* name) { return share.empty() ? share : share + "\\Pellarion\\" + name; };
   // A keyed updater takes nothing from a share without a valid signed
-  // release beside the files.
-  if (Keyed() && !AcceptRelease(file("update.txt"))) return {Outcome::CheckFailed};
+  // release beside the files, and nothing from a release this workstation
+  // does not take yet.
+  if (Keyed() && !AcceptRelease(file("update.txt"), {kShareChannel, ""})) return {Outcome::CheckFailed};
+  if (!InRollout()) {
+    Show(messages::kNoNewVersion);
+    Show(messages::kNoNewUpdater);
+    return {Outcome::UpToDate};
+  }
   const Outcome application = ShareApplication(offer, file("pellarion.exe"));
   if (application == Outcome::OutOfTime) return {application};
   // When the application could not be brought up to date (the share out of

@@ -27,7 +27,7 @@ constexpr struct {
   bool package;
 } kRunFiles[] = {{"update.txt", false},     {"Pellarion.bin", true}, {"update.bin", true},
                  {"NewVersion.exe", false}, {"Pellarion.exe", false}, {"update.exe", false},
-                 {"update.release", false}};
+                 {"update.release", false}, {"update.identity", false}};
 
 }  // namespace
 

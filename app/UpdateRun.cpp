@@ -84,20 +84,51 @@ bool UpdateRun::OfferIsNewer(const Offer& offer) {
   return newer;
 }
 
-bool UpdateRun::AcceptRelease(const std::string& path) {
+bool UpdateRun::AcceptRelease(const std::string& path, const ReadFrom& where) {
   std::string text;  // a file that cannot be read holds no release
   Try([&] { text = ReadSmallFile(platform_, path, kMaxManifestBytes); });
-  const std::string record = InAppDir("\\update.release");
-  const std::uint64_t seen = ReadReleaseRecord(platform_, record);
-  TrustedRelease trusted = TrustRelease(platform_, text, publisherKey_, seen);
+  const std::string recordPath = InAppDir("\\update.release");
+  TrustRecord record = ReadTrustRecordFile(platform_, recordPath, where.channel);
+  TrustedRelease trusted = TrustRelease(platform_, text, publisherKey_, record, where);
   if (!trusted.description) {
     Log("release refused: " + trusted.reason);
     return false;
   }
+  std::string line = "release " + std::to_string(trusted.description->release) + " signed by ";
+  if (trusted.certificateSequence == 0) {
+    line += "the publisher";
+  } else {
+    line += "a release key the publisher certified (sequence ";
+    line += std::to_string(trusted.certificateSequence);
+    line += ")";
+  }
+  Log(line);
+  // Whether or not anything is taken from it, the release was valid: nothing
+  // older is taken again.
+  if (RecordTrusted(record, trusted, where)) {
+    Try([&] { platform_.WriteRecord(recordPath, TrustRecordText(record)); });
+  }
   release_ = std::move(trusted.description);
-  Log("release " + std::to_string(release_->release) + " signed by the publisher");
-  if (release_->release > seen) Try([&] { WriteReleaseRecord(platform_, record, release_->release); });
   return true;
+}
+
+bool UpdateRun::InRollout() {
+  if (!release_ || release_->rollout >= 100) return true;
+  bool made = false;
+  int draw = 100;  // none could be made: not taken until one can
+  Try([&] {
+    draw = RolloutDraw(platform_, WorkstationIdentity(platform_, InAppDir("\\update.identity"), made), *release_);
+  });
+  if (made) Log("a new workstation identity in update.identity (it was missing, unreadable or malformed)");
+  const bool drawn = draw < release_->rollout;
+  std::string line = drawn ? "in" : "not in";
+  line += " this release's rollout (draw ";
+  line += std::to_string(draw);
+  line += ", rollout ";
+  line += std::to_string(release_->rollout);
+  line += ")";
+  Log(line);
+  return drawn;
 }
 
 GateVerdict UpdateRun::Gate(const Offer& offer, const std::string& package, PackageRole role,

@@ -23,6 +23,7 @@
 #include "app/RunLog.h"
 #include "download/clsDownload.h"
 #include "gate/PackageGate.h"
+#include "gate/SignedRelease.h"
 #include "platform/Platform.h"
 
 namespace pellarion {
@@ -154,10 +155,16 @@ class UpdateRun {
   // IsNewer(NU, CU), written to the log.
   bool OfferIsNewer(const Offer& offer);
   // In a build with a publisher key: takes the signed release description
-  // in the file `path` (update.txt) when it is valid and current, and
-  // records its release number beside the updater. False, with the reason
-  // logged, when it cannot be trusted.
-  bool AcceptRelease(const std::string& path);
+  // in the file `path` (update.txt), read from `where`, when it is meant for
+  // it, signed, valid and current, and raises the trust record beside the
+  // updater (update.release). False, with the reason logged, when it cannot
+  // be trusted.
+  bool AcceptRelease(const std::string& path, const ReadFrom& where);
+  // Whether this workstation takes the accepted release now: always, unless
+  // the release goes to a share of the workstations only; then when the
+  // workstation's draw for it (update.identity and the release's packages)
+  // is below that share. Logged either way.
+  bool InRollout();
   // CheckPackage of `package` for `role`, offered as offer.NU, to replace
   // `installed`.
   GateVerdict Gate(const Offer& offer, const std::string& package, PackageRole role, const std::string& installed);

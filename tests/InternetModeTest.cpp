@@ -9,6 +9,7 @@
 #include "app/Messages.h"
 #include "app/RunLog.h"
 #include "download/ResumeRecord.h"
+#include "gate/SignedRelease.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/FaultInjectingPlatform.h"
 #include "tests/support/FakeRelease.h"
@@ -179,8 +180,14 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
       {"a package of another release", release, {"app 3.1.0.12 rebuilt", "3.1.0.12"}, nullptr,
        messages::kUpdateFailed},
       {"an older release after a newer one", release, app, "6\r\n", messages::kCheckFailed},
-      {"an expired release", testing::FakeSignedRelease(5, app, updater, key, "2026-12-08T11:59:59Z"), app, nullptr,
-       messages::kCheckFailed},
+      {"an expired release", testing::FakeSignedRelease(5, app, updater, key, {.expires = "2026-12-08T11:59:59Z"}),
+       app, nullptr, messages::kCheckFailed},
+      {"a release for the share only", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"share"}}), app,
+       nullptr, messages::kCheckFailed},
+      {"a release for another server", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"v"}}), app,
+       nullptr, messages::kCheckFailed},
+      {"a release for this server by its name", testing::FakeSignedRelease(5, app, updater, key, {.channels = {"u"}}),
+       app, nullptr, messages::kUpdated},
       {"a line changed after signing", ReplaceText(release, "release 5", "release 9"), app, nullptr,
        messages::kCheckFailed},
       {"signed with another key", testing::FakeSignedRelease(5, app, updater, "another key"), app, nullptr,
@@ -209,7 +216,7 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesOnlyWhatTheCurrentSignedReleaseNamesF
     EXPECT_FALSE(fake.HasFile(kPackage));
     // Any valid release is recorded, and a record never goes down.
     EXPECT_EQ(fake.HasFile(record) ? fake.File(record).contents : "",
-              c.seen ? c.seen : c.status == messages::kCheckFailed ? "" : "5\r\n");
+              c.seen ? c.seen : c.status == messages::kCheckFailed ? "" : "server 5\r\n");
   }
   // The signed length is the download's cap: a longer body is never written
   // beyond it.
@@ -323,6 +330,42 @@ TEST_F(InternetModeTest, AKeyedUpdaterTakesTheSignedDeltaFromItsInstalledFileEls
   }
   EXPECT_THAT(testing::LogLines(fake, "delta from the installed 2.0.0.55: "),
               ElementsAre(::testing::MatchesRegex(".*: [0-9]+ bytes instead of [0-9]+ \\([0-9]+\\.[0-9]% saved\\)")));
+}
+
+// A staged rollout: the release, application and updater alike, is taken
+// only when the workstation's draw is below its share; otherwise the run is
+// up to date, fetches nothing but the manifest, and the release still counts
+// as seen. The identity is made once, when first needed, and kept.
+TEST_F(InternetModeTest, ARolledOutReleaseIsTakenOnlyWhenTheWorkstationsDrawIsBelowItsShare) {
+  key = "publisher key";
+  const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 2.0.0.56", "2.0.0.56"};
+  const auto release = [&](int rollout) {
+    return testing::FakeSignedRelease(5, app, updater, key, {.rollout = rollout});
+  };
+  FakePlatform other;  // the draw of the fake's first identity, its random bytes 0 to 15
+  const int draw = RolloutDraw(other, other.RandomBytes(16), *ReadReleaseDescription(release(100)).description);
+  for (const int rollout : {100, 0, draw, draw + 1, draw}) {
+    SCOPED_TRACE(rollout);
+    const bool taken = rollout > draw;
+    fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+    for (const std::string& file : {kDir + "update.bin", kDir + "update.release"}) {
+      if (fake.HasFile(file)) fake.RemoveFile(file);
+    }
+    fake.log.clear();
+    fake.server = {{kManifestUrl, {release(rollout), ""}}, {kPackageUrl, app}, {kUpdaterUrl, updater}};
+    Run();
+    EXPECT_EQ(end.outcome, taken ? Outcome::Updated : Outcome::UpToDate);
+    EXPECT_EQ(fake.HasFile(kDir + "update.bin"), taken);
+    EXPECT_EQ(fake.Logged("download").size(), taken ? 3u : 1u);
+    EXPECT_EQ(fake.File(kDir + "update.release").contents, "server 5\r\n");
+    if (!taken) {
+      EXPECT_EQ(testing::LogLines(fake, "rollout").back(), "not in this release's rollout (draw " +
+                                                               std::to_string(draw) + ", rollout " +
+                                                               std::to_string(rollout) + ")");
+    }
+  }
+  EXPECT_EQ(fake.File(kDir + "update.identity").contents, "000102030405060708090a0b0c0d0e0f\r\n");
+  EXPECT_EQ(testing::LogLines(fake, "workstation identity").size(), 1u);
 }
 
 TEST_F(InternetModeTest, EveryRunIsRecordedInABoundedLog) {

@@ -8,12 +8,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <thread>
 
 #include "app/ExitCodes.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/CuttingRelay.h"
 #include "tests/support/Nginx.h"
+#include "tests/support/StandInImage.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TwoBuilds.h"
@@ -217,6 +219,65 @@ TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
   EXPECT_THAT(ReadFile(dir / "station0/update.log") + ReadFile(dir / "station1/update.log") +
                   ReadFile(dir / "station2/update.log") + ReadFile(dir / "station3/update.log"),
               HasSubstr("HTTP status 503, the server is busy; again in 1 s."));
+}
+
+// A staged rollout over a fleet of 50 workstations: at 20 % about a fifth of
+// them take the release, the application and the updater alike; the same
+// packages staged again at 100 % over the live tree reach all of them; a
+// newer release at 0 % (halted) reaches none. Each updater ends with exit
+// code 0 either way.
+TEST_F(NginxEndToEndTest, ARolloutReachesItsShareOfTheFleetThenAllOfItAndAHaltedReleaseNone) {
+  constexpr int kFleet = 50;
+  const std::string app3 = ReadFile(kApp3), updater56 = std::string(FIXTURE_DIR) + "/linux-app-2.0.0.56";
+  const auto stage = [&](const std::string& app, const char* rollout) {
+    std::vector<std::string> command = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater56, "--key",
+                                        SIGNING_KEY, "--rollout", rollout, dir / "www"};
+    if (fs::exists(dir / "www")) command.insert(command.end() - 1, {"--previous", dir / "www/update/update.txt"});
+    const auto staged = RunProgram(command, {}, 60000);
+    ASSERT_EQ(staged.exitCode, 0) << staged.output;
+  };
+  std::vector<std::string> stations;
+  for (int i = 0; i < kFleet; ++i) stations.push_back(Workstation("station" + std::to_string(i)));
+  stage(kApp3, "20");
+  Nginx nginx(dir / "www", dir / "nginx");
+  // Every workstation runs once, all at the same time; then how many run
+  // the application `app`. Those, and only those, stage the new updater.
+  const auto runFleet = [&](const std::string& app) {
+    testing::Spawned processes;
+    std::vector<int> updaters;
+    for (const auto& station : stations) {
+      fs::remove(station + "/update.bin");
+      updaters.push_back(processes.Start({station + "/update.exe"},
+                                         {{"PELLARION_UPDATE_SERVER", "127.0.0.1:" + std::to_string(nginx.port())}},
+                                         /*quiet=*/true));
+    }
+    for (const int pid : updaters) EXPECT_EQ(processes.Wait(pid, 120000), 0);
+    int taken = 0;
+    for (const auto& station : stations) {
+      const bool installed = ReadFile(station + "/Pellarion.exe") == app;
+      EXPECT_EQ(fs::exists(station + "/update.bin"), installed) << station;
+      taken += installed ? 1 : 0;
+    }
+    return taken;
+  };
+  // Outside 1 to 22 of 50 at 20 %: less than once in 20,000 runs (binomial).
+  const int atTwenty = runFleet(app3);
+  EXPECT_GE(atTwenty, 1);
+  EXPECT_LE(atTwenty, 22);
+  stage(kApp3, "100");  // over the tree --previous names
+  const int atHundred = runFleet(app3);
+  EXPECT_EQ(atHundred, kFleet);
+  // Halted: a newer application staged at 0 %.
+  const std::string app13 = testing::StandInImage("3.1.0.13", "a build no workstation gets");
+  WriteFile(dir / "app-3.1.0.13", app13, 0755);
+  stage(dir / "app-3.1.0.13", "0");
+  const int halted = runFleet(app13);
+  EXPECT_EQ(halted, 0);
+  for (const auto& station : stations) {
+    EXPECT_THAT(ReadFile(station + "/update.log"), HasSubstr(", rollout 0)")) << station;
+  }
+  std::cout << "rollout of " << kFleet << " workstations: " << atTwenty << " took it at 20 %, " << atHundred
+            << " at 100 %, " << halted << " the halted release\n";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "app/ExitCodes.h"
+#include "tests/support/FakePlatform.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/StandInImage.h"
 #include "tests/support/Subprocess.h"
@@ -19,6 +20,8 @@
 #include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/VersionOrder.h"
 #include "versions/LineFile.h"
+#include "versions/ReleaseDescription.h"
+#include "versions/SignatureText.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -125,6 +128,12 @@ TEST(PublishTest, ACommandLineThatMakesNoSenseIsAUsageError) {
       {"stage", "--app", "a", "--updater", "u", "--delta-from", "b", "out"},
       {"stage", "--app", "a", "--updater", "u", "--key", "k", "--delta-from", "b", "--share", "out"},
       {"stage", "--app", "a", "--updater", "u", "--key", "k", "out", "--delta-from"},
+      {"stage", "--app", "a", "--updater", "u", "--rollout", "20", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--rollout", "101", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--channel", "Updates.example.com", "out"},
+      {"stage", "--app", "a", "--updater", "u", "--key", "k", "--channel", "share", "--channel", "share", "out"},
+      {"certify", "--root", "r", "--key", "k", "out"},
+      {"certify", "--root", "r", "--key", "k", "--sequence", "0", "out"},
       {"fleet", "--days", "x", "access.log"}};
   for (const auto& args : wrong) {
     const auto run = Publish(args);
@@ -215,6 +224,9 @@ TEST(PublishTest, StageRefusesBeforeWritingAnything) {
       {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--delta-from", kApp3Before, "--delta-from",
         kApp3Before},
        {"linux-app-3.1.0.11, version 3.1.0.11, is the same file as "}},
+      // A server's tree that no server would take.
+      {{"--app", kApp3, "--updater", UPDATE_EXE, "--key", key, "--channel", "share"},
+       {"PROBLEM  update/update.txt: meant for share, not for the server it was read from"}},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"stage", "--previous", live, out};
@@ -350,6 +362,50 @@ TEST_F(PublishedTreeTest, VerifyFindsEveryDamageTheUpdaterWouldRefuse) {
     ASSERT_NE(line, std::string::npos) << run.output;
     EXPECT_EQ(run.output.rfind("PROBLEM", line), run.output.rfind("\n", line) + 1) << run.output;
   }
+}
+
+// A release key under a root: certify vouches for it, stage signs with it
+// only beside the certificate that names it, and verify checks the
+// certificate with the root's public key and names the key as openssl would.
+TEST_F(PublishedTreeTest, AReleaseKeySignsBesideTheRootsCertificate) {
+  for (const std::string name : {"root", "release", "other"}) ASSERT_EQ(Publish({"keygen", dir / name}).exitCode, 0);
+  const auto key = [&](const std::string& name, const char* half) {
+    return dir / (name + "/publisher-" + half + ".pem");
+  };
+  const std::string certificate = dir / "release.certificate";
+  const std::vector<std::string> certify = {"certify", "--root", key("root", "private"), "--key",
+                                            key("release", "public"), "--sequence", "4", "--expires", "2099-12-31",
+                                            certificate};
+  auto run = Publish(certify);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string fingerprint =
+      "SHA-256 " + HexDigest(testing::FakePlatform::Sha256Of(*DecodePublicKeyPem(ReadFile(key("release", "public")))));
+  EXPECT_NE(run.output.find("release key: " + fingerprint), std::string::npos) << run.output;
+  EXPECT_EQ(Publish(certify).exitCode, 1);  // an existing certificate is never replaced
+
+  run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key("other", "private"), "--certificate",
+                 certificate, dir / "www"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("certifies the release key " + fingerprint + ", not the public half of --key"),
+            std::string::npos) << run.output;
+  EXPECT_FALSE(Exists(dir / "www"));
+  run = Publish({"stage", "--app", kApp3, "--updater", UPDATE_EXE, "--key", key("release", "private"),
+                 "--certificate", certificate, "--rollout", "20", "--channel", "updates.example.com", dir / "www"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+
+  run = Publish({"verify", dir / "www", "--key", key("root", "public")});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  for (const std::string& line : std::vector<std::string>{
+           "rollout 20 %, for updates.example.com",
+           "certificate sequence 4, expires 2099-12-31T23:59:59Z, release key " + fingerprint,
+           "signed by a release key the root key certified"}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+  }
+  run = Publish({"verify", dir / "www", "--key", key("other", "public")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("PROBLEM  update/update.txt: the release key's certificate (sequence 4) is not signed by "
+                            "the publisher's root key"),
+            std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -121,13 +121,20 @@ TEST_F(ShareModeTest, AHostFileSavedWithAByteOrderMarkNamesTheShare) {
 TEST_F(ShareModeTest, WithAPublisherKeyOnlyTheSignedReleasesFilesAreInstalledOrStaged) {
   key = "publisher key";
   const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 3.1.0.12", "3.1.0.12"};
+  const std::string release = testing::FakeSignedRelease(3, app, updater, key);
   const struct Case {
     const char* name;
-    bool described, swapped, installed;
+    std::string description;  // none when empty
+    bool swapped;
+    Outcome outcome;
   } cases[] = {
-      {"the signed release", true, false, true},
-      {"the two files swapped", true, true, false},
-      {"no release description", false, false, false},
+      {"the signed release", release, false, Outcome::Updated},
+      {"the two files swapped", release, true, Outcome::Refused},
+      {"no release description", "", false, Outcome::CheckFailed},
+      {"a release for servers only",
+       testing::FakeSignedRelease(3, app, updater, key, {.channels = {"server"}}), false, Outcome::CheckFailed},
+      {"a halted release", testing::FakeSignedRelease(3, app, updater, key, {.rollout = 0}), false,
+       Outcome::UpToDate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,17 +145,20 @@ TEST_F(ShareModeTest, WithAPublisherKeyOnlyTheSignedReleasesFilesAreInstalledOrS
     }
     fake.AddFile(kShare + "pellarion.exe", (c.swapped ? updater : app).contents, "3.1.0.12");
     fake.AddFile(kShare + "update.exe", (c.swapped ? app : updater).contents, "3.1.0.12");
-    if (c.described) fake.AddFile(kShare + "update.txt", testing::FakeSignedRelease(3, app, updater, key));
+    if (!c.description.empty()) fake.AddFile(kShare + "update.txt", c.description);
     Run();
-    EXPECT_EQ(fake.File(kApp).contents, c.installed ? app.contents : "app 1.0.0.1");
-    EXPECT_EQ(fake.HasFile("C:\\Pellarion\\update.bin"), c.installed);
+    const bool installed = c.outcome == Outcome::Updated;
+    EXPECT_EQ(end.outcome, c.outcome);
+    EXPECT_EQ(fake.File(kApp).contents, installed ? app.contents : "app 1.0.0.1");
+    EXPECT_EQ(fake.HasFile("C:\\Pellarion\\update.bin"), installed);
     EXPECT_FALSE(fake.HasFile(kStaged));
     EXPECT_FALSE(fake.HasFile("C:\\Pellarion\\update.bin.part"));
-    if (!c.installed) {
-      EXPECT_EQ(fake.processes.size(), 1u);  // never stopped
-      EXPECT_THAT(fake.Logged("status").back(), Red(messages::kUpdateFailed));
-      EXPECT_EQ(end.outcome, c.described ? Outcome::Refused : Outcome::CheckFailed);
-    }
+    EXPECT_EQ(fake.HasFile(kDir + "update.release") ? fake.File(kDir + "update.release").contents : "",
+              c.outcome == Outcome::CheckFailed ? "" : "share 3\r\n");
+    if (installed) continue;
+    EXPECT_EQ(fake.processes.size(), 1u);  // never stopped
+    EXPECT_THAT(fake.Logged("status").back(),
+                c.outcome == Outcome::UpToDate ? Blue(messages::kNoNewUpdater) : Red(messages::kUpdateFailed));
   }
 }
 

@@ -35,13 +35,13 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
     running = processes.Start({dir / "app/Pellarion.exe"});
   }
 
-  // pellarion-publish stage of `app` and `updater` as release `release`
-  // into `out`, signed with the key the updater trusts.
-  void Stage(const std::string& app, const std::string& updater, const std::string& release, const std::string& out,
-             bool share = false) {
-    std::vector<std::string> argv = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater, "--key", SIGNING_KEY,
-                                     "--release", release, out};
-    if (share) argv.push_back("--share");
+  // pellarion-publish stage of `app` and `updater` into `out` with
+  // `options`, signed with the key the updater trusts.
+  void Stage(const std::string& app, const std::string& updater, const std::vector<std::string>& options,
+             const std::string& out) {
+    std::vector<std::string> argv = {PUBLISH_EXE, "stage", "--app", app, "--updater", updater, "--key", SIGNING_KEY};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(out);
     const auto staged = RunProgram(argv);
     ASSERT_EQ(staged.exitCode, 0) << staged.output;
   }
@@ -66,20 +66,20 @@ class SignedUpdateEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(SignedUpdateEndToEndTest, InstallsTheStagedReleaseOverHttpsAndRecordsIt) {
-  Stage(kApp3, kUpdater56, "5", dir / "server");
+  Stage(kApp3, kUpdater56, {"--release", "5"}, dir / "server");
   const auto run = Run();
   EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated)) << run.output;
   EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
   EXPECT_TRUE(ReadFile(dir / "app/update.bin") == ReadFile(kUpdater56));
   EXPECT_FALSE(StillRuns());
-  EXPECT_EQ(ReadFile(dir / "app/update.release"), "5\r\n");
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 5\r\n");
   EXPECT_NE(Log().find("accepted: a whole ELF 64-bit executable of the offered version 3.1.0.12, the signed "
                        "release's package"),
             std::string::npos);
 }
 
 TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRelease) {
-  Stage(kApp3, kUpdater56, "5", dir / "signed");
+  Stage(kApp3, kUpdater56, {"--release", "5"}, dir / "signed");
   const auto publish = [&] {
     fs::remove_all(dir / "server");
     fs::copy(dir / "signed", dir / "server", fs::copy_options::recursive);
@@ -136,9 +136,9 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
       // is not pinned to the validly signed, older release 5.
       {"an older release replayed after a newer one",
        [&] {
-         Stage(kApp1, SIGNED_UPDATE_EXE, "7", dir / "server");
+         Stage(kApp1, SIGNED_UPDATE_EXE, {"--release", "7"}, dir / "server");
          EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::UpToDate));
-         EXPECT_EQ(ReadFile(dir / "app/update.release"), "7\r\n");
+         EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 7\r\n");
          publish();
          fs::remove(dir / "app/update.log");
        },
@@ -172,7 +172,7 @@ TEST_F(SignedUpdateEndToEndTest, RefusesSwappedRolesChangedPackagesAndAnOlderRel
 TEST_F(SignedUpdateEndToEndTest, FromAShareTakesNothingFromSwappedFiles) {
   fs::remove(dir / "app/format.dll");
   WriteFile(dir / "app/host.dll", dir / "share\r\n");
-  Stage(kApp3, kUpdater56, "5", dir / "share", /*share=*/true);
+  Stage(kApp3, kUpdater56, {"--release", "5", "--share"}, dir / "share");
   fs::rename(dir / "share/Pellarion/pellarion.exe", dir / "share/Pellarion/swap");
   fs::rename(dir / "share/Pellarion/update.exe", dir / "share/Pellarion/pellarion.exe");
   fs::rename(dir / "share/Pellarion/swap", dir / "share/Pellarion/update.exe");
@@ -183,6 +183,30 @@ TEST_F(SignedUpdateEndToEndTest, FromAShareTakesNothingFromSwappedFiles) {
   EXPECT_FALSE(Exists(dir / "app/update.bin"));
   EXPECT_FALSE(Exists(dir / "app/NewVersion.exe"));
   EXPECT_NE(Log().find("refused: not the signed release's package"), std::string::npos) << Log();
+}
+
+// What the share's files say is for the share alone: served by an update
+// server, they are refused, and the server's own releases go on being taken.
+TEST_F(SignedUpdateEndToEndTest, AShareDescriptionServedOverHttpIsRefusedAndPinsNothing) {
+  Stage(kApp1, SIGNED_UPDATE_EXE, {"--release", "2"}, dir / "server");
+  EXPECT_EQ(Run().exitCode, ExitCodeOf(Outcome::UpToDate));
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 2\r\n");
+  // A copy of the share's files (numbered by the time of day, far above 2).
+  Stage(kApp3, kUpdater56, {"--share"}, dir / "share");
+  fs::copy_file(dir / "share/Pellarion/update.txt", update + "update.txt", fs::copy_options::overwrite_existing);
+  fs::copy_file(dir / "share/Pellarion/pellarion.exe", update + "Pellarion.bin", fs::copy_options::overwrite_existing);
+  fs::copy_file(dir / "share/Pellarion/update.exe", update + "update.bin", fs::copy_options::overwrite_existing);
+  auto run = Run();
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::CheckFailed));
+  EXPECT_NE(Log().find("release refused: meant for share, not for the server 127.0.0.1 it was read from"),
+            std::string::npos) << Log();
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 2\r\n");
+  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp1));
+  Stage(kApp3, kUpdater56, {"--release", "3"}, dir / "server");
+  run = Run();
+  EXPECT_EQ(run.exitCode, ExitCodeOf(Outcome::Updated)) << Log();
+  EXPECT_TRUE(ReadFile(dir / "app/Pellarion.exe") == ReadFile(kApp3));
+  EXPECT_EQ(ReadFile(dir / "app/update.release"), "server 3\r\n");
 }
 
 }  // namespace

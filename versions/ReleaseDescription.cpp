@@ -443,8 +443,8 @@ std::string HexDigest(const std::string& bytes) {
   return hex;
 }
 
-std::optional<std::string> ParseHexDigest(std::string_view hex) {
-  if (hex.size() != 64) return std::nullopt;
+std::optional<std::string> ParseHex(std::string_view hex, std::size_t length) {
+  if (hex.size() != 2 * length) return std::nullopt;
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
     const int high = HexValue(hex[i]), low = HexValue(hex[i + 1]);

@@ -182,9 +182,10 @@ struct TrustRecord {
 TrustRecord ReadTrustRecord(std::string_view text, std::string_view legacyChannel);
 std::string TrustRecordText(const TrustRecord& record);
 
-// 64 lower-case hex digits of a digest, and back (nothing unless exactly
-// that).
+// Lower-case hex digits of bytes (64 for a digest), and back: `length`
+// bytes from exactly twice as many lower-case hex digits, else nothing.
 std::string HexDigest(const std::string& bytes);
-std::optional<std::string> ParseHexDigest(std::string_view hex);
+std::optional<std::string> ParseHex(std::string_view hex, std::size_t length);
+inline std::optional<std::string> ParseHexDigest(std::string_view hex) { return ParseHex(hex, 32); }
 
 }  // namespace pellarion

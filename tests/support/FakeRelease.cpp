@@ -22,15 +22,26 @@ std::string FakeSigned(const ReleaseDescription& release, const std::string& key
 }
 
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
-                              const std::string& key, const std::string& expires,
-                              std::vector<std::string> channels) {
+                              const std::string& key, const FakeReleaseLines& lines) {
   ReleaseDescription release;
   release.release = number;
-  release.channels = std::move(channels);
-  release.expires = expires;
+  release.channels = lines.channels;
+  release.expires = lines.expires;
+  release.rollout = lines.rollout;
+  release.certificate = lines.certificate;
   release.application = FakeEntry(application);
   release.updater = FakeEntry(updater);
   return FakeSigned(release, key);
+}
+
+std::string FakeCertificate(const std::string& key, std::uint64_t sequence, const std::string& root,
+                            const std::string& expires) {
+  KeyCertificate certificate;
+  certificate.key = key;
+  certificate.sequence = sequence;
+  certificate.expires = expires;
+  const std::string text = SignedCertificateText(certificate);
+  return text + SignatureLine(FakePlatform::FakeSignature(text, root));
 }
 
 }  // namespace pellarion::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tests/support/FakePlatform.h"
 #include "versions/ReleaseDescription.h"
@@ -16,10 +17,21 @@ PackageEntry FakeEntry(const FakeFile& package);
 // `release` as update.txt holds it, signed by `key`.
 std::string FakeSigned(const ReleaseDescription& release, const std::string& key);
 
-// Release `number` of `application` and `updater`, expiring at `expires`
-// (none when empty), for `channels`, as update.txt holds it, signed by `key`.
+// What a release says besides its packages.
+struct FakeReleaseLines {
+  std::string expires = "";  // none when empty
+  std::vector<std::string> channels = {"server", "share"};
+  int rollout = 100;
+  std::string certificate = "";  // the text of the signing key's certificate (FakeCertificate)
+};
+
+// Release `number` of `application` and `updater`, as update.txt holds it,
+// signed by `key` (with the fake's signature).
 std::string FakeSignedRelease(std::uint64_t number, const FakeFile& application, const FakeFile& updater,
-                              const std::string& key, const std::string& expires = "",
-                              std::vector<std::string> channels = {"server", "share"});
+                              const std::string& key, const FakeReleaseLines& lines = {});
+
+// The certificate by which `root` vouches for the release key `key`.
+std::string FakeCertificate(const std::string& key, std::uint64_t sequence, const std::string& root,
+                            const std::string& expires = "");
 
 }  // namespace pellarion::testing

@@ -156,6 +156,16 @@ PROCESS_INFORMATION Start(const std::string& path, std::string commandLine = "")
   return process;
 }
 
+// EnumWindows' callback: marks the search (process id, found) when a
+// top-level window belongs to that process.
+BOOL CALLBACK FindWindowOf(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<std::pair<DWORD, bool>*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->first) search->second = true;
+  return !search->second;
+}
+
 TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   const std::string sleeper = bin + "\\windows_sleeper.exe";
   for (const char* name : {"\\a\\Pellarion.exe", "\\b\\Pellarion.exe"}) {
@@ -167,20 +177,9 @@ TEST_F(WindowsPlatformTest, KillRunningAppClosesOnlyTheCopyOfItsFolder) {
   // Its window must exist before it can be asked to close: wait until the
   // process has a top-level window, however loaded the machine is.
   const auto hasWindow = [](HANDLE process) {
-    struct Search {
-      DWORD id;
-      bool found;
-    } search{GetProcessId(process), false};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(data);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          if (owner == s->id) s->found = true;
-          return !s->found;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::pair<DWORD, bool> search{GetProcessId(process), false};
+    EnumWindows(&FindWindowOf, reinterpret_cast<LPARAM>(&search));
+    return search.second;
   };
   for (int i = 0; i < 400 && !(hasWindow(ours) && hasWindow(theirs)); ++i) Sleep(50);
   EXPECT_EQ(platform->ProcessQuery(dir + "\\A\\PELLARION.EXE").size(), 1u);

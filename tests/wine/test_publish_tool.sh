@@ -2,6 +2,7 @@
 # pellarion-publish.exe under Wine, beside the Linux tool and updater:
 #   - keygen writes keys OpenSSL and the Linux tool use, and never replaces one;
 #   - a key the Linux tool made signs in the Windows tool, and the reverse;
+#   - the Windows tool certifies a release key that the Linux tool signs with;
 #   - a tree the Windows tool staged and signed, the Linux updater installs;
 #   - verify finds a package changed after it was signed;
 #   - --help names paths with backslashes; a wrong command line exits 2;
@@ -42,6 +43,21 @@ tool stage --app "$(winpath "$FIXTURES/linux-app-3.1.0.12")" --updater "$(winpat
   "$LINUX_PUBLISH" verify "$work/by-windows" --key "$work/linux-keys/publisher-public.pem" >"$work/verify2.txt" &&
   ok "the Linux tool's key signs in the Windows tool" ||
   { cat "$work/verify2.txt"; fail "a tree signed by the Windows tool with the Linux key"; }
+
+# certify: the Windows tool's root key vouches for the Linux tool's key, which
+# signs a tree that both tools verify with the root's public key.
+tool certify --root "$(winpath "$work/win-keys/publisher-private.pem")" \
+  --key "$(winpath "$work/linux-keys/publisher-public.pem")" --sequence 2 "$(winpath "$work/linux.certificate")" \
+  >"$work/certify.txt" 2>&1 &&
+  "$LINUX_PUBLISH" stage --app "$FIXTURES/linux-app-3.1.0.12" --updater "$FIXTURES/linux-app-3.1.0.12" \
+    --key "$work/linux-keys/publisher-private.pem" --certificate "$work/linux.certificate" "$work/certified" \
+    >/dev/null &&
+  "$LINUX_PUBLISH" verify "$work/certified" --key "$work/win-keys/publisher-public.pem" >"$work/verify3.txt" &&
+  tool verify "$(winpath "$work/certified")" --key "$(winpath "$work/win-keys/publisher-public.pem")" \
+    >>"$work/verify3.txt" 2>&1 &&
+  [ "$(grep -c "signed by a release key the root key certified" "$work/verify3.txt")" = 2 ] &&
+  ok "the Windows tool certifies a release key; both tools check the certificate" ||
+  { cat "$work/certify.txt" "$work/verify3.txt"; fail "a release key the Windows tool certified"; }
 
 # A tree the Windows tool stages with the tests' signing key (OpenSSL's SEC1
 # form), installed by the Linux updater that trusts that key.

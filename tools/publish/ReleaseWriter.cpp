@@ -58,4 +58,15 @@ std::string SignRelease(const ReleaseDescription& description, const PrivateKey&
   return text + SignatureLine(key.Sign(text));
 }
 
+std::string SignCertificate(const KeyCertificate& certificate, const PrivateKey& root) {
+  const std::string text = SignedCertificateText(certificate);
+  return text + SignatureLine(root.Sign(text));
+}
+
+std::string KeyFingerprint(Platform& platform, const std::string& spki) {
+  const auto hash = platform.StartSha256();
+  hash->Add(spki.data(), spki.size());
+  return "SHA-256 " + HexDigest(hash->Finish());
+}
+
 }  // namespace pellarion::publish

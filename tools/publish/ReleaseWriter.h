@@ -34,4 +34,13 @@ PackageEntry EntryOf(Platform& platform, const std::string& path);
 // filled in), signed with `key`.
 std::string SignRelease(const ReleaseDescription& description, const PrivateKey& key);
 
+// The whole text of a key certificate for `certificate` (its key, sequence
+// and expiry filled in), signed with the root key `root`.
+std::string SignCertificate(const KeyCertificate& certificate, const PrivateKey& root);
+
+// How a public key (SubjectPublicKeyInfo, DER) is named to people: the
+// SHA-256 of those bytes in hex, as `openssl pkey -pubin -outform DER |
+// sha256sum` shows it.
+std::string KeyFingerprint(Platform& platform, const std::string& spki);
+
 }  // namespace pellarion::publish

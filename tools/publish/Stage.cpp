@@ -82,9 +82,10 @@ std::string PreviousManifestText(Platform& platform, const std::string& previous
 // them changes: an unchanged version beside a newer one is allowed (its
 // workstations keep what they have); anything else not taken, or nothing
 // newer at all, is refused, unless the stage is signed (`resign`): the same
-// files signed again as a new release, to move its expiry. Returns the live
-// release number, when the live manifest has a release description.
-std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::string& previous,
+// files signed again as a new release, to move its expiry, widen or halt its
+// rollout. Returns the live release description, when the live manifest has
+// one.
+std::optional<ReleaseDescription> CompareWithPrevious(Platform& platform, const std::string& previous,
                                                  const Executable& application, const Executable& updater,
                                                  bool resign, std::ostream& out) {
   const std::string text = PreviousManifestText(platform, previous);
@@ -107,7 +108,7 @@ std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::
       << manifest.application << ") and the updater " << liveUpdater.version.Dotted() << " (" << manifest.updater
       << ")";
   if (release.description) {
-    out << ", release " << release.description->release << "\n";
+    out << ", release " << release.description->release << ", rollout " << release.description->rollout << " %\n";
   } else {
     out << "\nnote: the previous manifest has no "
         << (release.absent ? "release description" : "readable release description (" + release.problem + ")")
@@ -141,8 +142,34 @@ std::optional<std::uint64_t> CompareWithPrevious(Platform& platform, const std::
                "are signed again as a new release)";
   }
   if (!refusals.empty()) throw PublishError("refused, nothing was staged:" + refusals);
-  if (!release.description) return std::nullopt;
-  return release.description->release;
+  return release.description;
+}
+
+// The key certificate in the file `path`, when it certifies the public half
+// of `key` and has not expired: its text, as the description carries it.
+std::string ReadCertificate(Platform& platform, const std::string& path, const PrivateKey& key, std::ostream& out) {
+  std::string text;
+  if (!Try([&] { text = ReadSmallFile(platform, fs::absolute(path).string(), 64 * 1024); })) {
+    throw PublishError("cannot read the certificate " + path);
+  }
+  const CertificateReading reading = ReadKeyCertificate(text);
+  if (!reading.certificate) throw PublishError(path + ": " + reading.problem);
+  const KeyCertificate& c = *reading.certificate;
+  if (c.key != key.PublicKeySpki()) {
+    throw PublishError("refused, nothing was staged: the certificate " + path + " certifies the release key " +
+                       KeyFingerprint(platform, c.key) + ", not the public half of --key (" +
+                       KeyFingerprint(platform, key.PublicKeySpki()) + ")");
+  }
+  if (!c.expires.empty() && *ParseUtcTime(c.expires) < platform.UtcSeconds()) {
+    throw PublishError("refused, nothing was staged: the certificate " + path + " expired at " + c.expires);
+  }
+  out << "certificate: " << path << ": sequence " << c.sequence
+      << (c.expires.empty() ? ", no expiry" : ", valid until " + c.expires) << ", release key "
+      << KeyFingerprint(platform, c.key) << "\n";
+  if (!c.expires.empty()) {
+    out << "note: workstations refuse this release once its certificate has expired (" << c.expires << ")\n";
+  }
+  return text;
 }
 
 // An earlier build to make a delta from, and the role of its package.
@@ -234,10 +261,15 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   CheckExpiry(platform, request.expires);
   std::unique_ptr<PrivateKey> key;
   if (!request.privateKey.empty()) key = std::make_unique<PrivateKey>(request.privateKey);
+  std::string certificate;
+  if (!request.certificate.empty()) {
+    if (!key) throw PublishError("a certificate describes the key that signs: it needs the release key's private half");
+    certificate = ReadCertificate(platform, request.certificate, *key, out);
+  }
   const Executable application = CheckExecutable(platform, "application", request.application, out);
   const Executable updater = CheckExecutable(platform, "updater", request.updater, out);
   const std::vector<Base> bases = CheckBases(platform, request.deltaFrom, application, updater, out);
-  std::optional<std::uint64_t> live;
+  std::optional<ReleaseDescription> live;
   if (!request.previous.empty()) {
     live = CompareWithPrevious(platform, request.previous, application, updater, key != nullptr, out);
   }
@@ -247,13 +279,29 @@ void Stage(Platform& platform, const StageRequest& request, std::ostream& out) {
   ReleaseDescription release;
   std::string signedAs = "unsigned";
   if (key) {
-    release.release = ChooseRelease(request.release, live, platform.UtcSeconds());
-    release.channels = {std::string(request.share ? kShareChannel : kServerChannel)};
+    release.release = ChooseRelease(request.release, live ? std::optional(live->release) : std::nullopt,
+                                    platform.UtcSeconds());
+    release.channels = request.channels;
+    if (release.channels.empty()) release.channels = {std::string(request.share ? kShareChannel : kServerChannel)};
     if (!request.expires.empty()) release.expires = *EndOfDayUtc(request.expires);
+    release.rollout = request.rollout;
+    release.certificate = certificate;
     release.application = EntryOf(platform, application.path);
     release.updater = EntryOf(platform, updater.path);
-    signedAs = "signed release " + std::to_string(release.release) +
-               (release.expires.empty() ? "" : ", valid until " + release.expires);
+    // The same packages keep each workstation's draw: a larger rollout adds
+    // workstations to those that took the release, a smaller one adds none.
+    if (live && live->rollout != release.rollout) {
+      const bool same = live->application.sha256 == release.application.sha256 &&
+                        live->updater.sha256 == release.updater.sha256;
+      out << "note: the rollout goes from " << live->rollout << " % to " << release.rollout << " %"
+          << (same ? " of the same packages" : "; other packages: every workstation draws afresh") << "\n";
+    }
+    std::string channels;
+    for (const std::string& channel : release.channels) channels += " " + channel;
+    signedAs = "signed release " + std::to_string(release.release) + " for" + channels + ", rollout " +
+               std::to_string(release.rollout) + " %" +
+               (release.expires.empty() ? "" : ", valid until " + release.expires) +
+               (certificate.empty() ? "" : ", by the certified release key");
   }
   const auto manifest = [&] {
     return key ? SignRelease(release, *key) : ManifestText(application.digits, updater.digits);

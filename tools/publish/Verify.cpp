@@ -11,6 +11,7 @@
 #include "tools/publish/Fetch.h"
 #include "tools/publish/ManifestCheck.h"
 #include "tools/publish/PublisherKeys.h"
+#include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/SystemFiles.h"
 #include "versions/ReleaseDescription.h"
 #include "versions/Versions.h"
@@ -43,6 +44,8 @@ class TreeFiles {
   TreeFiles& operator=(const TreeFiles&) = delete;
 
   const std::string& Where() const { return base_.empty() ? local_ : base_; }
+  // The URL of `relative` on the server; empty for a folder.
+  std::string Url(const std::string& relative) const { return base_.empty() ? "" : base_ + "/" + relative; }
 
   // The local path of `relative` ("update/update.txt"), fetched first from a
   // URL; nothing, and `why` says why, when it is not there.
@@ -102,12 +105,13 @@ void CheckOnePackage(Platform& platform, TreeFiles& files, const std::string& re
   report.Problem(relative + ": " + size + ", refused: " + verdict.reason);
 }
 
-// The release description in `text` (the file `relative`): what it says,
-// with `key` whether it is signed by it and still valid. Nothing when the
-// tree has none or it cannot be read.
+// The release description in `text` (the file `relative`), read from
+// `where`: what it says, and with `key` (the root key's, or the release key
+// its certificate names) whether it is signed by it and still valid. Nothing
+// when the tree has none or it cannot be read.
 std::optional<ReleaseDescription> CheckDescription(Platform& platform, const std::string& relative,
                                                    const std::string& text, const std::string& key,
-                                                   Report& report) {
+                                                   ReadFrom where, Report& report) {
   const ReleaseReading reading = ReadReleaseDescription(text);
   if (!reading.description) {
     if (reading.absent && key.empty()) return std::nullopt;
@@ -115,22 +119,56 @@ std::optional<ReleaseDescription> CheckDescription(Platform& platform, const std
     return std::nullopt;
   }
   const ReleaseDescription& d = *reading.description;
+  std::string channels;
+  for (const std::string& channel : d.channels) channels += " " + channel;
   report.Ok(relative + ": release " + std::to_string(d.release) +
-            (d.expires.empty() ? ", no expiry" : ", expires " + d.expires));
+            (d.expires.empty() ? ", no expiry" : ", expires " + d.expires) + ", rollout " +
+            std::to_string(d.rollout) + " %, for" + channels);
   for (const auto role : {PackageRole::Application, PackageRole::Updater}) {
     const PackageEntry& entry = d.Entry(role);
     report.Ok(relative + ": " + (role == PackageRole::Application ? "application " : "updater ") +
               entry.version.Dotted() + ", " + std::to_string(entry.length) + " bytes, SHA-256 " +
               HexDigest(entry.sha256));
   }
-  if (!key.empty()) {
-    const TrustedRelease trusted = TrustRelease(platform, text, key, 0);
-    if (trusted.description) {
-      report.Ok(relative + ": signed by the publisher");
-    } else {
-      report.Problem(relative + ": " + trusted.reason);
+  // A server's tree in a folder may be served under any host name it names.
+  if (where.channel == kServerChannel && where.host.empty()) {
+    for (const std::string& channel : d.channels) {
+      if (channel != kShareChannel) where.host = channel;
     }
   }
+  if (std::string why = CheckChannel(d, where); !why.empty()) report.Problem(relative + ": " + why);
+  std::optional<KeyCertificate> certificate;
+  if (!d.certificate.empty()) {
+    const CertificateReading c = ReadKeyCertificate(d.certificate);
+    if (!c.certificate) {
+      report.Problem(relative + ": " + c.problem);
+    } else {
+      certificate = c.certificate;
+      report.Ok(relative + ": certificate sequence " + std::to_string(c.certificate->sequence) +
+                (c.certificate->expires.empty() ? ", no expiry" : ", expires " + c.certificate->expires) +
+                ", release key " + KeyFingerprint(platform, c.certificate->key));
+    }
+  }
+  if (key.empty()) return reading.description;
+  std::string why;
+  try {
+    if (certificate && certificate->key == key) {
+      // The release key itself, as stage checks what it signed: the
+      // certificate's own signature needs the root key.
+      why = SignedBy(platform, text, d.signedLength, d.signature, key) ? "" : "the signature is not the release key's";
+      if (why.empty()) why = CheckReleaseCurrent(d, 0, platform.UtcSeconds());
+      if (why.empty()) report.Ok(relative + ": signed by the certified release key (its certificate is checked "
+                                            "with the root's public key)");
+    } else {
+      // The channel was judged above.
+      why = TrustRelease(platform, text, key, {}, {d.channels.front(), ""}).reason;
+      if (why.empty()) report.Ok(relative + (certificate ? ": signed by a release key the root key certified"
+                                                         : ": signed by the publisher"));
+    }
+  } catch (const std::exception& e) {
+    why = std::string("cannot check the signature: ") + e.what();
+  }
+  if (!why.empty()) report.Problem(relative + ": " + why);
   return reading.description;
 }
 
@@ -195,7 +233,8 @@ void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& k
       report.Ok("update/update.txt: offers the application " + manifest.application + " and the updater " +
                 manifest.updater + ", 3 identical lines ending CR LF");
     }
-    release = CheckDescription(platform, "update/update.txt", *text, key, report);
+    release = CheckDescription(platform, "update/update.txt", *text, key,
+                               ReadFromServer(files.Url("update/update.txt")), report);
   }
   CheckOnePackage(platform, files, "update/Pellarion.bin", manifest.application,
                   EntryOf(release, PackageRole::Application), report);
@@ -215,7 +254,7 @@ void VerifyServerTree(Platform& platform, TreeFiles& files, const std::string& k
 void VerifyShareTree(Platform& platform, TreeFiles& files, const std::string& key, Report& report) {
   std::optional<ReleaseDescription> release;
   if (const auto text = ReadText(platform, files, "Pellarion/update.txt", !key.empty(), report)) {
-    release = CheckDescription(platform, "Pellarion/update.txt", *text, key, report);
+    release = CheckDescription(platform, "Pellarion/update.txt", *text, key, {kShareChannel, ""}, report);
   }
   const std::pair<const char*, PackageRole> packages[] = {{"Pellarion/pellarion.exe", PackageRole::Application},
                                                           {"Pellarion/update.exe", PackageRole::Updater}};

@@ -22,8 +22,10 @@
 #include "tools/publish/PublisherKeys.h"
 #include "tools/publish/ReleaseWriter.h"
 #include "tools/publish/Stage.h"
+#include "tools/publish/SystemFiles.h"
 #include "tools/publish/Verify.h"
 #include "versions/EscapedText.h"
+#include "versions/ReleaseDescription.h"
 #include "versions/SignatureText.h"
 
 namespace {
@@ -35,9 +37,11 @@ using namespace pellarion::publish;
 // paths read as the user types them.
 constexpr const char* kUsageText = R"(Usage:
   pellarion-publish keygen DIR
+  pellarion-publish certify --root root-private.pem --key release-public.pem --sequence N
+                            [--expires YYYY-MM-DD] OUT
   pellarion-publish stage --app Pellarion.exe --updater update.exe [--key private.pem]
-                          [--release N] [--expires YYYY-MM-DD] [--previous URL-or-FILE]
-                          [--delta-from EARLIER.exe]... [--share] OUT
+                          [--certificate CERT] [--release N] [--expires YYYY-MM-DD] [--rollout PERCENT]
+                          [--channel NAME]... [--previous URL-or-FILE] [--delta-from EARLIER.exe]... [--share] OUT
   pellarion-publish verify URL-or-DIR [--key public.pem]
   pellarion-publish fleet [--days N] [--svg FILE] LOG...
 
@@ -45,6 +49,12 @@ keygen   Writes a new ECDSA P-256 key pair: DIR{/}publisher-private.pem (readabl
          you only; keep it off the server) and DIR{/}publisher-public.pem, which an
          updater build trusts through -DPELLARION_PUBLISHER_KEY. Never replaces
          an existing key.
+certify  Writes OUT, a certificate by which the root key (the key the updater
+         build trusts; keep it offline) vouches for a release key: the updater
+         then takes releases that key signs, staged with --certificate OUT.
+         --sequence grows with every key certified: an updater that has seen
+         a certificate refuses every one of a lower sequence, which revokes
+         the keys before it. --expires: the last day it is valid (UTC).
 stage    Checks both executables as the updater will (whole programs, no DLL,
          a version record) and writes OUT{/}update{/}update.txt, Pellarion.bin and
          update.bin; with --share the share's tree OUT{/}Pellarion{/}pellarion.exe
@@ -54,7 +64,14 @@ stage    Checks both executables as the updater will (whole programs, no DLL,
          N, higher than the live one; else the UTC time as YYYYMMDDhhmmss, or one
          more than the live release when that is higher: one rule for servers
          and shares) and, with --expires, the last day it is valid (UTC; a day
-         that has passed is refused). --previous names the live manifest (a URL,
+         that has passed is refused). --certificate: the release key's
+         certificate (certify), when --key is a release key. --rollout: the
+         percentage of workstations that take the release (0 to 100, default
+         100; each draws by a random identity of its own and the packages);
+         the same packages staged again with a larger one widen the rollout, 0
+         halts it. --channel (repeatable): where the release may be read:
+         server (the default), share (the default with --share) or an update
+         server's host name. --previous names the live manifest (a URL,
          a server's base URL or a file): a file the workstations at its offer
          would not take is refused (its version digits must make a larger
          number, and its version be higher part by part). The tree is written
@@ -69,7 +86,8 @@ verify   Checks a server (http[s]://host[:port]), a staged server tree (a folder
          holding update{/}) or a share root (a folder holding Pellarion{/}): the
          manifest's lines and offers, the release description, and each package
          through the updater's gate and against its role's entry; with --key the
-         description's signature and expiry. One line per finding.
+         description's signature and expiry, with a root key also its
+         certificate. One line per finding.
 fleet    Reads the update server's access logs (nginx's or Apache's combined
          format, IIS's W3C format; plain or gzip) and prints, for the last N days
          (default 7), how many workstations run each version of Pellarion and of
@@ -101,6 +119,12 @@ struct UsageError {
 struct Arguments {
   std::map<std::string, std::string> values;
   std::map<std::string, std::vector<std::string>> lists;
+  // The values given to a repeatable option, in order; none when not given.
+  const std::vector<std::string>& List(const std::string& option) const {
+    static const std::vector<std::string> kNone;
+    const auto found = lists.find(option);
+    return found == lists.end() ? kNone : found->second;
+  }
   std::map<std::string, bool> flags;
   std::vector<std::string> positional;
 };
@@ -144,10 +168,75 @@ int Keygen(const std::vector<std::string>& argv) {
   return 0;
 }
 
+// A whole number from `min` to `max` (at most 18 digits), or a usage error
+// naming `option`.
+std::uint64_t WholeNumber(const Arguments& args, const std::string& option, std::uint64_t min, std::uint64_t max) {
+  const std::string& text = args.values.at(option);
+  const bool digits = !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos;
+  const std::uint64_t number = digits ? std::stoull(text) : 0;
+  if (!digits || number < min || number > max) {
+    throw UsageError{option + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+                     ", not " + text};
+  }
+  return number;
+}
+
+// The day --expires names, checked as a date.
+std::string ExpiryDate(const Arguments& args) {
+  if (args.values.count("--expires") == 0) return "";
+  const std::string& date = args.values.at("--expires");
+  if (!EndOfDayUtc(date)) throw UsageError{"--expires takes a date YYYY-MM-DD, not " + date};
+  return date;
+}
+
+// The public key (SubjectPublicKeyInfo, DER) in the PEM file `keyPath`.
+std::string ReadPublicKey(Platform& platform, const std::string& keyPath) {
+  std::string pem;
+  try {
+    pem = ReadSmallFile(platform, std::filesystem::absolute(keyPath).string(), 64 * 1024);
+  } catch (const std::exception& e) {
+    throw PublishError("cannot read the public key " + keyPath + ": " + e.what());
+  }
+  const auto der = DecodePublicKeyPem(pem);
+  if (!der) throw PublishError(keyPath + ": " + WhyNoPublicKey(pem));
+  return *der;
+}
+
+int CertifyCommand(const std::vector<std::string>& argv) {
+  const Arguments args = Parse(argv, {"--root", "--key", "--sequence", "--expires"}, {});
+  const std::string out = OneTarget(args, "certificate file OUT");
+  for (const char* required : {"--root", "--key", "--sequence"}) {
+    if (args.values.count(required) == 0) throw UsageError{std::string(required) + " is required"};
+  }
+  KeyCertificate certificate;
+  certificate.sequence = WholeNumber(args, "--sequence", 1, 999999999999999999u);
+  const std::string expires = ExpiryDate(args);
+  const std::unique_ptr<Platform> platform = CreateSystemPlatform();
+  if (!expires.empty()) {
+    certificate.expires = *EndOfDayUtc(expires);
+    if (*ParseUtcTime(certificate.expires) < platform->UtcSeconds()) {
+      throw PublishError("the expiry " + expires + " has passed: the certificate would be void from the start");
+    }
+  }
+  certificate.key = ReadPublicKey(*platform, args.values.at("--key"));
+  const PrivateKey root(args.values.at("--root"));
+  if (root.PublicKeySpki() == certificate.key) throw PublishError("--key is the root key's own public half");
+  WriteNewFile(std::filesystem::absolute(out).string(), SignCertificate(certificate, root));
+  std::cout << "certificate: " << std::filesystem::absolute(out).lexically_normal().string() << "\n"
+            << "release key: " << KeyFingerprint(*platform, certificate.key) << "\n"
+            << "sequence:    " << certificate.sequence << "\n"
+            << "expires:     " << (certificate.expires.empty() ? "never" : certificate.expires) << "\n"
+            << "root key:    " << KeyFingerprint(*platform, root.PublicKeySpki()) << "\n"
+            << "Stage with the release key and this certificate:\n"
+            << "  pellarion-publish stage --key RELEASE-PRIVATE.pem --certificate " << out << " ...\n";
+  return 0;
+}
+
 int StageCommand(const std::vector<std::string>& argv) {
-  const Arguments args =
-      Parse(argv, {"--app", "--updater", "--key", "--previous", "--release", "--expires"}, {"--share"},
-            {"--delta-from"});
+  const Arguments args = Parse(argv,
+                               {"--app", "--updater", "--key", "--previous", "--release", "--expires", "--rollout",
+                                "--certificate"},
+                               {"--share"}, {"--channel", "--delta-from"});
   StageRequest request;
   request.out = OneTarget(args, "output folder OUT");
   for (const char* required : {"--app", "--updater"}) {
@@ -157,24 +246,29 @@ int StageCommand(const std::vector<std::string>& argv) {
   request.updater = args.values.at("--updater");
   if (args.values.count("--key")) request.privateKey = args.values.at("--key");
   if (args.values.count("--previous")) request.previous = args.values.at("--previous");
-  if (args.values.count("--expires")) {
-    request.expires = args.values.at("--expires");
-    if (!EndOfDayUtc(request.expires)) throw UsageError{"--expires takes a date YYYY-MM-DD, not " + request.expires};
-  }
-  if (args.values.count("--release")) {
-    const std::string& number = args.values.at("--release");
-    if (number.empty() || number.size() > 18 || number.find_first_not_of("0123456789") != std::string::npos ||
-        number.find_first_not_of('0') == std::string::npos) {
-      throw UsageError{"--release takes a whole number from 1 to 999999999999999999, not " + number};
+  if (args.values.count("--certificate")) request.certificate = args.values.at("--certificate");
+  request.expires = ExpiryDate(args);
+  if (args.values.count("--release")) request.release = WholeNumber(args, "--release", 1, 999999999999999999u);
+  if (args.values.count("--rollout")) request.rollout = static_cast<int>(WholeNumber(args, "--rollout", 0, 100));
+  for (const std::string& channel : args.List("--channel")) {
+    if (!IsChannelName(channel)) {
+      throw UsageError{"--channel takes server, share or a host name in lower case (a-z, 0-9, '.', '-'), not " +
+                       channel};
     }
-    request.release = std::stoull(number);
+    if (std::find(request.channels.begin(), request.channels.end(), channel) != request.channels.end()) {
+      throw UsageError{"--channel " + channel + " given twice"};
+    }
+    request.channels.push_back(channel);
   }
-  if (request.privateKey.empty() && (request.release || !request.expires.empty())) {
-    throw UsageError{"--release and --expires describe a signed release: they need --key"};
+  const bool described = request.release || !request.expires.empty() || args.values.count("--rollout") ||
+                         !request.channels.empty() || !request.certificate.empty();
+  if (request.privateKey.empty() && described) {
+    throw UsageError{"--release, --expires, --rollout, --channel and --certificate describe a signed release: "
+                     "they need --key"};
   }
   request.share = args.flags.count("--share") != 0;
-  if (args.lists.count("--delta-from")) {
-    request.deltaFrom = args.lists.at("--delta-from");
+  if (!args.List("--delta-from").empty()) {
+    request.deltaFrom = args.List("--delta-from");
     if (request.privateKey.empty()) {
       throw UsageError{"--delta-from makes deltas that the signed release description binds: it needs --key"};
     }
@@ -189,19 +283,7 @@ int VerifyCommand(const std::vector<std::string>& argv) {
   const Arguments args = Parse(argv, {"--key"}, {});
   const std::string target = OneTarget(args, "URL or folder");
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
-  std::string spki;
-  if (args.values.count("--key")) {
-    const std::string keyPath = args.values.at("--key");
-    std::string pem;
-    try {
-      pem = ReadSmallFile(*platform, std::filesystem::absolute(keyPath).string(), 64 * 1024);
-    } catch (const std::exception& e) {
-      throw PublishError("cannot read the public key " + keyPath + ": " + e.what());
-    }
-    const auto der = DecodePublicKeyPem(pem);
-    if (!der) throw PublishError(keyPath + ": " + WhyNoPublicKey(pem));
-    spki = *der;
-  }
+  const std::string spki = args.values.count("--key") ? ReadPublicKey(*platform, args.values.at("--key")) : "";
   const int problems = VerifyTree(*platform, target, spki, std::cout);
   std::cout << (problems == 0 ? "verified: no problem found\n"
                               : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found\n");
@@ -322,6 +404,7 @@ int main(int argc, char** argv) {
   } restore{escapedOut, escapedErr};
   try {
     if (args[0] == "keygen") return Keygen(rest);
+    if (args[0] == "certify") return CertifyCommand(rest);
     if (args[0] == "stage") return StageCommand(rest);
     if (args[0] == "verify") return VerifyCommand(rest);
     if (args[0] == "fleet") return FleetCommand(rest);
