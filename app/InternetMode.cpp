@@ -22,11 +22,9 @@ constexpr int kUpdaterKey = 3;
 }  // namespace
 
 RunEnd UpdateRun::InternetMode(Offer& offer) {
-  // No manifest, or one that offers no version (an error page served as a
-  // success, garbage): the check failed; it must not read as up to date. A
-  // keyed updater trusts the offer only through the signed release.
-  if (!FetchManifest(offer) ||
-      (Keyed() && !AcceptRelease(InAppDir("\\update.txt"), ReadFromServer(offer.server->UL)))) {
+  // No server offered a version it may be trusted with: the check failed;
+  // it must not read as up to date.
+  if (!ChooseServer(offer)) {
     Show(kRed, messages::kCheckFailed);
     Wait(3000);
     return {Outcome::CheckFailed};
@@ -44,12 +42,42 @@ RunEnd UpdateRun::InternetMode(Offer& offer) {
   return {Worse(Outcome::UpToDate, updater)};
 }
 
-bool UpdateRun::FetchManifest(Offer& offer) {
+bool UpdateRun::ChooseServer(Offer& offer) {
+  for (std::size_t i = 0; i < servers_.size(); ++i) {
+    server_ = UpdateServer::ForHost(servers_[i]);
+    offer.server = &server_;
+    const bool last = i + 1 == servers_.size();
+    // No manifest, or one that offers no version (an error page served as a
+    // success, garbage), passes the server over. A keyed updater trusts the
+    // offer only through the signed release. Packages come from the server
+    // whose manifest was taken.
+    if (FetchManifest(offer, last) &&
+        (!Keyed() || AcceptRelease(InAppDir("\\update.txt"), ReadFromServer(server_.UL)))) {
+      if (servers_.size() > 1) Log("update server " + servers_[i] + " taken");
+      return true;
+    }
+    if (last) break;
+    // A server down for the whole fleet must not send the whole fleet to
+    // the next one in the same second.
+    const std::int64_t pause = BackoffMs(jitter_, 0);
+    if (runDeadlineMs_ >= 0 && platform_.MonotonicMs() + pause >= runDeadlineMs_) break;
+    std::string line = "update server ";
+    line += servers_[i];
+    line += " passed over; the next in ";
+    line += std::to_string(pause / 1000);
+    line += " s";
+    Log(line);
+    Wait(static_cast<int>(pause));
+  }
+  return false;
+}
+
+bool UpdateRun::FetchManifest(Offer& offer, bool last) {
   const std::string manifest = InAppDir("\\update.txt");
   // An old manifest must never stand in for the one that does not arrive.
   Try([&] { platform_.RemoveFile(manifest); });
   clsDownload download(platform_, offer.server->UL, manifest, Limits(kMaxManifestBytes));
-  if (!Fetch(download)) return false;  // its line in the log says why
+  if (!Fetch(download, {}, /*quiet=*/!last)) return false;  // its line in the log says why
   ReadOffer(offer, InAppDir("\\Pellarion.exe"), kApplicationKey);
   if (IsVersionDigits(offer.NU)) return true;
   Log("the manifest offers no version (\"" + offer.NU + "\")");
@@ -119,6 +147,9 @@ Outcome UpdateRun::DownloadPackage(const Offer& offer, PackageRole role, const s
   // A cut transfer resumes, in this run and the next, while the same offer
   // stands: the same version, and in a keyed build the same signed digest.
   limits.resumable = true;
+  // A busy server that says when to come back is waited out: the next run
+  // would meet the same queue.
+  limits.waitsOutBusy = true;
   std::string offered = offer.NU;
   if (release_) {
     // The signed length is the cap; the digest is computed as the bytes
@@ -178,6 +209,7 @@ std::optional<Outcome> UpdateRun::PackageFromDelta(const Offer& offer, PackageRo
   const std::string deltaPath = path + kDeltaSuffix, made = path + kPatchedSuffix;
   DownloadLimits limits = Limits(static_cast<std::int64_t>(delta->length));
   limits.resumable = true;
+  limits.waitsOutBusy = true;  // the package's queue, as the package's
   limits.expectedSha256 = &delta->sha256;
   const std::string offered = HexDigest(delta->sha256);
   limits.offer = offered.c_str();

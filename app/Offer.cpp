@@ -1,7 +1,7 @@
 #include "app/Offer.h"
 
-#if !defined(PELLARION_UPDATE_HOST) || !defined(PELLARION_UPDATE_SCHEME)
-#error "the build names the update server in PELLARION_UPDATE_SCHEME and PELLARION_UPDATE_HOST"
+#ifndef PELLARION_UPDATE_SCHEME
+#error "the build names the scheme of its update servers in PELLARION_UPDATE_SCHEME"
 #endif
 
 namespace pellarion {
@@ -10,10 +10,6 @@ UpdateServer UpdateServer::ForHost(const std::string& host) {
   // A host that names its scheme keeps it; a bare one takes the build's.
   const std::string base = host.find("://") != std::string::npos ? host : PELLARION_UPDATE_SCHEME "://" + host;
   return {base + "/update/update.txt", base + "/update/update.bin", base + "/update/Pellarion.bin"};
-}
-
-UpdateServer UpdateServer::FromEnvironment(const char* serverOverride) {
-  return ForHost(serverOverride != nullptr && *serverOverride != '\0' ? serverOverride : PELLARION_UPDATE_HOST);
 }
 
 }  // namespace pellarion

@@ -19,9 +19,6 @@ struct UpdateServer {
   // three fixed paths; a `host` that starts with its own scheme
   // ("https://host:port") keeps it.
   static UpdateServer ForHost(const std::string& host);
-  // The build's host, unless `serverOverride` (host, host:port or
-  // scheme://host:port, from the environment) is non-empty.
-  static UpdateServer FromEnvironment(const char* serverOverride);
 
   const std::string& PackageUrl(PackageRole role) const {
     return role == PackageRole::Application ? txtFrom : Upd;
@@ -29,7 +26,7 @@ struct UpdateServer {
 };
 
 struct Offer {
-  const UpdateServer* server = nullptr;  // the one the run asks (it outlives the offer)
+  const UpdateServer* server = nullptr;  // the one whose manifest the run took (it outlives the offer)
   std::string CU = "0";  // the installed side's version digits
   std::string NU = "0";  // the offered side's; empty or not digits when none could be read
 };

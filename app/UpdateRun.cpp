@@ -1,6 +1,7 @@
 #include "app/UpdateRun.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/BrowserCache.h"
 #include "app/Messages.h"
@@ -24,15 +25,20 @@ constexpr std::int64_t kMostInUseWaitMs = 30000;
 
 }  // namespace
 
-UpdateRun::UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey)
+UpdateRun::UpdateRun(Platform& platform, Form1& form, std::string servers, std::string publisherKey)
     : platform_(platform),
       form_(form),
-      server_(server),
+      environmentServers_(std::move(servers)),
       publisherKey_(std::move(publisherKey)),
       log_(platform) {
   Try([&] { appDir_ = platform_.AppDir(); });
   Try([&] { exeName_ = platform_.ExeName(); });
-  Try([&] { runDeadlineMs_ = platform_.MonotonicMs() + kRunDeadlineMs; });
+  Try([&] {
+    runDeadlineMs_ = platform_.MonotonicMs() + kRunDeadlineMs;
+    // The system's randomness; without it, the clock's.
+    jitter_ = static_cast<std::uint32_t>(runDeadlineMs_);
+    std::memcpy(&jitter_, platform_.RandomBytes(sizeof jitter_).data(), sizeof jitter_);
+  });
   if (!appDir_.empty()) log_.Open(InAppDir("\\update.log"));
 }
 
@@ -40,7 +46,8 @@ RunEnd UpdateRun::Execute() {
   Mode mode = Mode::Share;
   Ending end = StartUp(mode);  // placed, or another run: the end already
   if (!end) {
-    Offer offer{&server_};
+    ReadSettings();
+    Offer offer;
     end = mode == Mode::Share ? ShareMode(offer) : InternetMode(offer);
   }
   return Finish(*end);
@@ -142,14 +149,14 @@ bool UpdateRun::Accepted(const std::string& origin, const GateVerdict& verdict) 
 
 // --- Downloads ---
 
-bool UpdateRun::Fetch(clsDownload& download, const Acceptance& accept) {
+bool UpdateRun::Fetch(clsDownload& download, const Acceptance& accept, bool quiet) {
   std::string userName;  // none: the purge aims at a folder that is not there
   Try([&] { userName = GetCurrentUser(platform_); });
   Try([&] { platform_.DeleteFolder(CacheFolder(userName)); });
   const bool fetched = download.Get_File(accept);
   Try([&] { platform_.ResetMousePointer(); });
   Log(download.Description());
-  if (!fetched) ShowFailure();
+  if (!fetched && !quiet) ShowFailure();
   return fetched;
 }
 
@@ -158,6 +165,7 @@ DownloadLimits UpdateRun::Limits(std::int64_t maxBytes) const {
   limits.maxBytes = maxBytes;
   limits.userAgent = userAgent_.c_str();
   limits.runDeadlineMs = runDeadlineMs_;
+  limits.jitter = jitter_;
   return limits;
 }
 

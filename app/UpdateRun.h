@@ -6,14 +6,16 @@
 // Each statement runs under the continue-on-error rule (Try).
 //
 // The run's files read in its order: UpdateRun.cpp (the whole, its end, and
-// the small steps every part uses), StartUp.cpp, ShareMode.cpp,
-// InternetMode.cpp, and Installation.cpp (putting the application in place).
+// the small steps every part uses), StartUp.cpp, Settings.cpp (where it
+// looks, how long it may take), ShareMode.cpp, InternetMode.cpp, and
+// Installation.cpp (putting the application in place).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/ExitCodes.h"
 #include "app/Form1.h"
@@ -35,9 +37,10 @@ using Ending = std::optional<RunEnd>;
 
 class UpdateRun {
  public:
-  // `server`: the update server, which outlives the run. `publisherKey`: the
-  // key packages must be signed with (DER); empty, none.
-  UpdateRun(Platform& platform, Form1& form, const UpdateServer& server, std::string publisherKey = PublisherKey());
+  // `servers`: the update servers PELLARION_UPDATE_SERVER names (empty:
+  // none), asked unless the machine's policy names others. `publisherKey`:
+  // the key packages must be signed with (DER); empty, none.
+  UpdateRun(Platform& platform, Form1& form, std::string servers, std::string publisherKey = PublisherKey());
 
   // The whole run, ended by Finish.
   RunEnd Execute();
@@ -69,6 +72,19 @@ class UpdateRun {
   // application's versions, the system and the machine.
   void ComposeUserAgent(const std::string& updaterVersion);
 
+  // --- Where the run looks, and how long it may take (Settings.cpp) ---
+  // The servers: the policy value UpdateServers, else the environment's,
+  // else the build's PELLARION_UPDATE_HOST; a source whose list names no
+  // server (empty, or every entry malformed) leaves them to the next. The
+  // deadline: the policy value RunDeadlineSeconds when it is 60 to 86,400,
+  // else the build's. A policy value that cannot be read counts as unset.
+  // Each choice, and each entry or value passed over, is logged.
+  void ReadSettings();
+  // The policy value `name`; empty when it is not set or cannot be read.
+  std::string Policy(const char* name);
+  // Takes the servers `text` names, from `source`. False when it names none.
+  bool TakeServers(const std::string& text, const char* source);
+
   // --- From the host computer's share (ShareMode.cpp) ---
   RunEnd ShareMode(Offer& offer);
   // The application from the share's `source` (empty: no share): compared,
@@ -87,9 +103,14 @@ class UpdateRun {
 
   // --- From the update server (InternetMode.cpp) ---
   RunEnd InternetMode(Offer& offer);
-  // Downloads the manifest and reads the offered application's version.
-  // False when it offers none (no manifest, an error page, garbage).
-  bool FetchManifest(Offer& offer);
+  // Asks the servers in order for their manifest until one offers a version
+  // (in a keyed build, in a signed release it accepts): offer.server is
+  // then that one. False when every server was passed over.
+  bool ChooseServer(Offer& offer);
+  // Downloads the manifest of offer.server and reads the offered
+  // application's version. False when it offers none (no manifest, an error
+  // page, garbage); the failure text shows then only when `last`.
+  bool FetchManifest(Offer& offer, bool last);
   // Downloads the offered application and installs it.
   RunEnd UpdateApplicationOnline(Offer& offer);
   // Stages a newer updater from the update server as update.bin.
@@ -164,10 +185,10 @@ class UpdateRun {
   bool Accepted(const std::string& origin, const GateVerdict& verdict);
   // The run's way to download: the browser cache purged, the download, the
   // mouse pointer reset; its line in the log, and the failure text when it
-  // failed.
-  bool Fetch(clsDownload& download, const Acceptance& accept = {});
+  // failed (unless `quiet`: another server is asked next).
+  bool Fetch(clsDownload& download, const Acceptance& accept = {}, bool quiet = false);
   // The limits of every download of this run: `maxBytes`, the run's
-  // User-Agent and its deadline.
+  // User-Agent, its deadline and its random number.
   DownloadLimits Limits(std::int64_t maxBytes) const;
   // True, and logged, once the run's time is over.
   bool TimeIsOver();
@@ -203,7 +224,9 @@ class UpdateRun {
 
   Platform& platform_;
   Form1& form_;
-  const UpdateServer& server_;
+  std::string environmentServers_;
+  std::vector<std::string> servers_;  // as their setting names them, in order
+  UpdateServer server_;               // the one asked now, then the one taken
   std::string publisherKey_;
   // The signed release this run trusts (a keyed build, once accepted).
   std::optional<ReleaseDescription> release_;
@@ -216,6 +239,9 @@ class UpdateRun {
   std::string exeName_;
   bool lastExists_ = false;
   std::int64_t runDeadlineMs_ = -1;  // on the platform's MonotonicMs clock
+  // Drawn once per run: where in each back-off this workstation comes back,
+  // so that a fleet turned away together does not return together.
+  std::uint32_t jitter_ = 0;
   std::string userAgent_;
   RunLog log_;
 };

@@ -10,10 +10,11 @@ int main() {
   using namespace pellarion;
   const std::unique_ptr<Platform> platform = CreateSystemPlatform();
   Form1 form(*platform);
-  // PELLARION_UPDATE_SERVER (host or host:port) points the updater at a
-  // staging server instead of the one it was built for.
-  const UpdateServer server = UpdateServer::FromEnvironment(std::getenv("PELLARION_UPDATE_SERVER"));
-  UpdateRun run(*platform, form, server);
+  // PELLARION_UPDATE_SERVER points the updater at other servers than the
+  // ones it was built for (staging servers, the tests), unless the machine's
+  // policy names some.
+  const char* servers = std::getenv("PELLARION_UPDATE_SERVER");
+  UpdateRun run(*platform, form, servers != nullptr ? servers : "");
   const RunEnd end = run.Execute();
   // A failed installation leaves the window open with its last status until
   // the user closes it.

@@ -39,10 +39,15 @@ struct DownloadLimits {
   // the next, as long as the caller names the same `offer`.
   bool resumable = false;
   const char* offer = "";
+  // A package: a busy server that says when to come back (Retry-After) is
+  // asked again for as long as the run lasts, not only 3 times, so that a
+  // run outlasts a server's queue.
+  bool waitsOutBusy = false;
 
   // --- The run's ---
   const char* userAgent = "";       // sent with every request
   std::int64_t runDeadlineMs = -1;  // on the platform's MonotonicMs clock; -1: none
+  std::uint32_t jitter = 0;         // the run's random number: where in each back-off it comes back
 };
 
 }  // namespace pellarion

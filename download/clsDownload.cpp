@@ -1,5 +1,6 @@
 #include "download/clsDownload.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 
@@ -14,6 +15,9 @@ namespace {
 
 constexpr int kMaxRetries = 3;
 constexpr std::int64_t kMostRetryAfterSeconds = 60;
+// The attempts before the last one are told up to about this many
+// characters; a long wait for a busy server is not told answer by answer.
+constexpr std::size_t kMostHistory = 400;
 
 // The file may not be there; a download never fails for that.
 void RemoveQuietly(Platform& platform, const std::string& path) {
@@ -35,22 +39,22 @@ bool CutShort(TransferFault fault) {
          fault == TransferFault::RunOver;
 }
 
-// A back-off of 2, 4 or 8 s plus as much again at random, so that updaters
-// turned away together do not come back together. The randomness comes from
-// the clock and from where this process's stack lies (different in each
-// process), mixed.
-std::int64_t Backoff(Platform& platform, int tries) {
-  const std::uint32_t base = 2000u << tries;
-  const char here = 0;
-  std::uint32_t x = static_cast<std::uint32_t>(platform.MonotonicMs()) * 2654435761u ^
-                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&here));
+// The part of `spanMs` that the run's random number picks for the try
+// `tries`: a different part at each try, and for each random number.
+std::int64_t Spread(std::uint32_t jitter, int tries, std::int64_t spanMs) {
+  std::uint32_t x = (jitter ^ static_cast<std::uint32_t>(tries) * 0x9e3779b9U) * 2654435761U;
   x ^= x >> 15;
   x *= 0x2c1b3c6dU;
   x ^= x >> 12;
-  return base + x % base;
+  return spanMs > 0 ? x % static_cast<std::uint32_t>(spanMs) : 0;
 }
 
 }  // namespace
+
+std::int64_t BackoffMs(std::uint32_t jitter, int tries) {
+  const std::int64_t base = 2000LL << tries;
+  return base + Spread(jitter, tries, base);
+}
 
 TransferRules RulesOf(const DownloadLimits& limits) {
   TransferRules rules;
@@ -105,10 +109,14 @@ bool clsDownload::Get_File(const Acceptance& accept) {
       break;
     }
     if (waitMs < 0 || !Wait(waitMs)) break;
-    outcome_.history += outcome_.error;
-    outcome_.history += "; again in ";
-    outcome_.history += std::to_string(waitMs / 1000);
-    outcome_.history += " s. ";
+    if (outcome_.history.size() < kMostHistory) {
+      outcome_.history += outcome_.error;
+      outcome_.history += "; again in ";
+      outcome_.history += std::to_string(waitMs / 1000);
+      outcome_.history += " s. ";
+    } else {
+      ++outcome_.untold;
+    }
     outcome_.error.clear();
   }
   outcome_.elapsedMs = platform_.MonotonicMs() - start;
@@ -168,10 +176,17 @@ void clsDownload::KeepOrDiscard(TransferFault fault, std::int64_t held, const Tr
 
 std::int64_t clsDownload::NextWait(TransferFault fault, std::int64_t retryAfterSeconds, bool resumed,
                                    std::int64_t received) {
-  if (fault == TransferFault::Busy && busyTries_ < kMaxRetries) {
+  // A server that says when to come back may be waited out for as long as
+  // the run lasts; otherwise it is asked 3 times more.
+  const bool told = retryAfterSeconds >= 0;
+  if (fault == TransferFault::Busy &&
+      (busyTries_ < kMaxRetries || (told && limits_.waitsOutBusy && limits_.runDeadlineMs >= 0))) {
     const int tries = busyTries_++;
-    if (retryAfterSeconds < 0) return Backoff(platform_, tries);
-    return (retryAfterSeconds < kMostRetryAfterSeconds ? retryAfterSeconds : kMostRetryAfterSeconds) * 1000;
+    if (!told) return BackoffMs(limits_.jitter, tries);
+    // At least what it asked (a second at least, 60 s at most), and up to
+    // half as much again, so that a fleet turned away together spreads out.
+    const std::int64_t ms = std::clamp<std::int64_t>(retryAfterSeconds, 1, kMostRetryAfterSeconds) * 1000;
+    return ms + Spread(limits_.jitter, tries, ms / 2);
   }
   if (fault == TransferFault::Changed && resumeTries_ < kMaxRetries) {
     ++resumeTries_;
@@ -249,6 +264,11 @@ std::string clsDownload::Description() const {
   if (!outcome_.history.empty()) {
     line += " (";
     line += outcome_.history;
+    if (outcome_.untold > 0) {
+      line += "and ";
+      line += std::to_string(outcome_.untold);
+      line += " attempts more. ";
+    }
     line += std::to_string(outcome_.transferred);
     line += " bytes in all)";
   }

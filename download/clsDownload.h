@@ -26,6 +26,12 @@ using Acceptance = std::function<std::string(const std::string& arrived)>;
 // The rules of one transfer under `limits`.
 TransferRules RulesOf(const DownloadLimits& limits);
 
+// The pause before the try `tries` (0, 1, 2) after a failure shared by many:
+// 2, 4 or 8 s plus up to as much again, the part that `jitter` (the run's
+// random number) picks, so that a fleet turned away together does not come
+// back together.
+std::int64_t BackoffMs(std::uint32_t jitter, int tries);
+
 // How a download ended.
 struct DownloadOutcome {
   bool fetched = false;
@@ -34,6 +40,7 @@ struct DownloadOutcome {
   // Attempts that failed and were followed by another ("HTTP status 503,
   // the server is busy; again in 2 s. ").
   std::string history;
+  int untold = 0;  // attempts followed by another that the history no longer tells
   // Body bytes that came over the network, every attempt counted.
   std::int64_t transferred = 0;
   // The run's time was over: the download did not start, or was ended.
@@ -52,11 +59,12 @@ class clsDownload {
   // beside the target and replaces the target in one step only when the
   // whole transfer succeeded and `accept` (when given) accepted it; on any
   // failure or refusal the target is left exactly as it was and the result
-  // is false. A busy server (503, 429) is asked again up to 3 times, after
-  // its Retry-After (60 s at most) or a back-off of 2 to 16 s at random. A
-  // resumable download that fails after some bytes keeps them and resumes
-  // up to 3 times; what it kept then stays for the next run. Nothing waits
-  // past the run's deadline.
+  // is false. A busy server (503, 429) is asked again up to 3 times (with
+  // `waitsOutBusy`, as long as it sends a Retry-After), after its
+  // Retry-After (1 to 60 s) plus up to half as much, or after a back-off of
+  // 2 to 16 s (BackoffMs). A resumable download that fails after some bytes
+  // keeps them and resumes up to 3 times; what it kept then stays for the
+  // next run. Nothing waits past the run's deadline.
   bool Get_File(const Acceptance& accept = {});
 
   const DownloadOutcome& Outcome() const { return outcome_; }

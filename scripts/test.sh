@@ -9,7 +9,7 @@ root=$(pwd)
 packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libcurl4-openssl-dev
           libssl-dev openssl g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 mingw-w64-tools
           zlib1g-dev libz-mingw-w64-dev libzstd-dev zstd wine64 wine32:i386 xvfb xauth xdotool imagemagick librsvg2-bin
-          fonts-dejavu-core python3 nginx)
+          fonts-dejavu-core python3 nginx libxml2-utils)
 # 32-bit Wine is an i386 package: dpkg must know that architecture before the
 # install (which then updates the package lists, as wine32 is missing).
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

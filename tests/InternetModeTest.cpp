@@ -342,9 +342,8 @@ TEST_F(InternetModeTest, ARolledOutReleaseIsTakenOnlyWhenTheWorkstationsDrawIsBe
   const auto release = [&](int rollout) {
     return testing::FakeSignedRelease(5, app, updater, key, {.rollout = rollout});
   };
-  FakePlatform other;  // the draw of the fake's first identity, its random bytes 0 to 15
-  const int draw = RolloutDraw(other, other.RandomBytes(16), *ReadReleaseDescription(release(100)).description);
-  for (const int rollout : {100, 0, draw, draw + 1, draw}) {
+  int draw = 0;
+  const auto check = [&](int rollout) {
     SCOPED_TRACE(rollout);
     const bool taken = rollout > draw;
     fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
@@ -363,8 +362,16 @@ TEST_F(InternetModeTest, ARolledOutReleaseIsTakenOnlyWhenTheWorkstationsDrawIsBe
                                                                std::to_string(draw) + ", rollout " +
                                                                std::to_string(rollout) + ")");
     }
-  }
-  EXPECT_EQ(fake.File(kDir + "update.identity").contents, "000102030405060708090a0b0c0d0e0f\r\n");
+  };
+  // A share of 0 is never taken, whatever the draw; that run makes the
+  // identity the draws follow from.
+  fake.server = {{kManifestUrl, {release(0), ""}}};
+  Run();
+  const std::string identity = fake.File(kDir + "update.identity").contents;
+  ASSERT_EQ(identity.size(), 34u);
+  draw = RolloutDraw(fake, *ParseHex(identity.substr(0, 32), 16), *ReadReleaseDescription(release(100)).description);
+  for (const int rollout : {100, 0, draw, draw + 1, draw}) check(rollout);
+  EXPECT_EQ(fake.File(kDir + "update.identity").contents, identity);
   EXPECT_EQ(testing::LogLines(fake, "workstation identity").size(), 1u);
 }
 
@@ -539,6 +546,64 @@ TEST_F(InternetModeTest, ANewerUpdaterIsStagedAndItsSuccessShownOnlyWhenItArrive
   EXPECT_TRUE(Run());
   EXPECT_EQ(status.text, messages::kUpdateFailed);
   EXPECT_EQ(end.outcome, Outcome::UpdateFailed);
+}
+
+// Three servers: the first has no manifest, the second is busy, the third
+// is taken and its package installed. No failure shows while a server is
+// left to ask, and each pause before the next comes from the run's random
+// number.
+TEST_F(InternetModeTest, TheServersAreAskedInOrderAndThePackagesComeFromTheOneTaken) {
+  const std::string three = "a;b;c";
+  const auto manifest = [](const char* server) { return "http://" + std::string(server) + "/update/update.txt"; };
+  const testing::FakeFile app{"app 3.1.0.12", "3.1.0.12"}, updater{"updater 3.1.0.12", "3.1.0.12"};
+  fake.statuses[manifest("b")] = 503;
+  fake.server[manifest("c")] = {"31012*a*b\r\nline two\r\nx*y*20055\r\n", ""};
+  fake.server["http://c/update/Pellarion.bin"] = app;
+  fake.server["http://a/update/Pellarion.bin"] = {"another app 3.1.0.12", "3.1.0.12"};
+  run = testing::RunOnFake(faults, fake, three, key);
+  EXPECT_EQ(end.outcome, Outcome::Updated);
+  EXPECT_EQ(fake.File(kApp).contents, app.contents);
+  std::vector<std::string> asked;
+  for (const TransferRequest& request : fake.requests) asked.push_back(request.url);
+  EXPECT_THAT(asked, ElementsAre(manifest("a"), manifest("b"), manifest("b"), manifest("b"), manifest("b"),
+                                 manifest("c"), "http://c/update/Pellarion.bin"));
+  EXPECT_THAT(fake.Logged("status #FF0000"), IsEmpty());
+  // Before b; b's three back-offs; before c.
+  const std::vector<std::string> pauses = fake.Logged("pause ");
+  ASSERT_GE(pauses.size(), 5u);
+  const std::int64_t windows[] = {2000, 2000, 4000, 8000, 2000};
+  for (int i = 0; i < 5; ++i) {
+    const std::int64_t ms = std::stoll(pauses[i].substr(6));
+    EXPECT_GE(ms, windows[i]) << i;
+    EXPECT_LT(ms, 2 * windows[i]) << i;
+  }
+  std::vector<std::string> servers = testing::LogLines(fake, "update server ");
+  std::erase_if(servers, [](const std::string& line) { return line.rfind("update server ", 0) != 0; });
+  EXPECT_THAT(servers,
+              ElementsAre(::testing::StartsWith("update server a passed over; the next in "),
+                          ::testing::StartsWith("update server b passed over; the next in "),
+                          "update server c taken"));
+
+  // Every server passed over: the failure shows once, at the end.
+  fake.log.clear();
+  fake.requests.clear();
+  fake.server.erase(manifest("c"));
+  run = testing::RunOnFake(faults, fake, three, key);
+  EXPECT_EQ(end.ExitCode(), 2);
+  EXPECT_EQ(fake.requests.size(), 6u);
+  EXPECT_THAT(fake.Logged("status #FF0000"),
+              ElementsAre(Status("#FF0000", messages::kUpdateFailed), Status("#FF0000", messages::kCheckFailed)));
+
+  // A keyed build passes over a server whose release it cannot trust.
+  key = "publisher key";
+  fake.AddFile(kApp, "app 1.0.0.1", "1.0.0.1");
+  fake.server[manifest("a")] = {testing::FakeSignedRelease(5, app, updater, "another key"), ""};
+  fake.server[manifest("c")] = {testing::FakeSignedRelease(5, app, updater, key), ""};
+  fake.server["http://c/update/update.bin"] = updater;
+  run = testing::RunOnFake(faults, fake, three, key);
+  EXPECT_EQ(end.outcome, Outcome::Updated);
+  EXPECT_EQ(fake.File(kApp).contents, app.contents);
+  EXPECT_THAT(testing::LogLines(fake, "release refused"), ElementsAre(::testing::HasSubstr("signature")));
 }
 
 TEST_F(InternetModeTest, AManifestWithoutAnUpdaterKeyNeverComparesTheUpdaterWithTheApplication) {

@@ -1,8 +1,8 @@
 // The Linux update.exe against Debian's nginx serving a tree that
 // `pellarion-publish stage` made, as a publisher runs it: a plain update, a
 // package resumed after its connection was cut, a package replaced between
-// two runs, an update by delta, and a fleet of updaters behind a connection
-// limit.
+// two runs, an update by delta, a list of servers of which only the last
+// serves, and a fleet of updaters behind a connection limit.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -17,24 +17,18 @@
 #include "tests/support/Nginx.h"
 #include "tests/support/StandInImage.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/TwoBuilds.h"
 
 namespace pellarion {
 namespace {
 
 using ::testing::HasSubstr, ::testing::MatchesRegex;
-using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir, testing::WriteFile;
+using testing::CuttingRelay, testing::Nginx, testing::ReadFile, testing::RunProgram, testing::TempDir;
+using testing::TestHttpServer, testing::WriteFile;
 namespace fs = std::filesystem;
 
 const int kUpdated = ExitCodeOf(Outcome::Updated);
-
-// The application 3.1.0.12 made `bytes` longer (past its own headers, which
-// the gate allows), with a pattern `seed` picks: packages of a realistic size.
-std::string LargeApplication(std::size_t bytes, unsigned seed) {
-  std::string image = ReadFile(kApp3);
-  for (std::size_t i = 0; i < bytes; ++i) image += static_cast<char>((i * 131 + seed * 7) % 251);
-  return image;
-}
 
 // How many lines of the access log hold all of `parts`.
 int Lines(const std::string& log, std::initializer_list<const char*> parts) {
@@ -75,8 +69,10 @@ class NginxEndToEndTest : public ::testing::Test {
     return folder;
   }
   testing::RunResult Run(const std::string& folder, int port) {
-    return RunProgram({folder + "/update.exe"}, {{"PELLARION_UPDATE_SERVER", "127.0.0.1:" + std::to_string(port)}},
-                      120000);
+    return Run(folder, "127.0.0.1:" + std::to_string(port));
+  }
+  testing::RunResult Run(const std::string& folder, const std::string& servers) {
+    return RunProgram({folder + "/update.exe"}, {{"PELLARION_UPDATE_SERVER", servers}}, 120000);
   }
 
   TempDir dir;
@@ -165,31 +161,64 @@ TEST_F(NginxEndToEndTest, AnUpdateByDeltaFetchesTheDeltaInsteadOfThePackage) {
   EXPECT_EQ(Lines(access, {"GET /update/Pellarion.bin HTTP"}), 0) << access;
 }
 
+// Three servers: nothing listens on the first, the second is busy whenever
+// asked, the third serves the signed tree: the release is installed from the
+// third, and its packages never asked of the others.
+TEST_F(NginxEndToEndTest, AListOfServersIsAskedInOrderUntilOneServesTheRelease) {
+  const std::string app = LargeApplication(300000, 6);
+  Stage(app);
+  Nginx nginx(dir / "www", dir / "nginx");
+  TestHttpServer busy;
+  busy.Alias("/update/update.txt", "/busy/100/1");
+  const std::string refusing = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
+  const std::string third = "127.0.0.1:" + std::to_string(nginx.port());
+  const std::string station = Workstation("station");
+  const auto run = Run(station, refusing + ";127.0.0.1:" + std::to_string(busy.port()) + ";" + third);
+  const std::string log = ReadFile(station + "/update.log");
+  EXPECT_EQ(run.exitCode, kUpdated) << log;
+  EXPECT_TRUE(ReadFile(station + "/Pellarion.exe") == app);
+  EXPECT_EQ(busy.Requests(), std::vector<std::string>(4, "/update/update.txt"));
+  EXPECT_EQ(Lines(nginx.AccessLog(), {"200 ", "GET /update/Pellarion.bin HTTP"}), 1) << nginx.AccessLog();
+  EXPECT_THAT(log, HasSubstr("update server " + refusing + " passed over"));
+  EXPECT_THAT(log, HasSubstr("update server " + third + " taken"));
+}
+
 // Twelve updaters started at once against a server that serves three
-// connections at a time, each package for about a second: turned away with
-// 503, each comes back later and every one is updated within its single run.
+// package downloads at a time, each for about a second, and four more that
+// are up to date: turned away with 503 and a Retry-After, each comes back
+// later and every one is updated within its single run; the manifest is
+// never turned away, so the stations that are up to date say so.
 TEST_F(NginxEndToEndTest, AFleetBehindAConnectionLimitAllUpdateInOneRun) {
   const std::string app = LargeApplication(90000, 5);
   Stage(app);
   Nginx nginx(dir / "www", dir / "nginx",
-              {.serverExtra = "limit_conn fleet 3; limit_conn_status 503; limit_rate 100k;",
-               .httpExtra = "limit_conn_zone $server_name zone=fleet:1m;"});
-  constexpr int kFleet = 12;
+              {.serverExtra = "limit_conn fleet 3; limit_rate 100k;",
+               .httpExtra = "limit_conn_zone $pellarion_package zone=fleet:1m;",
+               .retryAfterSeconds = 1});
+  constexpr int kFleet = 12, kCurrent = 4;
   testing::Spawned processes;
   std::vector<int> updaters;
-  for (int i = 0; i < kFleet; ++i) {
-    updaters.push_back(processes.Start({Workstation("station" + std::to_string(i)) + "/update.exe"},
+  for (int i = 0; i < kFleet + kCurrent; ++i) {
+    const std::string station = Workstation("station" + std::to_string(i));
+    if (i >= kFleet) WriteFile(station + "/Pellarion.exe", app, 0755);
+    updaters.push_back(processes.Start({station + "/update.exe"},
                                        {{"PELLARION_UPDATE_SERVER", "127.0.0.1:" + std::to_string(nginx.port())}},
                                        /*quiet=*/true));
   }
-  int updated = 0;
-  for (const int pid : updaters) updated += processes.Wait(pid, 120000) == kUpdated ? 1 : 0;
-  EXPECT_EQ(updated, kFleet);
-  for (int i = 0; i < kFleet; ++i) {
+  int ended = 0;
+  for (const int pid : updaters) ended += processes.Wait(pid, 120000) == kUpdated ? 1 : 0;
+  EXPECT_EQ(ended, kFleet + kCurrent);
+  for (int i = 0; i < kFleet + kCurrent; ++i) {
     EXPECT_TRUE(ReadFile(dir / ("station" + std::to_string(i) + "/Pellarion.exe")) == app) << i;
   }
-  // The limit was met, and answered with 503.
-  EXPECT_GT(Lines(nginx.AccessLog(), {"503 "}), 0) << nginx.AccessLog();
+  // The limit was met, and answered with 503 and when to come back; never
+  // for the manifest.
+  const std::string log = nginx.AccessLog();
+  EXPECT_GT(Lines(log, {"503 ", "GET /update/Pellarion.bin"}), 0) << log;
+  EXPECT_EQ(Lines(log, {"503 ", "GET /update/update.txt"}), 0) << log;
+  EXPECT_THAT(ReadFile(dir / "station0/update.log") + ReadFile(dir / "station1/update.log") +
+                  ReadFile(dir / "station2/update.log") + ReadFile(dir / "station3/update.log"),
+              HasSubstr("HTTP status 503, the server is busy; again in 1 s."));
 }
 
 // A staged rollout over a fleet of 50 workstations: at 20 % about a fifth of

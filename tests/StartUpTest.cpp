@@ -22,8 +22,7 @@ const std::string kSearching = "يتم البحث عن تحديث متوفر.";
 std::optional<Mode> StartUp(Platform& platform, Colour* colourAtEnd = nullptr, const std::string& key = "",
                             Outcome* ended = nullptr) {
   Form1 form(platform);
-  const UpdateServer server = UpdateServer::ForHost("updates.test");
-  UpdateRun run(platform, form, server, key);
+  UpdateRun run(platform, form, "updates.test", key);
   Mode mode = Mode::Share;
   const Ending end = run.StartUp(mode);
   if (colourAtEnd != nullptr) *colourAtEnd = form.Status().colour;

@@ -103,6 +103,24 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       {"busy four times", {},
        {{Answer(503, "0")}, {Answer(429, "0")}, {Answer(503, "0", "", "", "900")}, {Answer(503, "0")}}, false,
        false, "HTTP status 503", {"whole", "whole", "whole", "whole"}, ""},
+      {"a busy server that says when to come back is waited out",
+       [](auto& l) {
+         l.waitsOutBusy = true;
+         l.runDeadlineMs = 1000000 + 3600000;
+       },
+       {{Answer(503, "0", "", "", "30")}, {Answer(503, "0", "", "", "30")}, {Answer(429, "0", "", "", "30")},
+        {Answer(503, "0", "", "", "30")}, {Answer(503, "0", "", "", "30")}, {Answer(200, "100"), Bytes(kOld)}},
+       false, true, "", {"whole", "whole", "whole", "whole", "whole", "whole"}, kOld},
+      {"waited out no longer than the run lasts",
+       [](auto& l) {
+         l.waitsOutBusy = true;
+         l.runDeadlineMs = 1000000 + 59000;
+       },
+       {{Answer(503, "0", "", "", "30")}, {Answer(503, "0", "", "", "30")}, {Answer(200, "100"), Bytes(kOld)}}, false,
+       false, "HTTP status 503", {"whole", "whole"}, ""},
+      {"waited out only while it says when", [](auto& l) { l.waitsOutBusy = true; },
+       {{Answer(503, "0")}, {Answer(503, "0")}, {Answer(503, "0")}, {Answer(503, "0")}, {Answer(200, "100")}}, false,
+       false, "HTTP status 503", {"whole", "whole", "whole", "whole"}, ""},
       // Packages resume; the manifest (not resumable) above does not.
       {"cut, then resumed with the same validator", [](auto& l) { l.resumable = true; },
        {{Answer(200, "100", "\"a\""), Bytes(kOld.substr(0, 60)), kCut},
@@ -195,6 +213,49 @@ TEST(TransferRulesTest, OneTableOfAnswersCutsAndClocks) {
       EXPECT_GE(fake.monotonicMs - startMs, c.endsBeforeMs - 2000);
     }
   }
+}
+
+}  // namespace
+}  // namespace pellarion
+
+namespace pellarion {
+namespace {
+
+// A fleet turned away together, each workstation with its run's random
+// number: their next tries spread over the whole of each window, after a
+// back-off and after a Retry-After alike.
+TEST(TransferRulesTest, AFleetTurnedAwayTogetherComesBackSpreadOut) {
+  std::uint32_t random = 12345;
+  std::vector<std::uint32_t> fleet(200);
+  for (std::uint32_t& jitter : fleet) jitter = random = random * 1103515245U + 12345U;
+  // Every wait from `fromMs` to `fromMs` + `spanMs`, and each eighth of that
+  // window taken by a part of the fleet.
+  const auto spread = [&](std::int64_t fromMs, std::int64_t spanMs,
+                          const std::function<std::int64_t(std::uint32_t)>& wait) {
+    std::vector<int> eighths(8);
+    for (const std::uint32_t jitter : fleet) {
+      const std::int64_t ms = wait(jitter) - fromMs;
+      ASSERT_GE(ms, 0);
+      ASSERT_LT(ms, spanMs);
+      ++eighths[static_cast<std::size_t>(ms * 8 / spanMs)];
+    }
+    for (const int n : eighths) EXPECT_GT(n, 10) << fromMs;
+  };
+  for (int tries = 0; tries < 3; ++tries) {
+    spread(2000 << tries, 2000 << tries, [&](std::uint32_t jitter) { return BackoffMs(jitter, tries); });
+  }
+  // Retry-After: 30 s, then up to 15 s more.
+  spread(30000, 15000, [](std::uint32_t jitter) {
+    FakePlatform fake;
+    int answers = 0;
+    fake.transport = [&](const TransferRequest&, TransferSink& sink) {
+      sink.Head({answers++ == 0 ? 503 : 200, "0", "", "", "", "30"});
+    };
+    DownloadLimits limits;
+    limits.jitter = jitter;
+    clsDownload(fake, kUrl, kTarget, limits).Get_File();
+    return fake.monotonicMs - 1000000;
+  });
 }
 
 }  // namespace

@@ -300,9 +300,10 @@ void FakePlatform::Transfer(const TransferRequest& request, TransferSink& sink) 
     sink.Body(partial->second.data(), partial->second.size());
     throw PlatformError("connection closed early: " + request.url);
   }
+  const auto status = statuses.find(request.url);
   const auto offered = server.find(request.url);
-  if (offered == server.end()) {
-    sink.Head(Answer(404));
+  if (status != statuses.end() || offered == server.end()) {
+    sink.Head(Answer(status != statuses.end() ? status->second : 404));
     return sink.End();
   }
   const std::string bytes = offered->second.Bytes();

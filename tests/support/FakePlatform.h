@@ -42,11 +42,13 @@ class FakePlatform : public Platform {
   // it does not know is answered 404; `partialBodies` send part of a body,
   // then the connection breaks; the files of `cutHalfway` URLs break after
   // half, each time, once an ETag named them (so what came is kept to
-  // resume). A `transport`, when set, answers every request instead (a
+  // resume); `statuses` answer with a status alone (503: busy, without a
+  // Retry-After). A `transport`, when set, answers every request instead (a
   // scripted server and link).
   std::map<std::string, FakeFile> server;
   std::map<std::string, std::string> partialBodies;
   std::set<std::string> cutHalfway;
+  std::map<std::string, int> statuses;
   std::function<void(const TransferRequest&, TransferSink&)> transport;
   VolumeSpace volume{.freeBytes = 1LL << 40, .totalBytes = 1LL << 41};
   SystemDescription system{"Windows 10.0.19045", "x64"};

@@ -12,8 +12,7 @@ namespace pellarion::testing {
 FakeRunResult RunOnFake(Platform& platform, const FakePlatform& fake, const std::string& host,
                         const std::string& publisherKey) {
   Form1 form(platform);
-  const UpdateServer server = UpdateServer::ForHost(host);
-  UpdateRun run(platform, form, server, publisherKey);
+  UpdateRun run(platform, form, host, publisherKey);
   FakeRunResult result{run.Execute(), form.Status(), {}};
   const std::string searching = "status " + WebColour(kBlue) + " " + messages::kSearching;
   auto it = std::find(fake.log.begin(), fake.log.end(), searching);

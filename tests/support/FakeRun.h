@@ -25,8 +25,10 @@ inline const std::string kApp = kDir + "Pellarion.exe";
 inline const std::string kRecordCleared = "delete " + kDir + "Pellarion.stopped";
 inline std::string Status(const char* colour, const char* text) { return std::string("status ") + colour + " " + text; }
 
-// Runs the updater against the server "http://<host>" with `publisherKey`
-// (empty: an unkeyed build) on `platform`, whose log is `fake`'s.
+// Runs the updater against the servers `host` names ("u": http://u; "a;b":
+// http://a, then http://b), as PELLARION_UPDATE_SERVER would, with
+// `publisherKey` (empty: an unkeyed build) on `platform`, whose log is
+// `fake`'s.
 FakeRunResult RunOnFake(Platform& platform, const FakePlatform& fake, const std::string& host = "u",
                         const std::string& publisherKey = "");
 

@@ -12,7 +12,7 @@ namespace pellarion::testing {
 
 enum class Op {
   FileExists, CopyFile, RemoveFile, MoveReplacing, WriteRecord, AppendToLog, OpenInput, OpenOutput, OpenProgram,
-  Firewall, PreviousInstance, Pump
+  Firewall, PreviousInstance, Pump, PolicyValue
 };
 
 class FaultInjectingPlatform : public ForwardingPlatform {
@@ -79,6 +79,10 @@ class FaultInjectingPlatform : public ForwardingPlatform {
   void Pump() override {
     Check(Op::Pump, "");
     target_.Pump();
+  }
+  std::string PolicyValue(const std::string& name) override {
+    Check(Op::PolicyValue, name);
+    return target_.PolicyValue(name);
   }
 
  private:

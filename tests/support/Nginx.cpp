@@ -58,7 +58,7 @@ std::string Configuration(const std::string& root, const std::string& work, int 
          "  fastcgi_temp_path " + work + "/fastcgi;\n  uwsgi_temp_path " + work + "/uwsgi;\n"
          "  scgi_temp_path " + work + "/scgi;\n  sendfile on;\n" + settings.httpExtra +
          "\n  server {\n    " + listen + ";\n    server_name localhost;\n    root " + root + ";\n" + tls +
-         "    include " + PELLARION_SOURCE_DIR "/tools/publish/nginx-update.conf;\n    " + settings.serverExtra +
+         "    include " + work + "/nginx-update.conf;\n    " + settings.serverExtra +
          "\n  }\n}\n";
 }
 
@@ -67,6 +67,14 @@ std::string Configuration(const std::string& root, const std::string& work, int 
 Nginx::Nginx(const std::string& root, const std::string& work, const Settings& settings)
     : work_(work), tls_(settings.tls != nullptr) {
   std::filesystem::create_directories(work);
+  std::string publishers = ReadFile(PELLARION_SOURCE_DIR "/tools/publish/nginx-update.conf");
+  if (settings.retryAfterSeconds > 0) {
+    const std::string shipped = "Retry-After 10 ";
+    const std::size_t at = publishers.find(shipped);
+    if (at == std::string::npos) throw std::runtime_error("nginx-update.conf sends no Retry-After 10");
+    publishers.replace(at, shipped.size(), "Retry-After " + std::to_string(settings.retryAfterSeconds) + " ");
+  }
+  WriteFile(work + "/nginx-update.conf", publishers);
   const std::string nginx = "/usr/sbin/nginx";
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreeLoopbackPort();  // a port taken in between shows as a failed start

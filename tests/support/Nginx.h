@@ -1,7 +1,8 @@
 // Debian's nginx for the tests: started on 127.0.0.1 with a configuration
 // generated in a folder of its own (its logs, its temporary files and its pid
 // file there too), serving a folder as the update server's tree with the
-// publisher's settings of tools/publish/nginx-update.conf. It never touches
+// publisher's settings of tools/publish/nginx-update.conf (a copy, with the
+// Retry-After a test asks for). It never touches
 // the system's nginx, its configuration or /var/log/nginx, and it is stopped
 // by the process that started it, and by nothing else.
 #pragma once
@@ -20,6 +21,7 @@ class Nginx {
     const TestCertificates* tls = nullptr;  // HTTPS with this certificate
     std::string serverExtra;                // more directives for the server block
     std::string httpExtra;                  // more directives for the http block
+    int retryAfterSeconds = 0;              // a busy answer's Retry-After; 0: the publisher's
   };
   // Serves `root` (which holds update/...) from `work`, a folder for nginx
   // alone. Fails (std::runtime_error) when nginx does not start.

@@ -8,8 +8,7 @@ int main() {
   using namespace pellarion;
   const auto platform = CreateSystemPlatform();
   Form1 form(*platform);
-  const UpdateServer server = UpdateServer::ForHost("updates.test");
-  UpdateRun run(*platform, form, server);
+  UpdateRun run(*platform, form, "updates.test");
   const RunEnd end = run.Execute();
   platform->WaitForWindowClose();
   return end.ExitCode();

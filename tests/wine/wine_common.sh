@@ -64,16 +64,22 @@ run_updater() {
   "$WINESERVER" -w
 }
 
-# An application folder $1 with update.exe, the application 1.0.0.1 and
-# format.dll, and an update server's tree $2 offering the application
-# 3.1.0.12, served for $3 seconds; PELLARION_UPDATE_SERVER names the server.
-serve_newer_application() {
+# An application folder for the update server ($1, under drive C:) with
+# update.exe and the application 1.0.0.1, and the server's tree ($2) offering
+# the application 3.1.0.12 and no newer updater.
+internet_folders() {
   rm -rf "$1" "$2" && mkdir -p "$1" "$2/update"
   cp "$WINDOWS_BIN/update.exe" "$1/"
   cp "$WINDOWS_BIN/fixture-1.0.0.1.exe" "$1/Pellarion.exe"
   : >"$1/format.dll"
   cp "$WINDOWS_BIN/fixture-3.1.0.12.exe" "$2/update/Pellarion.bin"
   printf '31012*1*2\r\nany\r\nx*y*20055\r\n' >"$2/update/update.txt"
+}
+
+# The same folders, with the tree served for $3 seconds;
+# PELLARION_UPDATE_SERVER names the server.
+serve_newer_application() {
+  internet_folders "$1" "$2"
   start_http_server "$2" "$3"
   export PELLARION_UPDATE_SERVER="$server_address"
 }
