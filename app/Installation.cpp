@@ -14,13 +14,13 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
   int stopped = 0;
   if (Try([&] { platform_.WriteRecord(StoppedRecord(), "stopped for an update at " + platform_.LocalTime() + "\r\n"); })) {
     stopped = KillRunningApp(platform_, application);
-    Log("stopped " + std::to_string(stopped) + " running Pellarion.exe of this folder");
+    Log({"stopped ", std::to_string(stopped), " running Pellarion.exe of this folder"});
     if (PutInPlace(staged, application)) {
-      Log("installed " + Shown(staged) + " as " + Shown(application));
+      Log({"installed ", Shown(staged), " as ", Shown(application)});
       return true;
     }
   }
-  Log("could not install " + Shown(staged) + "; the old application stays");
+  Log({"could not install ", Shown(staged), "; the old application stays"});
   ShowFailure();
   if (stopped > 0) {
     StartApplication(restartState);
@@ -34,7 +34,7 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
 void UpdateRun::StartApplication(WindowState state) {
   const std::string application = InAppDir("\\Pellarion.exe");
   if (!Try([&] { platform_.StartProgram(application, state); })) return;
-  Log("started " + Shown(application));
+  Log({"started ", Shown(application)});
   restarted_ = true;
   RemoveStoppedRecord();
 }
@@ -48,7 +48,7 @@ std::string UpdateRun::StoppedRecord() const { return InAppDir("\\Pellarion.stop
 bool UpdateRun::PutInPlace(const std::string& staged, const std::string& target) {
   const std::unique_ptr<InputFile> accepted = std::move(accepted_);
   if (!accepted || !accepted->IsFileAt(staged)) {
-    Log(Shown(staged) + " is not the file the gate accepted");
+    Log({Shown(staged), " is not the file the gate accepted"});
     return false;
   }
   return TryWhileInUse(staged, target);

@@ -53,7 +53,7 @@ bool UpdateRun::ChooseServer(Offer& offer) {
     // whose manifest was taken.
     if (FetchManifest(offer, last) &&
         (!Keyed() || AcceptRelease(InAppDir("\\update.txt"), ReadFromServer(server_.UL)))) {
-      if (servers_.size() > 1) Log("update server " + servers_[i] + " taken");
+      if (servers_.size() > 1) Log({"update server ", servers_[i], " taken"});
       return true;
     }
     if (last) break;
@@ -80,7 +80,7 @@ bool UpdateRun::FetchManifest(Offer& offer, bool last) {
   if (!Fetch(download, {}, /*quiet=*/!last)) return false;  // its line in the log says why
   ReadOffer(offer, InAppDir("\\Pellarion.exe"), kApplicationKey);
   if (IsVersionDigits(offer.NU)) return true;
-  Log("the manifest offers no version (\"" + offer.NU + "\")");
+  Log({"the manifest offers no version (\"", offer.NU, "\")"});
   return false;
 }
 
@@ -199,7 +199,7 @@ std::optional<Outcome> UpdateRun::PackageFromDelta(const Offer& offer, PackageRo
     if (listed.baseSha256 == base && listed.length < entry.length) delta = &listed;
   }
   if (delta == nullptr) {
-    Log("no " + line + " is listed: the whole package");
+    Log({"no ", line, " is listed: the whole package"});
     return std::nullopt;
   }
   // Served beside its package, named after its base.
@@ -241,16 +241,15 @@ std::optional<Outcome> UpdateRun::PackageFromDelta(const Offer& offer, PackageRo
       outcome = Outcome::Refused;
     } else if (Try([&] { platform_.MoveReplacing(made, path); })) {
       const std::uint64_t tenths = (entry.length - delta->length) * 1000 / entry.length;
-      line += ": " + std::to_string(delta->length) + " bytes instead of " + std::to_string(entry.length) + " (";
-      line += std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "% saved)";
-      Log(line);
+      Log({line, ": ", std::to_string(delta->length), " bytes instead of ", std::to_string(entry.length), " (",
+           std::to_string(tenths / 10), ".", std::to_string(tenths % 10), "% saved)"});
       return Outcome::Updated;
     } else {
       failure = "it could not take the package's place";
     }
   }
   Try([&] { platform_.RemoveFile(made); });
-  if (!outcome) Log(line + " failed: " + failure + "; the whole package instead");
+  if (!outcome) Log({line, " failed: ", failure, "; the whole package instead"});
   return outcome;
 }
 

@@ -8,6 +8,7 @@
 #include "download/FileSink.h"
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
+#include "platform/Joined.h"
 #include "platform/TemporaryFiles.h"
 
 namespace pellarion {
@@ -17,7 +18,7 @@ RunEnd UpdateRun::ShareMode(Offer& offer) {
   // names; without one, no file of the share is named at all.
   std::string share;
   Try([&] { share = ReadFileLine(platform_, InAppDir("\\host.dll"), 1); });
-  const auto file = [&](const char* name) { return share.empty() ? share : share + "\\Pellarion\\" + name; };
+  const auto file = [&](const char* name) { return share.empty() ? share : Joined({share, "\\Pellarion\\", name}); };
   // A keyed updater takes nothing from a share without a valid signed
   // release beside the files, and nothing from a release this workstation
   // does not take yet.
@@ -81,7 +82,7 @@ Outcome UpdateRun::CopyFromShare(const Offer& offer, const std::string& source, 
   DownloadLimits limits = Limits(kMaxPackageBytes);
   if (release_) limits.maxBytes = std::min<std::uint64_t>(release_->Entry(role).length, limits.maxBytes);
   if (!Try([&] { CopyUnderRules(platform_, source, copy, RulesOf(limits)); })) {  // the log says why not
-    Log("could not copy " + Shown(source));
+    Log({"could not copy ", Shown(source)});
     ShowFailure();
     return TimeIsOver() ? Outcome::OutOfTime : Outcome::UpdateFailed;
   }

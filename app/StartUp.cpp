@@ -35,7 +35,7 @@ constexpr struct {
 Ending UpdateRun::StartUp(Mode& mode) {
   std::string version;
   Try([&] { version = FileVersionOf(platform_, RunningExecutable()); });
-  Log("start: " + exeName_ + ".exe " + (version.empty() ? "without a version record" : version) + " in " + appDir_);
+  Log({"start: ", exeName_, ".exe ", (version.empty() ? "without a version record" : version), " in ", appDir_});
   Try([&] { form_.SetStatusColour(kBlue); });
   if (!TestExists(InAppDir("\\pellarion.exe"))) return PlaceUpdater();
 
@@ -56,7 +56,7 @@ Ending UpdateRun::StartUp(Mode& mode) {
   FirewallRule rule;
   rule.name = messages::kTitle;  // the firewall entry bears the window's title
   rule.ipVersion = 2;
-  rule.processImageFileName = appDir_ + "\\" + exeName_ + "." + "exe";
+  rule.processImageFileName = RunningExecutable();
   rule.remoteAddresses = "*";
   rule.scope = 0;
   rule.enabled = true;
@@ -75,7 +75,7 @@ RunEnd UpdateRun::PlaceUpdater() {
     const std::string placed = folder + "\\update.exe";
     if (TestExists(folder + "\\pellarion.exe") && MayPlaceOver(placed) &&
         Try([&] { platform_.CopyFileTo(RunningExecutable(), placed); })) {
-      Log("placed the updater as " + Shown(placed));
+      Log({"placed the updater as ", Shown(placed)});
     }
   }
   // Every copy is started, the last folder's first, whatever the tests
@@ -93,7 +93,7 @@ bool UpdateRun::MayPlaceOver(const std::string& placed) {
   Try([&] { mine = VersionDigitsOf(platform_, RunningExecutable()); });
   Try([&] { theirs = VersionDigitsOf(platform_, placed); });
   if (IsNewer(mine, theirs)) return true;
-  Log("kept " + Shown(placed) + " (" + theirs + "): not older than this updater (" + mine + ")");
+  Log({"kept ", Shown(placed), " (", theirs, "): not older than this updater (", mine, ")"});
   return false;
 }
 
@@ -110,11 +110,11 @@ void UpdateRun::StartPlaced(const std::string& placed) {
       theirs = FileSha256(platform_, *program);
     });
     if (mine.empty() || theirs != mine) {
-      Log("did not start " + Shown(placed) + ": not this updater");
+      Log({"did not start ", Shown(placed), ": not this updater"});
       return;
     }
   }
-  if (Try([&] { program->Start(WindowState::Minimised); })) Log("started " + Shown(placed));
+  if (Try([&] { program->Start(WindowState::Minimised); })) Log({"started ", Shown(placed)});
 }
 
 void UpdateRun::RemoveLeftovers() {
@@ -124,9 +124,9 @@ void UpdateRun::RemoveLeftovers() {
     for (const auto& file : kRunFiles) {
       if (!IsTemporaryOf(name, file.name)) continue;
       if (file.package && clsDownload::KeepsToResume(platform_, InAppDir("\\" + std::string(file.name)), name)) {
-        Log("kept " + name + " to resume its transfer");
+        Log({"kept ", name, " to resume its transfer"});
       } else if (Try([&] { platform_.RemoveFile(InAppDir("\\" + name)); })) {
-        Log("removed " + name + ", left by an earlier run");
+        Log({"removed ", name, ", left by an earlier run"});
       }
     }
   }

@@ -8,6 +8,7 @@
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
 #include "gate/SignedRelease.h"
+#include "platform/Joined.h"
 #include "versions/Versions.h"
 
 namespace pellarion {
@@ -84,7 +85,7 @@ bool UpdateRun::CompareVersions(Offer& offer, const std::string& installed, cons
 
 bool UpdateRun::OfferIsNewer(const Offer& offer) {
   const bool newer = IsNewer(offer.NU, offer.CU);
-  Log("compare: installed " + offer.CU + ", offered \"" + offer.NU + "\": " + (newer ? "newer" : "not newer"));
+  Log({"compare: installed ", offer.CU, ", offered \"", offer.NU, "\": ", (newer ? "newer" : "not newer")});
   return newer;
 }
 
@@ -95,10 +96,10 @@ bool UpdateRun::AcceptRelease(const std::string& path, const ReadFrom& where) {
   TrustRecord record = ReadTrustRecordFile(platform_, recordPath, where.channel);
   TrustedRelease trusted = TrustRelease(platform_, text, publisherKey_, record, where);
   if (!trusted.description) {
-    Log("release refused: " + trusted.reason);
+    Log({"release refused: ", trusted.reason});
     return false;
   }
-  std::string line = "release " + std::to_string(trusted.description->release) + " signed by ";
+  std::string line = Joined({"release ", std::to_string(trusted.description->release), " signed by "});
   if (trusted.certificateSequence == 0) {
     line += "the publisher";
   } else {
@@ -143,7 +144,7 @@ GateVerdict UpdateRun::Gate(const Offer& offer, const std::string& package, Pack
 }
 
 bool UpdateRun::Accepted(const std::string& origin, const GateVerdict& verdict) {
-  Log("gate: " + origin + (verdict.accepted ? " accepted: " : " refused: ") + verdict.reason);
+  Log({"gate: ", origin, (verdict.accepted ? " accepted: " : " refused: "), verdict.reason});
   return verdict.accepted;
 }
 
@@ -193,7 +194,7 @@ bool UpdateRun::TryWhileInUse(const std::string& from, const std::string& to) {
     std::int64_t now = 0;
     Try([&] { now = platform_.MonotonicMs(); });
     if (!inUse || pause <= 0 || (runDeadlineMs_ >= 0 && now + pause >= runDeadlineMs_)) return false;
-    Log("in use by another program: trying again in " + std::to_string(pause) + " ms");
+    Log({"in use by another program: trying again in ", std::to_string(pause), " ms"});
     Wait(static_cast<int>(pause));
   }
 }
@@ -222,10 +223,12 @@ void UpdateRun::Pump() {
 
 void UpdateRun::Log(const std::string& event) { log_.Write(event); }
 
+void UpdateRun::Log(std::initializer_list<std::string_view> parts) { log_.Write(Joined(parts)); }
+
 std::string UpdateRun::Shown(const std::string& path) { return platform_.NativePath(path); }
 
 std::string UpdateRun::InAppDir(const std::string& name) const { return appDir_ + name; }
 
-std::string UpdateRun::RunningExecutable() const { return appDir_ + "\\" + exeName_ + ".exe"; }
+std::string UpdateRun::RunningExecutable() const { return Joined({appDir_, "\\", exeName_, ".exe"}); }
 
 }  // namespace pellarion

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/ExitCodes.h"
@@ -213,8 +215,10 @@ class UpdateRun {
   // Waits with the last status shown (the window paints meanwhile).
   void Wait(int milliseconds);
   void Pump();
-  // Writes one event to update.log.
+  // Writes one event to update.log; the second form joins its parts (one
+  // string built in place of a temporary for every +).
   void Log(const std::string& event);
+  void Log(std::initializer_list<std::string_view> parts);
   // `path` as the system names it, for the log.
   std::string Shown(const std::string& path);
   // AppDir followed by `name`, which begins with a backslash.

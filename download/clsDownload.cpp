@@ -6,6 +6,7 @@
 
 #include "download/FileSink.h"
 #include "platform/Digits.h"
+#include "platform/Joined.h"
 #include "platform/Platform.h"
 #include "platform/TemporaryFiles.h"
 
@@ -233,7 +234,7 @@ void clsDownload::Discard() {
 std::string clsDownload::Description() const {
   // Hundredths of a second, rounded, written without printf (see Digits.h).
   const auto hundredths = static_cast<std::uint64_t>(outcome_.elapsedMs < 0 ? 0 : outcome_.elapsedMs + 5) / 10;
-  const std::string seconds = std::to_string(hundredths / 100) + "." + DecimalDigits(hundredths % 100, 2) + " s";
+  const std::string seconds = Joined({std::to_string(hundredths / 100), ".", DecimalDigits(hundredths % 100, 2), " s"});
   // One line, appended piece by piece.
   std::string line = "download ";
   line += url_;

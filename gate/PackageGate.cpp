@@ -5,6 +5,7 @@
 
 #include "gate/FileBytes.h"
 #include "gate/Files.h"
+#include "platform/Joined.h"
 #include "versions/ExecutableImage.h"
 #include "versions/VersionRecord.h"
 #include "versions/Versions.h"
@@ -46,17 +47,17 @@ GateVerdict Check(Platform& platform, const std::string& path, const PackageExpe
   if (!version) return Refuse("no version record");
   const std::string digits = VersionDigits(version->Dotted());
   if (!IsNumericOffer(expected.offeredDigits)) {
-    return Refuse("no version was offered (\"" + expected.offeredDigits + "\")");
+    return Refuse(Joined({"no version was offered (\"", expected.offeredDigits, "\")"}));
   }
   if (NumericValue(digits) != NumericValue(expected.offeredDigits)) {
-    return Refuse("version " + version->Dotted() + " (" + digits + ") is not the offered " + expected.offeredDigits);
+    return Refuse(Joined({"version ", version->Dotted(), " (", digits, ") is not the offered ", expected.offeredDigits}));
   }
   // The digit comparison takes 3.1.0.12 (31012) for newer than 3.1.1.0
   // (3110); a package is never older than what it replaces.
   if (const auto installed = InstalledVersion(platform, expected.installed); installed && *version <= *installed) {
-    return Refuse("version " + version->Dotted() + " is not higher than the installed " + installed->Dotted());
+    return Refuse(Joined({"version ", version->Dotted(), " is not higher than the installed ", installed->Dotted()}));
   }
-  std::string reason = image.reason + " of the offered version " + version->Dotted();
+  std::string reason = Joined({image.reason, " of the offered version ", version->Dotted()});
   if (expected.signedEntry != nullptr) {
     const std::string mismatch =
         CheckPackageEntry(*expected.signedEntry, bytes.Size(), FileSha256(platform, *file), version);

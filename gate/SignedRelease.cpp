@@ -4,6 +4,7 @@
 
 #include "gate/ContinueOnError.h"
 #include "gate/Files.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
@@ -39,7 +40,7 @@ std::string Check(Platform& platform, const std::string& text, const ReleaseDesc
     } else if (Expired(c.expires, now)) {
       why = ") has expired";
     }
-    if (why) return "the release key's certificate (sequence " + std::to_string(c.sequence) + why;
+    if (why) return Joined({"the release key's certificate (sequence ", std::to_string(c.sequence), why});
     // A newer key: what the keys before it signed counts for nothing.
     if (c.sequence > seen.certificateSequence) floor = 0;
     sequence = c.sequence;
@@ -69,11 +70,18 @@ ReadFrom ReadFromServer(const std::string& manifestUrl) {
 std::string CheckChannel(const ReleaseDescription& d, const ReadFrom& where) {
   if (d.Names(where.channel) || (!where.host.empty() && d.Names(where.host))) return "";
   std::string why = "meant for";
-  for (const std::string& channel : d.channels) why += " " + channel;
+  for (const std::string& channel : d.channels) {
+    why += ' ';
+    why += channel;
+  }
   why += ", not for the ";
   why += where.channel;
-  if (!where.host.empty()) why += " " + where.host;
-  return why + " it was read from";
+  if (!where.host.empty()) {
+    why += ' ';
+    why += where.host;
+  }
+  why += " it was read from";
+  return why;
 }
 
 TrustedRelease TrustRelease(Platform& platform, const std::string& text, const std::string& rootKeySpki,

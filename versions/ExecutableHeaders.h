@@ -16,6 +16,12 @@ namespace pellarion {
 
 enum class ImageFormat { Unknown, Pe, Elf };
 
+// Whether the system this build is for runs ELF programs (the build says so).
+// Linux does, and reads Windows programs too (the tests' and the tool's
+// fixtures). Windows runs only its own format: there an ELF file is taken
+// for no executable at all, and the ELF readers are left out of the program.
+inline constexpr bool kSystemRunsElf = PELLARION_SYSTEM_RUNS_ELF;
+
 // The format by the file's first bytes ("MZ", "\x7F" "ELF").
 ImageFormat FormatOf(const ByteSource& file);
 

@@ -79,7 +79,8 @@ ImageVerdict CheckWholeExecutable(const ByteSource& file) {
     case ImageFormat::Pe:
       return CheckPe(file);
     case ImageFormat::Elf:
-      return CheckElf(file);
+      if (kSystemRunsElf) return CheckElf(file);
+      [[fallthrough]];
     default:
       return Refuse(file.Size() < 4 ? "not an executable (too short)" : "not an executable");
   }

@@ -169,7 +169,8 @@ std::optional<FileVersionNumbers> ReadVersionRecord(const ByteSource& file) {
       return PeImage(r).Version();
     }
     case ImageFormat::Elf:
-      return ElfVersion(file);
+      if (kSystemRunsElf) return ElfVersion(file);
+      return std::nullopt;
     default:
       return std::nullopt;
   }

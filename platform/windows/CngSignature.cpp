@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "platform/windows/CngHandles.h"
 #include "platform/windows/WinText.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
@@ -29,7 +30,7 @@ constexpr std::size_t kCoordinate = 32;
 
 [[noreturn]] void Fail(const std::string& what, NTSTATUS status) {
   const std::string code = "0x" + HexDigits(static_cast<std::uint32_t>(status), 8, /*upperCase=*/true);
-  throw PlatformError(what + " (status " + code + ")");
+  throw PlatformError(Joined({what, " (status ", code, ")"}));
 }
 
 ScopedAlgorithm OpenAlgorithm(const wchar_t* name) {

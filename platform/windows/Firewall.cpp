@@ -6,13 +6,14 @@
 
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/WinText.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
 namespace {
 
 void Check(HRESULT hr, const char* what) {
-  if (FAILED(hr)) throw PlatformError(std::string("firewall: ") + what + ": " + ErrorText(static_cast<DWORD>(hr)));
+  if (FAILED(hr)) throw PlatformError(Joined({"firewall: ", what, ": ", ErrorText(static_cast<DWORD>(hr))}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/windows/DynamicFunctions.h"
 #include "platform/windows/ScopedWin.h"
 #include "platform/windows/WinText.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
@@ -25,11 +26,11 @@ struct InternetHandleTraits : NullMeansNone {
 using ScopedInternet = ScopedResource<HINTERNET, InternetHandleTraits>;
 
 [[noreturn]] void Fail(const std::string& url, const std::string& why) {
-  throw PlatformError("download of " + url + " failed: " + why);
+  throw PlatformError(Joined({"download of ", url, " failed: ", why}));
 }
 
 [[noreturn]] void FailWithError(const std::string& url, const char* step, DWORD error = GetLastError()) {
-  Fail(url, std::string(step) + ": " + ErrorText(error));
+  Fail(url, Joined({step, ": ", ErrorText(error)}));
 }
 
 bool SetDword(HINTERNET handle, DWORD option, DWORD value) {

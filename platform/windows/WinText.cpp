@@ -1,6 +1,7 @@
 #include "platform/windows/WinText.h"
 
 #include "platform/Platform.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
@@ -31,12 +32,12 @@ std::string ErrorText(DWORD error) {
   std::wstring text = n > 0 && buffer != nullptr ? std::wstring(buffer, n) : L"";
   if (buffer != nullptr) LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-  return "error " + std::to_string(error) + (text.empty() ? "" : ": " + Utf8(text));
+  return Joined({"error ", std::to_string(error), text.empty() ? "" : ": ", Utf8(text)});
 }
 
 void FailWithLastError(const std::string& what, const std::string& path, bool deniedMeansInUse) {
   const DWORD error = GetLastError();
-  const std::string message = what + " " + path + ": " + ErrorText(error);
+  const std::string message = Joined({what, " ", path, ": ", ErrorText(error)});
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) throw NotThereError(message);
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
       (error == ERROR_ACCESS_DENIED && deniedMeansInUse)) {

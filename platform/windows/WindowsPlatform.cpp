@@ -382,10 +382,21 @@ class WindowsPlatform : public Platform {
     }
     const LONG offset = -bias;
     const unsigned long away = static_cast<unsigned long>(offset < 0 ? -offset : offset);
-    return DecimalDigits(local.wYear, 4) + '-' + DecimalDigits(local.wMonth, 2) + '-' +
-           DecimalDigits(local.wDay, 2) + 'T' + DecimalDigits(local.wHour, 2) + ':' +
-           DecimalDigits(local.wMinute, 2) + ':' + DecimalDigits(local.wSecond, 2) + (offset < 0 ? '-' : '+') +
-           DecimalDigits(away / 60, 2) + ':' + DecimalDigits(away % 60, 2);
+    // One string grown field by field: a chain of + would make a temporary
+    // per field.
+    const struct {
+      unsigned long value;
+      int digits;
+      char after;
+    } fields[] = {{local.wYear, 4, '-'},  {local.wMonth, 2, '-'},  {local.wDay, 2, 'T'},
+                  {local.wHour, 2, ':'},  {local.wMinute, 2, ':'}, {local.wSecond, 2, offset < 0 ? '-' : '+'},
+                  {away / 60, 2, ':'},    {away % 60, 2, '\0'}};
+    std::string text;
+    for (const auto& field : fields) {
+      text += DecimalDigits(field.value, field.digits);
+      if (field.after != '\0') text += field.after;
+    }
+    return text;
   }
 
   std::string UserName() override {

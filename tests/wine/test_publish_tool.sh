@@ -3,10 +3,13 @@
 #   - keygen writes keys OpenSSL and the Linux tool use, and never replaces one;
 #   - a key the Linux tool made signs in the Windows tool, and the reverse;
 #   - the Windows tool certifies a release key that the Linux tool signs with;
-#   - a tree the Windows tool staged and signed, the Linux updater installs;
+#   - a tree the Windows tool staged and signed, the Linux updater installs
+#     (Windows programs: the Windows tool, as the Windows updater, takes no
+#     other; the Linux updater reads them, and only their start fails here);
 #   - verify finds a package changed after it was signed;
 #   - --help names paths with backslashes; a wrong command line exits 2;
 #   - the public key given to stage is named as such, and nothing is written;
+#   - a Linux program is refused as no Windows executable;
 #   - fleet reads the logs a pattern names (Windows passes it on as typed).
 WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
 LINUX_PUBLISH="$5"; LINUX_SIGNED_UPDATER="$6"; SIGNING_DIR="$7"
@@ -33,12 +36,12 @@ tool keygen "$(winpath "$work/win-keys")" >/dev/null 2>&1 && fail "keygen replac
 # The Windows tool's key in the Linux tool, and the Linux tool's key in the
 # Windows tool: each stages and signs a tree the other verifies.
 "$LINUX_PUBLISH" keygen "$work/linux-keys" >/dev/null
-"$LINUX_PUBLISH" stage --app "$FIXTURES/linux-app-3.1.0.12" --updater "$FIXTURES/linux-app-3.1.0.12" \
+"$LINUX_PUBLISH" stage --app "$FIXTURES/pe-3.1.0.12.exe" --updater "$FIXTURES/pe-3.1.0.12.exe" \
   --key "$work/win-keys/publisher-private.pem" "$work/by-linux" >/dev/null &&
   tool verify "$(winpath "$work/by-linux")" --key "$(winpath "$work/win-keys/publisher-public.pem")" \
     >"$work/verify1.txt" 2>&1 && ok "the Windows tool's key signs in the Linux tool" ||
   { cat "$work/verify1.txt"; fail "a tree signed by the Linux tool with the Windows key"; }
-tool stage --app "$(winpath "$FIXTURES/linux-app-3.1.0.12")" --updater "$(winpath "$FIXTURES/linux-app-3.1.0.12")" \
+tool stage --app "$(winpath "$FIXTURES/pe-3.1.0.12.exe")" --updater "$(winpath "$FIXTURES/pe-3.1.0.12.exe")" \
   --key "$(winpath "$work/linux-keys/publisher-private.pem")" "$(winpath "$work/by-windows")" >/dev/null 2>&1 &&
   "$LINUX_PUBLISH" verify "$work/by-windows" --key "$work/linux-keys/publisher-public.pem" >"$work/verify2.txt" &&
   ok "the Linux tool's key signs in the Windows tool" ||
@@ -49,7 +52,7 @@ tool stage --app "$(winpath "$FIXTURES/linux-app-3.1.0.12")" --updater "$(winpat
 tool certify --root "$(winpath "$work/win-keys/publisher-private.pem")" \
   --key "$(winpath "$work/linux-keys/publisher-public.pem")" --sequence 2 "$(winpath "$work/linux.certificate")" \
   >"$work/certify.txt" 2>&1 &&
-  "$LINUX_PUBLISH" stage --app "$FIXTURES/linux-app-3.1.0.12" --updater "$FIXTURES/linux-app-3.1.0.12" \
+  "$LINUX_PUBLISH" stage --app "$FIXTURES/pe-3.1.0.12.exe" --updater "$FIXTURES/pe-3.1.0.12.exe" \
     --key "$work/linux-keys/publisher-private.pem" --certificate "$work/linux.certificate" "$work/certified" \
     >/dev/null &&
   "$LINUX_PUBLISH" verify "$work/certified" --key "$work/win-keys/publisher-public.pem" >"$work/verify3.txt" &&
@@ -61,13 +64,13 @@ tool certify --root "$(winpath "$work/win-keys/publisher-private.pem")" \
 
 # A tree the Windows tool stages with the tests' signing key (OpenSSL's SEC1
 # form), installed by the Linux updater that trusts that key.
-tool stage --app "$(winpath "$FIXTURES/linux-app-3.1.0.12")" --updater "$(winpath "$FIXTURES/linux-app-3.1.0.12")" \
+tool stage --app "$(winpath "$FIXTURES/pe-3.1.0.12.exe")" --updater "$(winpath "$FIXTURES/pe-3.1.0.12.exe")" \
   --key "$(winpath "$SIGNING_DIR/publisher-private.pem")" "$(winpath "$work/server")" >"$work/stage.txt" 2>&1 ||
   { cat "$work/stage.txt"; fail "stage exited with an error"; }
 app="$work/app"
 mkdir -p "$app"
 cp "$LINUX_SIGNED_UPDATER" "$app/update.exe"
-cp "$FIXTURES/linux-app-1.0.0.1" "$app/Pellarion.exe"
+cp "$FIXTURES/pe-1.0.0.1.exe" "$app/Pellarion.exe"
 : >"$app/format.dll"
 start_http_server "$work/server" 60
 PELLARION_UPDATE_SERVER="$server_address" "$app/update.exe" </dev/null >"$work/updater.txt" 2>&1 || true
@@ -76,7 +79,7 @@ kill "$server" 2>/dev/null || true
 for exe in /proc/[0-9]*/exe; do
   [ "$(readlink "$exe" 2>/dev/null)" = "$app/Pellarion.exe" ] && kill "$(basename "$(dirname "$exe")")" 2>/dev/null
 done
-cmp -s "$app/Pellarion.exe" "$FIXTURES/linux-app-3.1.0.12" &&
+cmp -s "$app/Pellarion.exe" "$FIXTURES/pe-3.1.0.12.exe" &&
   grep -q "Pellarion.bin accepted: .*signed" "$app/update.log" &&
   ok "the Linux updater installs the tree the Windows tool staged" ||
   { cat "$work/updater.txt" "$app/update.log"; fail "the Linux updater did not install the staged tree"; }
@@ -104,6 +107,13 @@ tool stage --app x.exe --updater y.exe --key "$(winpath "$work/win-keys/publishe
 [ "$code" = 1 ] && grep -q "publisher-public.pem: this is a public key; stage signs with the private key" \
   "$work/public-key.txt" && [ ! -e "$work/never" ] && ok "stage names a public key given as --key" ||
   { cat "$work/public-key.txt"; fail "stage with the public key exited $code"; }
+
+# A Linux program is no Windows executable: refused before anything is written.
+code=0
+tool stage --app "$(winpath "$FIXTURES/linux-app-3.1.0.12")" --updater "$(winpath "$FIXTURES/pe-3.1.0.12.exe")" \
+  --key "$(winpath "$work/win-keys/publisher-private.pem")" "$(winpath "$work/elf")" >"$work/elf.txt" 2>&1 || code=$?
+[ "$code" = 1 ] && grep -q "not an executable" "$work/elf.txt" && [ ! -e "$work/elf" ] &&
+  ok "stage refuses a Linux program as no Windows executable" || { cat "$work/elf.txt"; fail "stage of an ELF exited $code"; }
 
 mkdir -p "$work/logs"
 printf '10.0.0.5 - - [%s +0000] "GET /update/update.txt HTTP/1.1" 200 52 "-" "%s"\n' \
