@@ -9,8 +9,9 @@ sources=("$src/tests/fuzz/$target.cpp" "$src/versions/VersionRecord.cpp" "$src/v
          "$src/versions/ExecutableHeaders.cpp" "$src/versions/LineFile.cpp" "$src/versions/Manifest.cpp"
          "$src/versions/ReleaseDescription.cpp" "$src/versions/SignatureText.cpp" "$src/versions/Versions.cpp"
          "$src/versions/Decimal.cpp")
+# Both executable formats are read, as in the Linux build.
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -I"$src" "${sources[@]}" -o "$work/$target"
+  -DPELLARION_SYSTEM_RUNS_ELF=true -I"$src" "${sources[@]}" -o "$work/$target"
 # New inputs go to the work corpus; the seeds are only read.
 "$work/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
   "$work/corpus-$target" "$@" 2>&1 | tail -n 12
