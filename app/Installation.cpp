@@ -3,6 +3,7 @@
 #include "app/ProcessTermination.h"
 #include "app/UpdateRun.h"
 #include "gate/ContinueOnError.h"
+#include "platform/Joined.h"
 
 namespace pellarion {
 
@@ -12,7 +13,10 @@ bool UpdateRun::InstallApplication(const std::string& staged, WindowState restar
   // workstation without its application: then nothing is stopped. (A record
   // that went in place before the failure goes again.)
   int stopped = 0;
-  if (Try([&] { platform_.WriteRecord(StoppedRecord(), "stopped for an update at " + platform_.LocalTime() + "\r\n"); })) {
+  const auto record = [&] {
+    platform_.WriteRecord(StoppedRecord(), Joined({"stopped for an update at ", platform_.LocalTime(), "\r\n"}));
+  };
+  if (Try(record)) {
     stopped = KillRunningApp(platform_, application);
     Log({"stopped ", std::to_string(stopped), " running Pellarion.exe of this folder"});
     if (PutInPlace(staged, application)) {

@@ -11,7 +11,8 @@ namespace pellarion {
 UpdateServer UpdateServer::ForHost(const std::string& host) {
   // A host that names its scheme keeps it; a bare one takes the build's.
   const std::string base = host.find("://") != std::string::npos ? host : PELLARION_UPDATE_SCHEME "://" + host;
-  return {Joined({base, "/update/update.txt"}), Joined({base, "/update/update.bin"}), Joined({base, "/update/Pellarion.bin"})};
+  return {Joined({base, "/update/update.txt"}), Joined({base, "/update/update.bin"}),
+          Joined({base, "/update/Pellarion.bin"})};
 }
 
 }  // namespace pellarion

@@ -46,7 +46,9 @@ std::string ReadSmallFile(Platform& platform, const std::string& path, std::size
   for (std::size_t got; size < text.size() && (got = file->Read(text.data() + size, text.size() - size)) > 0;) {
     size += got;
   }
-  if (size > maxBytes) throw PlatformError(Joined({platform.NativePath(path), " is longer than ", std::to_string(maxBytes), " bytes"}));
+  if (size > maxBytes) {
+    throw PlatformError(Joined({platform.NativePath(path), " is longer than ", std::to_string(maxBytes), " bytes"}));
+  }
   text.resize(size);
   return text;
 }

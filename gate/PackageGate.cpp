@@ -50,7 +50,8 @@ GateVerdict Check(Platform& platform, const std::string& path, const PackageExpe
     return Refuse(Joined({"no version was offered (\"", expected.offeredDigits, "\")"}));
   }
   if (NumericValue(digits) != NumericValue(expected.offeredDigits)) {
-    return Refuse(Joined({"version ", version->Dotted(), " (", digits, ") is not the offered ", expected.offeredDigits}));
+    return Refuse(
+        Joined({"version ", version->Dotted(), " (", digits, ") is not the offered ", expected.offeredDigits}));
   }
   // The digit comparison takes 3.1.0.12 (31012) for newer than 3.1.1.0
   // (3110); a package is never older than what it replaces.
