@@ -7,12 +7,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "download/DownloadLimits.h"
 #include "download/ResumeRecord.h"
 #include "download/TransferPolicy.h"
+#include "platform/FunctionRef.h"
 
 namespace pellarion {
 
@@ -21,7 +21,7 @@ class FileSink;
 
 // Looks at a download that arrived whole, before it takes its target's
 // place: empty when it is accepted, otherwise why not.
-using Acceptance = std::function<std::string(const std::string& arrived)>;
+using Acceptance = FunctionRef<std::string(const std::string& arrived)>;
 
 // The rules of one transfer under `limits`.
 TransferRules RulesOf(const DownloadLimits& limits);

@@ -12,7 +12,7 @@ namespace pellarion {
 namespace {
 
 struct Job {
-  const std::function<void()>* work;
+  const FunctionRef<void()>* work;
   std::exception_ptr failure;
 };
 
@@ -28,7 +28,7 @@ DWORD WINAPI RunJob(void* parameter) {
 
 }  // namespace
 
-void RunWhilePumping(const std::function<void()>& work, const std::function<void()>& pump) {
+void RunWhilePumping(FunctionRef<void()> work, FunctionRef<void()> pump) {
   Job job{&work, nullptr};
   const ScopedHandle thread(CreateThread(/*lpThreadAttributes=*/nullptr, /*dwStackSize=*/0, &RunJob, &job,
                                          /*dwCreationFlags=*/0, /*lpThreadId=*/nullptr));

@@ -2,13 +2,13 @@
 // while the window keeps answering (painting, moving, a hung-window probe).
 #pragma once
 
-#include <functional>
+#include "platform/FunctionRef.h"
 
 namespace pellarion {
 
 // Runs `work` on a worker thread and returns once it has ended, rethrowing
 // what it threw. Until then this thread calls `pump` whenever a message
 // arrives for it.
-void RunWhilePumping(const std::function<void()>& work, const std::function<void()>& pump);
+void RunWhilePumping(FunctionRef<void()> work, FunctionRef<void()> pump);
 
 }  // namespace pellarion
