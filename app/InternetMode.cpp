@@ -61,12 +61,7 @@ bool UpdateRun::ChooseServer(Offer& offer) {
     // the next one in the same second.
     const std::int64_t pause = BackoffMs(jitter_, 0);
     if (runDeadlineMs_ >= 0 && platform_.MonotonicMs() + pause >= runDeadlineMs_) break;
-    std::string line = "update server ";
-    line += servers_[i];
-    line += " passed over; the next in ";
-    line += std::to_string(pause / 1000);
-    line += " s";
-    Log(line);
+    Log({"update server ", servers_[i], " passed over; the next in ", std::to_string(pause / 1000), " s"});
     Wait(static_cast<int>(pause));
   }
   return false;

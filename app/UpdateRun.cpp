@@ -126,13 +126,8 @@ bool UpdateRun::InRollout() {
   });
   if (made) Log("a new workstation identity in update.identity (it was missing, unreadable or malformed)");
   const bool drawn = draw < release_->rollout;
-  std::string line = drawn ? "in" : "not in";
-  line += " this release's rollout (draw ";
-  line += std::to_string(draw);
-  line += ", rollout ";
-  line += std::to_string(release_->rollout);
-  line += ")";
-  Log(line);
+  Log({drawn ? "in" : "not in", " this release's rollout (draw ", std::to_string(draw), ", rollout ",
+       std::to_string(release_->rollout), ")"});
   return drawn;
 }
 

@@ -4,11 +4,7 @@
 WINE_WORK="$1"; WINDOWS_BIN="$2"; FIXTURES="$3"; HTTP_SERVER="$4"
 source "$(dirname "$0")/wine_common.sh"
 app="$(c_drive)/internet-test"
-root="$WINE_WORK/update-server"
-internet_folders "$app" "$root"
-
-start_http_server "$root" 120
-export PELLARION_UPDATE_SERVER="$server_address"
+serve_newer_application "$app" "$WINE_WORK/update-server" 120
 
 "$WINE" explorer /desktop=internetmode,640x160 'C:\internet-test\update.exe' &
 wait_for_window "Osmerin Pellarion Updater" >/dev/null
